@@ -1,0 +1,54 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/DateTime.h"
+
+namespace zurodid {
+
+struct TrayIconRecordA;
+
+enum class WindowName { frmList, frmLogIn, frmOption, frmAbout };
+enum class ShowMode { Modeless, Modal };
+
+// Message-box icon flags.
+inline constexpr int vbCritical = 16;
+inline constexpr int vbInformation = 64;
+inline constexpr std::string_view kAgentTitle = "Zurodid Agent";
+
+struct StartOutcome {
+    bool started = false;
+    std::string error; // why it could not start, for the user
+};
+
+// Everything the agent needs from the desktop. The Qt layer implements it; tests fake it.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    virtual void RegisterTrayIcon(const TrayIconRecordA& record) = 0;
+    // Shows a shared window instance: loads it first when it is not loaded. Modal returns
+    // when the window has closed.
+    virtual void Show(WindowName window, ShowMode mode) = 0;
+    // A modal box with one OK button; returns when it is closed.
+    virtual void MsgBox(std::string_view text, int iconFlags, std::string_view title) = 0;
+    virtual void EnableTimer() = 0;
+    // Opens the popup menu at the mouse position; its choice arrives as mnusubpopup_Click.
+    virtual void PopupMenu() = 0;
+    virtual double TwipsPerPixelX() = 0;
+    // Starts a program without a shell and without waiting.
+    virtual StartOutcome StartProgram(const std::filesystem::path& program,
+                                      const std::vector<std::string>& arguments) = 0;
+    // Ends the process at once; does not return in the agent (a test's fake throws).
+    virtual void EndProcess() = 0;
+};
+
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual DateTime Now() = 0;
+};
+
+} // namespace zurodid

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "agent/Desktop.h"
+#include "agent/TrayIconRecord.h"
+#include "store/ListRows.h"
+#include "store/ProcessState.h"
+
+namespace zurodid {
+
+// The resident, never-shown agent window: start-up, the hidden appointment list, the reminder
+// timer, the tray messages and the popup menu.
+class frmAgent {
+public:
+    frmAgent(ProcessState& state, Desktop& desktop, Clock& clock)
+        : state_(state), desktop_(desktop), clock_(clock) {}
+
+    // The start-up sequence; run again in full by Refresh.
+    void Form_Load();
+    // Appends today's and the coming days' appointments to lvAppointment.
+    void ShowAll();
+    // One tick of the reminder timer.
+    void Timer1_Timer();
+    // A tray notification, the message number standing in the horizontal coordinate (twips).
+    void Form_MouseMove(int button, int shift, float x, float y);
+    void mnusubpopup_Click(std::int16_t index);
+
+    zurodid::TrayIconRecord TrayIconRecord;
+    std::int16_t ItemCounter = 0;
+    std::int16_t AlarmCursor = 0;
+    std::int16_t RemindCursor = 0;
+    DateTime AlarmTime{};
+    ListItem* CurrentItem = nullptr;
+    std::string ItemNumber;
+    ListView lvAppointment;
+
+private:
+    ProcessState& state_;
+    Desktop& desktop_;
+    Clock& clock_;
+};
+
+// Captions of the popup menu, by index.
+inline constexpr const char* kPopupCaptions[8] = {"Show",        "Refresh", "Options", "About",
+                                                  "-",           "Run Zurodid", "-",    "Exit"};
+
+// The number text that heads every row: 001..009, 010..099, then plain digits.
+std::string ItemNumberText(int number);
+
+// The date window shared by the lists: today <= date <= today + days, by calendar day.
+bool WithinDays(DateTime date, DateTime today, long long days);
+
+} // namespace zurodid

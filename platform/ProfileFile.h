@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zurodid {
+
+// Private-profile (INI) files with the Windows rules: names compared without regard to case,
+// blanks around keys and values ignored, a value in matching quotes returned without them,
+// the first of two equal keys winning, a write replacing a value in place and keeping every
+// other byte. Written here because no library on Linux reproduces these rules.
+// All texts are bytes of the file's code page; the caller converts.
+
+// At most size - 1 bytes of the value, or of `fallback` when the file, section or key is missing.
+std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                    std::string_view fallback, std::size_t size,
+                                    const std::filesystem::path& file);
+
+struct WriteOutcome {
+    bool ok = true;
+    std::string error; // what failed, for a message to the user
+};
+
+// Replaces the file atomically (temporary file in the same folder, flushed, renamed over the
+// old one with its permissions), so a crash or a full disk leaves the old file or the new one.
+WriteOutcome WritePrivateProfileString(std::string_view section, std::string_view key,
+                                       std::string_view value, const std::filesystem::path& file);
+
+// The edit itself, on the file's bytes: what WritePrivateProfileString writes.
+std::string EditProfileText(std::string_view text, std::string_view section, std::string_view key,
+                            std::string_view value);
+
+// The lookup itself, on the file's bytes; empty when the section or key is missing.
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key);
+
+} // namespace zurodid

@@ -1,0 +1,45 @@
+# Shared by scripts/run and scripts/test: the packages the project needs on Debian 12, and a
+# build step that is quick when nothing changed.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+JOBS=$(nproc 2>/dev/null || echo 2)
+
+BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+    qt6-qpa-plugins mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg)
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+    xvfb openbox trayer xdotool imagemagick x11-utils faketime)
+DESKTOP_PACKAGES=(xvfb openbox trayer xdotool imagemagick x11-utils)
+
+# Installs the named packages that are missing: with apt-get as root or through sudo,
+# otherwise names them and stops.
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null && sudo -n true 2>/dev/null; then
+            sudo=(sudo)
+        else
+            echo "Missing packages: ${missing[*]}" >&2
+            echo "Install them with: sudo apt-get install -y ${missing[*]}" >&2
+            exit 1
+        fi
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build BUILD_DIR [cmake options...]
+configure_and_build() {
+    local dir=$1
+    shift
+    if [ ! -f "$dir/CMakeCache.txt" ]; then
+        cmake -S "$ROOT" -B "$dir" "$@"
+    fi
+    cmake --build "$dir" -j "$JOBS"
+}

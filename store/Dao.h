@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "store/Variant.h"
+
+namespace zurodid {
+
+// The diary's database object model: an engine, a workspace, a database and dynaset
+// recordsets whose fields are addressed by position. Failures are RuntimeError with the
+// engine's numbers (ErrorNumber::NotValidPassword, NoCurrentRecord, RecordDeleted, ...).
+
+class Recordset;
+
+class Field {
+public:
+    Field(Recordset& recordset, std::int16_t index) : recordset_(recordset), index_(index) {}
+    Variant Value() const;
+
+private:
+    Recordset& recordset_;
+    std::int16_t index_;
+};
+
+inline constexpr std::int32_t dbOpenDynaset = 2;
+
+class Recordset {
+public:
+    virtual ~Recordset() = default;
+    // Non-zero when the table has at least one row.
+    virtual std::int32_t RecordCount() = 0;
+    // Raises NoCurrentRecord on an empty table.
+    virtual void MoveFirst() = 0;
+    virtual void MoveNext() = 0;
+    // End of file (EOF is a macro of the C library, hence the spelling).
+    virtual bool Eof() = 0;
+    // The stored value of field `index` of the current row as the file holds it now;
+    // NoCurrentRecord off the rows, RecordDeleted for a row deleted since the open.
+    virtual Variant FieldValue(std::int16_t index) = 0;
+
+    Field Fields(std::int16_t index) { return Field(*this, index); }
+};
+
+inline Variant Field::Value() const { return recordset_.FieldValue(index_); }
+
+class Database {
+public:
+    virtual ~Database() = default;
+    virtual std::shared_ptr<Recordset> OpenRecordset(std::string_view name, std::int32_t type) = 0;
+};
+
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+    // connect is ";PWD=" followed by the password.
+    virtual std::shared_ptr<Database> OpenDatabase(const std::filesystem::path& name,
+                                                   bool exclusive, bool readOnly,
+                                                   std::string_view connect) = 0;
+};
+
+class DBEngine {
+public:
+    virtual ~DBEngine() = default;
+    virtual std::shared_ptr<Workspace> CreateWorkspace(std::string_view name,
+                                                       std::string_view userName,
+                                                       std::string_view password) = 0;
+};
+
+// The engine over real Jet 3 and Jet 4 files (libmdb, parsed in an isolated child process).
+std::shared_ptr<DBEngine> MakeJetEngine();
+
+} // namespace zurodid

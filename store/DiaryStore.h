@@ -1,0 +1,18 @@
+#pragma once
+
+#include <memory>
+
+#include "store/Dao.h"
+
+namespace zurodid {
+
+// The open diary: replaced member by member at every run of the agent's start-up, each member
+// only after its new object was obtained.
+struct DiaryStore {
+    std::shared_ptr<Workspace> wsDiary;
+    std::shared_ptr<Database> dbDiary;
+    std::shared_ptr<Recordset> rsAnniversary;
+    std::shared_ptr<Recordset> rsAppointment;
+};
+
+} // namespace zurodid

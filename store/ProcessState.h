@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "store/AgentSettings.h"
+#include "store/DiaryStore.h"
+#include "store/Module1.h"
+
+namespace zurodid {
+
+// What the whole process shares: created once by main (or a test) and handed to the agent and
+// the windows; there are no other globals.
+struct ProcessState {
+    explicit ProcessState(Module1::FolderSource folder, std::shared_ptr<DBEngine> engine)
+        : module1(folder), AgentFolder(std::move(folder)), DBEngine(std::move(engine)) {}
+
+    Module1 module1;
+    zurodid::AgentSettings AgentSettings;
+    zurodid::DiaryStore DiaryStore;
+    std::string DatabasePassword;
+    Module1::FolderSource AgentFolder;      // the executable's folder, asked at every use
+    std::shared_ptr<zurodid::DBEngine> DBEngine; // created once, kept until the process ends
+};
+
+} // namespace zurodid
