@@ -29,17 +29,24 @@ public:
 
     zurodid::TrayIconRecord TrayIconRecord;
     std::int16_t ItemCounter = 0;
-    std::int16_t AlarmCursor = 0;
-    std::int16_t RemindCursor = 0;
-    DateTime AlarmTime{};
+    // 32 bits, so that a cursor can pass the last row of a full list (32,767 rows).
+    std::int32_t AlarmCursor = 0;
+    std::int32_t RemindCursor = 0;
+    DateTime AlarmTime{}; // the examined row's time of day, on day zero
     ListItem* CurrentItem = nullptr;
     std::string ItemNumber;
     ListView lvAppointment;
 
 private:
+    void RunStartUpStep(int step);
+    // One half of a tick: the on-time alarm (lead 0, critical icon) or the advance reminder.
+    void RemindHalf(std::int32_t& cursor, int lead, int iconFlags);
+    int MinutesToGo(DateTime rowTime);
+
     ProcessState& state_;
     Desktop& desktop_;
     Clock& clock_;
+    bool tickRunning_ = false; // a reminder box of this tick is open
 };
 
 // Captions of the popup menu, by index.

@@ -42,3 +42,8 @@ std::string FormatDateTime(DateTime value, std::string_view pattern);
 std::optional<int> MinutesOfTimeText(std::string_view text);
 
 } // namespace zurodid
+
+namespace zurodid {
+// The wall clock of this machine, in its local time zone, to the second.
+DateTime LocalNow();
+} // namespace zurodid

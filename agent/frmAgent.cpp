@@ -1,0 +1,275 @@
+#include "agent/frmAgent.h"
+
+#include <cmath>
+
+#include "platform/Numbers.h"
+#include "platform/RuntimeError.h"
+
+namespace zurodid {
+namespace {
+
+constexpr std::string_view kDiaryFileName = "Zurodid.mdb";
+constexpr std::string_view kMainProgramName = "Zurodid.exe";
+// The agent window has no platform handle here: the desktop layer knows it by these ids.
+constexpr std::uint32_t kAgentWindowHandle = 1;
+constexpr std::uint32_t kAgentIconHandle = 1;
+
+constexpr int kLeftButtonUp = 514;
+constexpr int kRightButtonUp = 517;
+
+// Start-up steps, each one unit for the retry after a log-in: the record, the registration,
+// one step per settings key, then the password, the open sequence, the list, the window, the
+// cursors and the timer.
+enum StartUpStep : int {
+    FillTrayRecord,
+    RegisterIcon,
+    ReadFirstKey,
+    ClearPassword = ReadFirstKey + static_cast<int>(kSettingKeys.size()),
+    CreateWorkspace,
+    OpenDatabase,
+    OpenAnniversary,
+    OpenAppointment,
+    FillList,
+    ShowListWindow,
+    ResetAlarmCursor,
+    ResetRemindCursor,
+    EnableTimer,
+    StepCount
+};
+
+void RaiseIfMissing(const void* object) {
+    if (!object)
+        throw RuntimeError(91, "Object variable not set");
+}
+
+// Runs one statement of a fill whose handler skips "no current record" and goes on.
+template <typename Statement> void SkippingNoCurrentRecord(Statement&& statement) {
+    try {
+        statement();
+    } catch (const RuntimeError& error) {
+        if (error.Number() != ErrorNumber::NoCurrentRecord)
+            throw;
+    }
+}
+
+} // namespace
+
+std::string ItemNumberText(int number) {
+    std::string digits = std::to_string(number);
+    if (number <= 9)
+        return "00" + digits;
+    if (number <= 99)
+        return "0" + digits;
+    return digits;
+}
+
+bool WithinDays(DateTime date, DateTime today, long long days) {
+    return DaysBetween(date, today) < 1 && DaysBetween(AddDays(today, days), date) < 1;
+}
+
+void frmAgent::Form_Load() {
+    int step = FillTrayRecord;
+    while (step < StepCount) {
+        try {
+            for (; step < StepCount; ++step)
+                RunStartUpStep(step);
+        } catch (const RuntimeError& error) {
+            if (error.Number() != ErrorNumber::NotValidPassword)
+                return;
+            // The log-in dialog sets the password (or the user ends the agent); then the same
+            // step, the open, runs again.
+            desktop_.Show(WindowName::frmLogIn, ShowMode::Modal);
+        } catch (const std::exception&) {
+            return;
+        }
+    }
+}
+
+void frmAgent::RunStartUpStep(int step) {
+    DiaryStore& store = state_.DiaryStore;
+    switch (step) {
+    case FillTrayRecord: {
+        TrayIconRecord.cbSize = static_cast<std::uint32_t>(sizeof(TrayIconRecordA));
+        TrayIconRecord.hwnd = kAgentWindowHandle;
+        TrayIconRecord.uID = 1;
+        TrayIconRecord.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        TrayIconRecord.uCallbackMessage = WM_MOUSEMOVE;
+        TrayIconRecord.hIcon = kAgentIconHandle;
+        constexpr std::u16string_view tip = u"Zurodid Agent";
+        TrayIconRecord.szTip.fill(u' ');
+        std::copy(tip.begin(), tip.end(), TrayIconRecord.szTip.begin());
+        TrayIconRecord.szTip[tip.size()] = u'\0';
+        return;
+    }
+    case RegisterIcon: {
+        TrayIconRecordA singleByte = SingleByteForm(TrayIconRecord);
+        desktop_.RegisterTrayIcon(singleByte);
+        TrayIconRecord = WideForm(singleByte);
+        return;
+    }
+    case ClearPassword:
+        state_.DatabasePassword.clear();
+        return;
+    case CreateWorkspace:
+        RaiseIfMissing(state_.DBEngine.get());
+        store.wsDiary = state_.DBEngine->CreateWorkspace("Zurodid", "Admin", "");
+        return;
+    case OpenDatabase:
+        RaiseIfMissing(store.wsDiary.get());
+        store.dbDiary = store.wsDiary->OpenDatabase(state_.AgentFolder() / kDiaryFileName, false,
+                                                    false, ";PWD=" + state_.DatabasePassword);
+        return;
+    case OpenAnniversary:
+        RaiseIfMissing(store.dbDiary.get());
+        store.rsAnniversary = store.dbDiary->OpenRecordset("Anniversary", dbOpenDynaset);
+        return;
+    case OpenAppointment:
+        RaiseIfMissing(store.dbDiary.get());
+        store.rsAppointment = store.dbDiary->OpenRecordset("Appointment", dbOpenDynaset);
+        return;
+    case FillList:
+        ShowAll();
+        return;
+    case ShowListWindow:
+        if (state_.AgentSettings.StartUpRemind == 1)
+            desktop_.Show(WindowName::frmList, ShowMode::Modeless);
+        return;
+    case ResetAlarmCursor:
+        AlarmCursor = 1;
+        return;
+    case ResetRemindCursor:
+        RemindCursor = 1;
+        return;
+    case EnableTimer:
+        desktop_.EnableTimer();
+        return;
+    default: {
+        const SettingKey& key = kSettingKeys[static_cast<std::size_t>(step - ReadFirstKey)];
+        state_.AgentSettings.*key.member = ReadSetting(state_.module1, key.name);
+        return;
+    }
+    }
+}
+
+void frmAgent::ShowAll() {
+    try {
+        Recordset* rs = state_.DiaryStore.rsAppointment.get();
+        RaiseIfMissing(rs);
+        if (rs->RecordCount() == 0)
+            return;
+        SkippingNoCurrentRecord([&] { rs->MoveFirst(); });
+        ItemCounter = 0;
+        while (!rs->Eof()) {
+            bool listed = false;
+            DateTime when{};
+            SkippingNoCurrentRecord([&] {
+                Variant field0 = rs->Fields(0).Value();
+                if (IsNull(field0))
+                    return;
+                when = DateOfValue(field0);
+                listed = WithinDays(when, clock_.Now(), state_.AgentSettings.AppointmentStartUp);
+            });
+            if (listed) {
+                if (ItemCounter == INT16_MAX)
+                    throw RuntimeError(ErrorNumber::Overflow, "Overflow");
+                ++ItemCounter;
+                ItemNumber = ItemNumberText(ItemCounter);
+                CurrentItem = &lvAppointment.ListItems.Add(ItemNumber);
+                CurrentItem->SetSubItems(1, FormatDateTime(when, "dd/mm/yyyy"));
+                CurrentItem->SetSubItems(2, FormatDateTime(when, "hh:nn"));
+                SkippingNoCurrentRecord([&] {
+                    Variant field1 = rs->Fields(1).Value();
+                    CurrentItem->SetSubItems(3, IsNull(field1) ? std::string() : TextOf(field1));
+                });
+            }
+            SkippingNoCurrentRecord([&] { rs->MoveNext(); });
+        }
+    } catch (const std::exception&) {
+        // Any other failure ends the fill; the rows added so far stay.
+    }
+}
+
+int frmAgent::MinutesToGo(DateTime rowTime) {
+    auto now = TimeOfDay(clock_.Now());
+    auto nowMinutes = std::chrono::duration_cast<std::chrono::minutes>(now).count();
+    auto rowMinutes = std::chrono::duration_cast<std::chrono::minutes>(TimeOfDay(rowTime)).count();
+    return static_cast<int>(rowMinutes - nowMinutes);
+}
+
+void frmAgent::RemindHalf(std::int32_t& cursor, int lead, int iconFlags) {
+    ListItemCollection& rows = lvAppointment.ListItems;
+    if (rows.Count() < cursor)
+        return;
+    auto rowMinutes = MinutesOfTimeText(rows.Item(cursor).SubItems(2));
+    if (!rowMinutes) {
+        // Not a time this list wrote: nothing to remind of.
+        ++cursor;
+        return;
+    }
+    AlarmTime = DateTime{std::chrono::minutes{*rowMinutes}};
+    if (MinutesToGo(AlarmTime) < lead) {
+        ++cursor;
+        return;
+    }
+    if (MinutesToGo(AlarmTime) == lead) {
+        const ListItem& row = rows.Item(cursor);
+        desktop_.MsgBox(row.SubItems(2) + " : " + row.SubItems(3), iconFlags, kAgentTitle);
+        ++cursor;
+    }
+}
+
+void frmAgent::Timer1_Timer() {
+    // A tick that comes while this tick's box is open would find the same row again.
+    if (tickRunning_)
+        return;
+    tickRunning_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{tickRunning_};
+
+    RemindHalf(AlarmCursor, 0, vbCritical);
+    if (lvAppointment.ListItems.Count() >= RemindCursor && state_.AgentSettings.Remind == 1)
+        RemindHalf(RemindCursor, state_.AgentSettings.AppointmentRemind, vbInformation);
+}
+
+void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*/) {
+    double message = std::nearbyint(static_cast<double>(x) / desktop_.TwipsPerPixelX());
+    if (message == kLeftButtonUp)
+        desktop_.Show(WindowName::frmList, ShowMode::Modeless);
+    else if (message == kRightButtonUp)
+        desktop_.PopupMenu();
+}
+
+void frmAgent::mnusubpopup_Click(std::int16_t index) {
+    switch (index) {
+    case 0:
+        desktop_.Show(WindowName::frmList, ShowMode::Modeless);
+        return;
+    case 1:
+        lvAppointment.ListItems.Clear();
+        Form_Load();
+        return;
+    case 2:
+        desktop_.Show(WindowName::frmOption, ShowMode::Modeless);
+        return;
+    case 3:
+        desktop_.Show(WindowName::frmAbout, ShowMode::Modal);
+        return;
+    case 5: {
+        std::filesystem::path program = state_.AgentFolder() / kMainProgramName;
+        StartOutcome outcome = desktop_.StartProgram(program, {});
+        if (!outcome.started)
+            desktop_.MsgBox("Could not start " + program.string() + ": " + outcome.error,
+                            vbCritical, kAgentTitle);
+        return;
+    }
+    case 7:
+        desktop_.EndProcess();
+        return;
+    default:
+        return;
+    }
+}
+
+} // namespace zurodid

@@ -1,0 +1,29 @@
+// Zurodid Agent: the diary's reminder agent in the notification area.
+#include <QApplication>
+#include <QIcon>
+
+#include "agent/SystemClock.h"
+#include "agent/frmAgent.h"
+#include "platform/Files.h"
+#include "store/Dao.h"
+#include "windows/WindowRegistry.h"
+#include "windows/desktop/QtDesktop.h"
+
+int main(int argc, char* argv[]) {
+    using namespace zurodid;
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QIcon icon(QStringLiteral(":/icons/zurodid-agent.png"));
+    QApplication::setWindowIcon(icon);
+
+    ProcessState state(&ExecutableFolder, MakeJetEngine());
+    SystemClock clock;
+    QtDesktop desktop(icon);
+    frmAgent agent(state, desktop, clock);
+    DesktopLinkLauncher links(desktop);
+    WindowRegistry windows(state, desktop, clock, links);
+    desktop.Attach(agent, [&windows](WindowName window, ShowMode mode) { windows.Show(window, mode); });
+
+    agent.Form_Load();
+    return QApplication::exec();
+}

@@ -1,0 +1,127 @@
+#include "platform/DateTime.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace zurodid {
+namespace {
+
+using namespace std::chrono;
+
+constexpr local_days kOleEpoch = local_days{year{1899} / December / 30};
+// Beyond 1 January 100 .. 31 December 9999, the range of OLE Automation dates.
+constexpr double kOleBelowFirst = -657435.0;
+constexpr double kOleAfterLast = 2958466.0;
+
+} // namespace
+
+std::optional<DateTime> DateTimeFromOleDate(double oleDate) {
+    if (!std::isfinite(oleDate) || oleDate <= kOleBelowFirst || oleDate >= kOleAfterLast)
+        return std::nullopt;
+    double wholeDays = std::trunc(oleDate);
+    // The fraction is the time of day whatever the sign of the days.
+    auto secondsOfDay = std::llround(std::fabs(oleDate - wholeDays) * 86400.0);
+    DateTime result = kOleEpoch + days{static_cast<long long>(wholeDays)} + seconds{secondsOfDay};
+    auto yearNumber = static_cast<int>(DateOf(result).year());
+    if (yearNumber < 100 || yearNumber > 9999)
+        return std::nullopt;
+    return result;
+}
+
+double OleDateFromDateTime(DateTime value) {
+    auto day = floor<days>(value);
+    double dayNumber = static_cast<double>((day - kOleEpoch).count());
+    double fraction = static_cast<double>((value - day).count()) / 86400.0;
+    return dayNumber >= 0 ? dayNumber + fraction : dayNumber - fraction;
+}
+
+year_month_day DateOf(DateTime value) { return year_month_day{floor<days>(value)}; }
+
+seconds TimeOfDay(DateTime value) { return value - floor<days>(value); }
+
+DateTime MakeDateTime(year_month_day date, seconds timeOfDay) {
+    return local_days{date} + timeOfDay;
+}
+
+long long DaysBetween(DateTime from, DateTime to) {
+    return (floor<days>(to) - floor<days>(from)).count();
+}
+
+DateTime AddDays(DateTime value, long long count) { return value + days{count}; }
+
+DateTime DateRollingOver(int yearNumber, unsigned month, unsigned day) {
+    return local_days{year{yearNumber} / std::chrono::month{month} / 1} + days{day} - days{1};
+}
+
+std::string FormatDateTime(DateTime value, std::string_view pattern) {
+    auto date = DateOf(value);
+    hh_mm_ss<seconds> time{TimeOfDay(value)};
+    auto two = [](unsigned n) {
+        char buffer[8];
+        std::snprintf(buffer, sizeof buffer, "%02u", n % 100u);
+        return std::string(buffer);
+    };
+    std::string out;
+    bool afterHour = false; // "mm" right after an hour is minutes, otherwise the month
+    for (std::size_t i = 0; i < pattern.size();) {
+        auto rest = pattern.substr(i);
+        if (rest.starts_with("yyyy")) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "%04d", static_cast<int>(date.year()));
+            out += buffer;
+            i += 4;
+            afterHour = false;
+        } else if (rest.starts_with("dd")) {
+            out += two(static_cast<unsigned>(date.day()));
+            i += 2;
+            afterHour = false;
+        } else if (rest.starts_with("MM") || (rest.starts_with("mm") && !afterHour)) {
+            out += two(static_cast<unsigned>(date.month()));
+            i += 2;
+        } else if (rest.starts_with("hh")) {
+            out += two(static_cast<unsigned>(time.hours().count()));
+            i += 2;
+            afterHour = true;
+        } else if (rest.starts_with("nn") || rest.starts_with("mm")) {
+            out += two(static_cast<unsigned>(time.minutes().count()));
+            i += 2;
+            afterHour = false;
+        } else if (rest.starts_with("ss")) {
+            out += two(static_cast<unsigned>(time.seconds().count()));
+            i += 2;
+        } else {
+            char c = pattern[i++];
+            out += c == '/' ? kDateSeparator : c == ':' ? kTimeSeparator : c;
+        }
+    }
+    return out;
+}
+
+std::optional<int> MinutesOfTimeText(std::string_view text) {
+    auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
+    if (text.size() != 5 || text[2] != kTimeSeparator || !digit(0) || !digit(1) || !digit(3) ||
+        !digit(4))
+        return std::nullopt;
+    int hours = (text[0] - '0') * 10 + (text[1] - '0');
+    int minutes = (text[3] - '0') * 10 + (text[4] - '0');
+    if (hours > 23 || minutes > 59)
+        return std::nullopt;
+    return hours * 60 + minutes;
+}
+
+} // namespace zurodid
+
+#include <ctime>
+
+namespace zurodid {
+
+DateTime LocalNow() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    using namespace std::chrono;
+    return local_days{year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday} +
+           hours{local.tm_hour} + minutes{local.tm_min} + seconds{local.tm_sec};
+}
+
+} // namespace zurodid

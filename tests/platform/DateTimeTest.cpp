@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "platform/DateTime.h"
+
+namespace zurodid {
+namespace {
+
+using namespace std::chrono;
+
+DateTime At(int y, unsigned m, unsigned d, int hh = 0, int mm = 0, int ss = 0) {
+    return MakeDateTime(year{y} / month{m} / day{d}, hours{hh} + minutes{mm} + seconds{ss});
+}
+
+TEST(OleDate, ConvertsAcrossTheWholeRange) {
+    struct Case {
+        double ole;
+        DateTime expected;
+    };
+    const Case cases[] = {
+        {0.0, At(1899, 12, 30)},
+        {1.0, At(1899, 12, 31)},
+        {2.0, At(1900, 1, 1)},
+        {-1.25, At(1899, 12, 29, 6)},     // negative days, time still forward
+        {-0.5, At(1899, 12, 30, 12)},
+        {46363.378472222, At(2026, 12, 7, 9, 5)},
+        {46363.999988426, At(2026, 12, 7, 23, 59, 59)},
+        {-657434.0, At(100, 1, 1)},
+        {2958465.0, At(9999, 12, 31)},
+        {60.0, At(1900, 2, 28)},
+        {61.0, At(1900, 3, 1)},
+    };
+    for (const auto& c : cases) {
+        auto converted = DateTimeFromOleDate(c.ole);
+        ASSERT_TRUE(converted) << c.ole;
+        EXPECT_EQ(*converted, c.expected) << c.ole << " gave " << FormatDateTime(*converted, "dd/mm/yyyy hh:nn:ss");
+        // Between -1 and 0 two numbers name each moment; the inverse gives the positive one.
+        if (c.ole >= 0 || c.ole <= -1) {
+            EXPECT_NEAR(OleDateFromDateTime(c.expected), c.ole, 1e-5) << c.ole;
+        }
+    }
+}
+
+TEST(OleDate, RejectsWhatNoDateIs) {
+    for (double ole : std::initializer_list<double>{NAN, INFINITY, -INFINITY, -657435.5, 2958466.0, 1e300})
+        EXPECT_FALSE(DateTimeFromOleDate(ole)) << ole;
+}
+
+TEST(Calendar, CountsDayBoundariesNotHours) {
+    EXPECT_EQ(DaysBetween(At(2026, 12, 7, 23, 59), At(2026, 12, 8, 0, 1)), 1);
+    EXPECT_EQ(DaysBetween(At(2026, 12, 8, 0, 1), At(2026, 12, 7, 23, 59)), -1);
+    EXPECT_EQ(DaysBetween(At(2026, 12, 7), At(2026, 12, 7, 23, 59)), 0);
+    EXPECT_EQ(DaysBetween(At(2026, 12, 31), At(2027, 1, 1)), 1);
+    EXPECT_EQ(AddDays(At(2026, 12, 30, 8), 3), At(2027, 1, 2, 8));
+}
+
+TEST(Calendar, RollsADayBeyondTheMonthOver) {
+    EXPECT_EQ(DateRollingOver(2027, 2, 29), At(2027, 3, 1));
+    EXPECT_EQ(DateRollingOver(2028, 2, 29), At(2028, 2, 29));
+    EXPECT_EQ(DateRollingOver(2026, 4, 31), At(2026, 5, 1));
+    EXPECT_EQ(DateRollingOver(2026, 12, 31), At(2026, 12, 31));
+}
+
+TEST(Format, WritesThePatternsOfTheLists) {
+    DateTime value = At(2026, 3, 7, 9, 5, 42);
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"dd/mm/yyyy", "07/03/2026"}, {"hh:nn", "09:05"}, {"dd/MM/", "07/03/"},
+        {"yyyy", "2026"},             {"MM", "03"},       {"dd", "07"},
+        {"hh:mm", "09:05"},           {"dd/mm/yyyy hh:nn:ss", "07/03/2026 09:05:42"},
+    };
+    for (auto [pattern, expected] : cases)
+        EXPECT_EQ(FormatDateTime(value, pattern), expected) << pattern;
+    EXPECT_EQ(FormatDateTime(At(812, 1, 2, 23, 59), "dd/mm/yyyy hh:nn"), "02/01/0812 23:59");
+}
+
+TEST(Format, TimeTextsReadBackAsMinutes) {
+    for (int minutes : {0, 1, 59, 60, 545, 1439}) {
+        DateTime value = At(2026, 12, 7) + std::chrono::minutes{minutes};
+        EXPECT_EQ(MinutesOfTimeText(FormatDateTime(value, "hh:nn")), minutes);
+    }
+    for (std::string_view bad : {"", "9:05", "09-05", "24:00", "09:60", "0905 ", "ab:cd"})
+        EXPECT_FALSE(MinutesOfTimeText(bad)) << bad;
+}
+
+} // namespace
+} // namespace zurodid

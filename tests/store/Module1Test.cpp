@@ -1,0 +1,65 @@
+#include <gtest/gtest.h>
+
+#include "platform/CodePage.h"
+#include "store/Module1.h"
+#include "support/TempFolder.h"
+
+namespace zurodid {
+namespace {
+
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+std::string Field(std::string_view value) {
+    return std::string(value) + std::string(20 - value.size(), '\0');
+}
+
+TEST(Module1, ReadINIReturnsTheTwentyCharacterField) {
+    TempFolder folder;
+    Module1 module1([&] { return folder.Path(); });
+    EXPECT_EQ(module1.ReadINI("Agent", "Remind"), std::string(20, '\0')) << "no file";
+    WriteBytes(folder / "Zurodid.ini",
+               "[Agent]\r\nRemind=1\r\nLong=1000000000000000000000000\r\n");
+    EXPECT_EQ(module1.ReadINI("Agent", "Remind"), Field("1"));
+    EXPECT_EQ(module1.ReadINI("agent", "REMIND"), Field("1"));
+    EXPECT_EQ(module1.ReadINI("Agent", "Long"), Field("1000000000000000000"));
+    EXPECT_EQ(module1.ReadINI("Agent", "Missing"), std::string(20, '\0'));
+}
+
+TEST(Module1, ThaiValuesRoundTripInWindows874) {
+    TempFolder folder;
+    Module1 module1([&] { return folder.Path(); });
+    const std::string thai = "นัดหมาย"; // 7 characters, 21 bytes of UTF-8
+    ASSERT_TRUE(module1.WriteINI("Agent", "Note", thai).ok);
+    EXPECT_EQ(ReadBytes(folder / "Zurodid.ini"),
+              "[Agent]\r\nNote=" + Windows874FromUtf8(thai) + "\r\n");
+    EXPECT_EQ(module1.ReadINI("Agent", "Note"), thai + std::string(13, '\0'));
+}
+
+TEST(Module1, FollowsTheFolderAtEveryCall) {
+    TempFolder first, second;
+    const TempFolder* current = &first;
+    Module1 module1([&] { return current->Path(); });
+    module1.WriteINI("Agent", "Remind", "1");
+    current = &second;
+    EXPECT_EQ(module1.ReadINI("Agent", "Remind"), std::string(20, '\0'));
+    module1.WriteINI("Agent", "Remind", "2");
+    EXPECT_EQ(ReadBytes(first / "Zurodid.ini"), "[Agent]\r\nRemind=1\r\n");
+    EXPECT_EQ(ReadBytes(second / "Zurodid.ini"), "[Agent]\r\nRemind=2\r\n");
+}
+
+TEST(Module1, OneOkOfTheOptionsWritesTheFiveKeysInOrder) {
+    TempFolder folder;
+    Module1 module1([&] { return folder.Path(); });
+    for (auto [key, value] : {std::pair{"StartUpRemind", "1"}, {"AnniversaryStartUp", "7"},
+                              {"AppointmentStartUp", "3"}, {"Remind", "1"},
+                              {"AppointmentRemind", "15"}})
+        ASSERT_TRUE(module1.WriteINI("Agent", key, value).ok);
+    EXPECT_EQ(ReadBytes(folder / "Zurodid.ini"),
+              "[Agent]\r\nStartUpRemind=1\r\nAnniversaryStartUp=7\r\nAppointmentStartUp=3\r\n"
+              "Remind=1\r\nAppointmentRemind=15\r\n");
+}
+
+} // namespace
+} // namespace zurodid

@@ -1,0 +1,154 @@
+#include "windows/desktop/QtDesktop.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <cstdio>
+#include <cstdlib>
+
+#include "agent/frmAgent.h"
+
+namespace zurodid {
+namespace {
+
+constexpr int kLeftButtonUp = 514;
+constexpr int kRightButtonUp = 517;
+// The panel may start after the agent at log-in: look for a tray for two minutes.
+constexpr int kTrayRetryIntervalMs = 1000;
+constexpr int kTrayRetries = 120;
+
+QString Q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
+    timer_.setInterval(1000);
+    for (int index = 0; index < 8; ++index) {
+        QString caption = QString::fromLatin1(kPopupCaptions[index]);
+        if (caption == QLatin1String("-")) {
+            menu_.addSeparator();
+            continue;
+        }
+        QAction* action = menu_.addAction(caption);
+        connect(action, &QAction::triggered, this, [this, index] {
+            if (agent_)
+                agent_->mnusubpopup_Click(static_cast<std::int16_t>(index));
+        });
+    }
+    trayRetry_.setInterval(kTrayRetryIntervalMs);
+    connect(&trayRetry_, &QTimer::timeout, this, &QtDesktop::ShowTrayIconWhenAvailable);
+}
+
+QtDesktop::~QtDesktop() = default;
+
+void QtDesktop::Attach(frmAgent& agent, WindowShower showWindow) {
+    agent_ = &agent;
+    showWindow_ = std::move(showWindow);
+    connect(&timer_, &QTimer::timeout, this, [this] { agent_->Timer1_Timer(); });
+}
+
+void QtDesktop::RegisterTrayIcon(const TrayIconRecordA& record) {
+    // One icon per window and id: a second registration keeps the first icon.
+    if (tray_)
+        return;
+    tray_ = new QSystemTrayIcon(icon_, this);
+    tray_->setToolTip(QString::fromStdString(record.Tip()));
+    connect(tray_, &QSystemTrayIcon::activated, this, &QtDesktop::OnActivated);
+    trayRetriesLeft_ = kTrayRetries;
+    ShowTrayIconWhenAvailable();
+}
+
+void QtDesktop::ShowTrayIconWhenAvailable() {
+    if (!tray_)
+        return;
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        trayRetry_.stop();
+        tray_->show();
+        return;
+    }
+    if (trayRetriesLeft_-- > 0)
+        trayRetry_.start();
+    else
+        trayRetry_.stop();
+}
+
+// The tray's activations reach the agent as the messages of a notification-area icon.
+void QtDesktop::OnActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (!agent_)
+        return;
+    int message = 0;
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+        message = kLeftButtonUp;
+        break;
+    case QSystemTrayIcon::Context:
+        message = kRightButtonUp;
+        break;
+    default:
+        return;
+    }
+    agent_->Form_MouseMove(0, 0, static_cast<float>(message * TwipsPerPixelX()), 0);
+}
+
+void QtDesktop::Show(WindowName window, ShowMode mode) {
+    if (showWindow_)
+        showWindow_(window, mode);
+}
+
+void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view title) {
+    QMessageBox box(iconFlags == vbCritical ? QMessageBox::Critical : QMessageBox::Information,
+                    Q(title), Q(text), QMessageBox::Ok);
+    box.setWindowIcon(icon_);
+    box.exec();
+}
+
+void QtDesktop::EnableTimer() { timer_.start(); }
+
+void QtDesktop::PopupMenu() { menu_.popup(QCursor::pos()); }
+
+double QtDesktop::TwipsPerPixelX() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    double dpi = screen ? screen->logicalDotsPerInchX() : 96.0;
+    return 1440.0 / (dpi > 0 ? dpi : 96.0);
+}
+
+StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
+                                     const std::vector<std::string>& arguments) {
+    QString path = QString::fromStdString(program.string());
+    QFileInfo info(path);
+    if (!info.exists())
+        return {false, "the file does not exist"};
+    QStringList args;
+    for (const std::string& argument : arguments)
+        args << QString::fromStdString(argument);
+    QString executable = path;
+#ifndef Q_OS_WIN
+    // A Windows program runs through wine where it is installed.
+    if (path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
+        executable = QStandardPaths::findExecutable(QStringLiteral("wine"));
+        if (executable.isEmpty())
+            return {false, "it is a Windows program and wine is not installed"};
+        args.prepend(path);
+    }
+#endif
+    if (!QProcess::startDetached(executable, args, info.absolutePath()))
+        return {false, "the system refused to start it"};
+    return {true, {}};
+}
+
+void QtDesktop::EndProcess() {
+    // Take the icon away first, so that no dead icon stays in the tray.
+    delete tray_;
+    tray_ = nullptr;
+    QCoreApplication::processEvents();
+    std::fflush(nullptr);
+    std::_Exit(0);
+}
+
+} // namespace zurodid
