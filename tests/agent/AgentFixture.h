@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "agent/frmAgent.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeDiary.h"
+#include "support/TempFolder.h"
+
+namespace zurodid::testing {
+
+inline DateTime At(int y, unsigned m, unsigned d, int hh = 0, int mm = 0, int ss = 0) {
+    using namespace std::chrono;
+    return MakeDateTime(year{y} / month{m} / day{d}, hours{hh} + minutes{mm} + seconds{ss});
+}
+
+inline Variant Date(int y, unsigned m, unsigned d, int hh = 0, int mm = 0) {
+    return Variant{At(y, m, d, hh, mm)};
+}
+
+// The agent over a fake desktop, a fake clock and an in-memory diary in a temporary folder.
+class AgentFixture : public ::testing::Test {
+protected:
+    AgentFixture()
+        : state([this] { return folder.Path(); }, std::make_shared<FakeEngine>(diary)),
+          agent(state, desktop, clock) {
+        diary.tables["Anniversary"];
+        diary.tables["Appointment"];
+        clock.now = At(2026, 12, 7, 9, 0);
+    }
+
+    void Settings(std::string_view lines) { WriteBytes(folder / "Zurodid.ini", "[Agent]\r\n" + std::string(lines)); }
+    void Appointments(std::vector<std::vector<Variant>> rows) { diary.tables["Appointment"].rows = std::move(rows); }
+    std::vector<std::string> Column(int subItem) {
+        std::vector<std::string> out;
+        for (int k = 1; k <= agent.lvAppointment.ListItems.Count(); ++k)
+            out.push_back(subItem == 0 ? agent.lvAppointment.ListItems.Item(k).Text()
+                                       : agent.lvAppointment.ListItems.Item(k).SubItems(subItem));
+        return out;
+    }
+
+    TempFolder folder;
+    FakeDiary diary;
+    FakeDesktop desktop;
+    FakeClock clock;
+    ProcessState state;
+    frmAgent agent;
+};
+
+} // namespace zurodid::testing

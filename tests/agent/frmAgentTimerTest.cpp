@@ -1,0 +1,213 @@
+#include "agent/AgentFixture.h"
+
+namespace zurodid::testing {
+namespace {
+
+// The reminder timer over rows put straight into the agent's hidden list.
+class Timer1 : public AgentFixture {
+protected:
+    void Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
+        for (auto [time, subject] : rows) {
+            ListItem& row = agent.lvAppointment.ListItems.Add(ItemNumberText(agent.lvAppointment.ListItems.Count() + 1));
+            row.SetSubItems(1, "07/12/2026");
+            row.SetSubItems(2, time);
+            row.SetSubItems(3, subject);
+        }
+        agent.AlarmCursor = 1;
+        agent.RemindCursor = 1;
+    }
+    void Remind(int on, int lead) {
+        state.AgentSettings.Remind = static_cast<std::int16_t>(on);
+        state.AgentSettings.AppointmentRemind = static_cast<std::int16_t>(lead);
+    }
+    void TickAt(int hh, int mm, int ss = 0) {
+        clock.now = At(2026, 12, 7, hh, mm, ss);
+        agent.Timer1_Timer();
+    }
+    std::vector<std::string> Boxes() {
+        std::vector<std::string> out;
+        for (const auto& box : desktop.boxes)
+            out.push_back(std::to_string(box.icon) + " " + box.text);
+        return out;
+    }
+};
+
+TEST_F(Timer1, EmptyListDoesNothing) {
+    Rows({});
+    Remind(1, 10);
+    for (int s = 0; s < 3; ++s)
+        TickAt(9, 5, s);
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(agent.AlarmCursor, 1);
+    EXPECT_EQ(agent.RemindCursor, 1);
+}
+
+TEST_F(Timer1, OnTimeBoxInTheMinuteThenTheCursorMoves) {
+    Rows({{"09:05", "Dentist"}});
+    TickAt(9, 4, 59);
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(agent.AlarmCursor, 1);
+    desktop.onBox = [&](const ShownBox&) { EXPECT_EQ(agent.AlarmCursor, 1) << "moved before close"; };
+    TickAt(9, 5, 0);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "09:05 : Dentist");
+    EXPECT_EQ(desktop.boxes[0].icon, vbCritical);
+    EXPECT_EQ(desktop.boxes[0].title, "Zurodid Agent");
+    EXPECT_EQ(agent.AlarmCursor, 2);
+    TickAt(9, 5, 1);
+    EXPECT_EQ(desktop.boxes.size(), 1u) << "exhausted cursor stays quiet";
+    EXPECT_EQ(agent.AlarmCursor, 2);
+}
+
+TEST_F(Timer1, PassedRowsAreSkippedOnePerTickWithoutAMessage) {
+    Rows({{"08:00", "a"}, {"08:30", "b"}, {"09:05", "c"}});
+    TickAt(9, 0, 0);
+    EXPECT_EQ(agent.AlarmCursor, 2);
+    TickAt(9, 0, 1);
+    EXPECT_EQ(agent.AlarmCursor, 3);
+    TickAt(9, 0, 2);
+    EXPECT_EQ(agent.AlarmCursor, 3);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(Timer1, TwoRowsInOneMinute) {
+    Rows({{"09:05", "first"}, {"09:05", "second"}, {"09:06", "third"}});
+    TickAt(9, 5, 0);
+    TickAt(9, 5, 30);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:05 : second"}));
+    // When the minute has ended before the second box's tick, the second is skipped.
+    desktop.boxes.clear();
+    agent.AlarmCursor = 1;
+    TickAt(9, 5, 59);
+    TickAt(9, 6, 0);
+    EXPECT_EQ(agent.AlarmCursor, 3);
+    TickAt(9, 6, 1);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:06 : third"}));
+}
+
+TEST_F(Timer1, MinuteTurningBetweenTheTwoReadingsSkipsTheRowNextTick) {
+    Rows({{"09:05", "x"}});
+    clock.now = At(2026, 12, 7, 9, 5, 59);
+    clock.onRead = [](FakeClock& c) { c.now = At(2026, 12, 7, 9, 6, 0); };
+    agent.Timer1_Timer();
+    clock.onRead = nullptr;
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(agent.AlarmCursor, 1);
+    agent.Timer1_Timer();
+    EXPECT_EQ(agent.AlarmCursor, 2);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(Timer1, AdvanceReminderByLead) {
+    struct Case {
+        const char* name;
+        int lead;
+        int hh, mm; // the minute of the information box
+        std::vector<std::string> boxes;
+    };
+    const Case cases[] = {
+        {"ten minutes ahead", 10, 8, 55, {"64 09:05 : Dentist"}},
+        {"lead zero: critical first, then information", 0, 9, 5,
+         {"16 09:05 : Dentist", "64 09:05 : Dentist"}},
+        {"negative lead: after the appointment", -5, 9, 10, {"64 09:05 : Dentist"}},
+    };
+    for (const auto& c : cases) {
+        desktop.boxes.clear();
+        agent.lvAppointment.ListItems.Clear();
+        Rows({{"09:05", "Dentist"}});
+        Remind(1, c.lead);
+        agent.AlarmCursor = c.lead == 0 ? 1 : 2; // the on-time half only where the case needs it
+        TickAt(c.hh, c.mm - 1, 59);
+        EXPECT_TRUE(desktop.boxes.empty()) << c.name;
+        TickAt(c.hh, c.mm, 0);
+        EXPECT_EQ(Boxes(), c.boxes) << c.name;
+        EXPECT_EQ(agent.RemindCursor, 2) << c.name;
+    }
+}
+
+TEST_F(Timer1, AdvanceReminderSkippedWhenStartedInsideTheLead) {
+    Rows({{"09:05", "Dentist"}});
+    Remind(1, 10);
+    TickAt(9, 0, 0);
+    EXPECT_EQ(agent.RemindCursor, 2);
+    EXPECT_TRUE(desktop.boxes.empty());
+    TickAt(9, 5, 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : Dentist"}));
+}
+
+TEST_F(Timer1, AdvanceReminderBeforeMidnightIsNeverShown) {
+    Rows({{"00:05", "early"}});
+    Remind(1, 10);
+    TickAt(23, 55, 0); // 00:05 is 1430 minutes behind, not 10 ahead
+    EXPECT_EQ(agent.RemindCursor, 2);
+    EXPECT_TRUE(desktop.boxes.empty());
+}
+
+TEST_F(Timer1, RemindSwitchedOnLaterStartsWhereTheCursorStood) {
+    Rows({{"08:00", "a"}, {"08:10", "b"}, {"09:30", "c"}});
+    Remind(0, 10);
+    for (int s = 0; s < 5; ++s)
+        TickAt(9, 0, s);
+    EXPECT_EQ(agent.RemindCursor, 1) << "frozen while off";
+    Remind(1, 10);
+    TickAt(9, 0, 10);
+    EXPECT_EQ(agent.RemindCursor, 2);
+    TickAt(9, 0, 11);
+    EXPECT_EQ(agent.RemindCursor, 3);
+    TickAt(9, 20, 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"64 09:30 : c"}));
+}
+
+TEST_F(Timer1, RowsOutOfOrderHoldTheCursor) {
+    Rows({{"10:00", "late"}, {"09:00", "early"}});
+    TickAt(9, 0, 0);
+    EXPECT_TRUE(desktop.boxes.empty()) << "09:00 waits behind 10:00";
+    TickAt(10, 0, 0);
+    TickAt(10, 0, 1);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 10:00 : late"}));
+    EXPECT_EQ(agent.AlarmCursor, 3);
+}
+
+TEST_F(Timer1, RowsOfOtherDaysCompareByTimeOfDayAndMidnightResetsNothing) {
+    Rows({{"15:00", "tomorrow's"}, {"00:00", "midnight"}});
+    TickAt(15, 0, 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : tomorrow's"}));
+    clock.now = At(2026, 12, 8, 0, 0, 0);
+    agent.Timer1_Timer();
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : tomorrow's", "16 00:00 : midnight"}));
+}
+
+TEST_F(Timer1, ATickWhileTheBoxIsOpenDoesNothing) {
+    Rows({{"09:05", "once"}});
+    Remind(1, 0);
+    int nested = 0;
+    desktop.onBox = [&](const ShownBox&) {
+        if (nested++ < 3)
+            agent.Timer1_Timer(); // the timer keeps firing while the modal box is open
+    };
+    TickAt(9, 5, 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : once", "64 09:05 : once"}));
+    EXPECT_EQ(agent.AlarmCursor, 2);
+    EXPECT_EQ(agent.RemindCursor, 2);
+}
+
+TEST_F(Timer1, AnEmptySubjectEndsTheTextInTheSeparator) {
+    Rows({{"09:05", ""}});
+    TickAt(9, 5, 0);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : "}));
+}
+
+TEST_F(Timer1, AFullListLetsTheCursorsPassItsLastRow) {
+    for (int i = 0; i < 32767; ++i)
+        agent.lvAppointment.ListItems.Add("x").SetSubItems(2, "08:00");
+    agent.AlarmCursor = 32767;
+    agent.RemindCursor = 32767;
+    Remind(1, 0);
+    TickAt(9, 0, 0);
+    TickAt(9, 0, 1);
+    EXPECT_EQ(agent.AlarmCursor, 32768);
+    EXPECT_EQ(agent.RemindCursor, 32768);
+}
+
+} // namespace
+} // namespace zurodid::testing

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent/Desktop.h"
+#include "agent/TrayIconRecord.h"
+
+namespace zurodid::testing {
+
+// Thrown by the fake's EndProcess: the agent's process would be gone.
+struct ProcessEnded {};
+
+struct ShownBox {
+    std::string text;
+    int icon;
+    std::string title;
+};
+
+class FakeDesktop : public Desktop {
+public:
+    void RegisterTrayIcon(const TrayIconRecordA& record) override { registrations.push_back(record); }
+    void Show(WindowName window, ShowMode mode) override {
+        shown.emplace_back(window, mode);
+        if (onShow)
+            onShow(window, mode);
+    }
+    void MsgBox(std::string_view text, int icon, std::string_view title) override {
+        boxes.push_back({std::string(text), icon, std::string(title)});
+        if (onBox)
+            onBox(boxes.back());
+    }
+    void EnableTimer() override { ++timerEnabled; }
+    void PopupMenu() override { ++menusOpened; }
+    double TwipsPerPixelX() override { return twipsPerPixel; }
+    StartOutcome StartProgram(const std::filesystem::path& program,
+                              const std::vector<std::string>& arguments) override {
+        started.push_back(program);
+        (void)arguments;
+        return startOutcome;
+    }
+    void EndProcess() override { throw ProcessEnded{}; }
+
+    int ShowCount(WindowName window) const {
+        int count = 0;
+        for (const auto& [name, mode] : shown)
+            count += name == window;
+        return count;
+    }
+
+    std::vector<TrayIconRecordA> registrations;
+    std::vector<std::pair<WindowName, ShowMode>> shown;
+    std::vector<ShownBox> boxes;
+    std::vector<std::filesystem::path> started;
+    int timerEnabled = 0;
+    int menusOpened = 0;
+    double twipsPerPixel = 15;
+    StartOutcome startOutcome{true, {}};
+    std::function<void(WindowName, ShowMode)> onShow;
+    std::function<void(const ShownBox&)> onBox;
+};
+
+// A clock that stands still until a test moves it; each reading can also move it.
+class FakeClock : public Clock {
+public:
+    DateTime Now() override {
+        DateTime value = now;
+        ++readings;
+        if (onRead)
+            onRead(*this);
+        return value;
+    }
+    DateTime now{};
+    int readings = 0;
+    std::function<void(FakeClock&)> onRead;
+};
+
+} // namespace zurodid::testing
