@@ -1,0 +1,34 @@
+// One tick of the reminder timer with a full list of 32,767 rows due today.
+#include <benchmark/benchmark.h>
+
+#include "agent/frmAgent.h"
+#include "support/FakeDesktop.h"
+
+namespace {
+
+using namespace zurodid;
+
+void BM_Timer1Tick(benchmark::State& state) {
+    testing::FakeDesktop desktop;
+    testing::FakeClock clock;
+    ProcessState process([] { return std::filesystem::path("/nonexistent"); }, nullptr);
+    process.AgentSettings.Remind = 1;
+    process.AgentSettings.AppointmentRemind = 10;
+    frmAgent agent(process, desktop, clock);
+    for (int i = 0; i < 32767; ++i) {
+        ListItem& row = agent.lvAppointment.ListItems.Add(ItemNumberText(i + 1));
+        row.SetSubItems(1, "08/12/2026");
+        row.SetSubItems(2, "23:59");
+        row.SetSubItems(3, "a subject of ordinary length");
+    }
+    agent.AlarmCursor = 16384; // a row in the middle, waiting
+    agent.RemindCursor = 16384;
+    clock.now = MakeDateTime(std::chrono::year{2026} / 12 / 8, std::chrono::hours{9});
+    for (auto _ : state)
+        agent.Timer1_Timer();
+    if (!desktop.boxes.empty() || agent.AlarmCursor != 16384)
+        state.SkipWithError("the tick did more than wait");
+}
+BENCHMARK(BM_Timer1Tick);
+
+} // namespace

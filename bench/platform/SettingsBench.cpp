@@ -1,0 +1,29 @@
+// Reading the five settings at start-up, from a typical file.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "store/AgentSettings.h"
+#include "store/Module1.h"
+
+namespace {
+
+void BM_ReadFiveSettings(benchmark::State& state) {
+    auto folder = std::filesystem::temp_directory_path() / "zurodid-settings-bench";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder / "Zurodid.ini", std::ios::binary)
+        << "[Agent]\r\nStartUpRemind=1\r\nAnniversaryStartUp=7\r\nAppointmentStartUp=3\r\n"
+           "Remind=1\r\nAppointmentRemind=15\r\n";
+    zurodid::Module1 module1([&] { return folder; });
+    zurodid::AgentSettings settings;
+    for (auto _ : state) {
+        for (const auto& key : zurodid::kSettingKeys)
+            settings.*key.member = zurodid::ReadSetting(module1, key.name);
+        benchmark::DoNotOptimize(settings);
+    }
+    std::filesystem::remove_all(folder);
+}
+BENCHMARK(BM_ReadFiveSettings)->Unit(benchmark::kMicrosecond);
+
+} // namespace
