@@ -8,11 +8,15 @@
 #include "store/Dao.h"
 #include "windows/WindowRegistry.h"
 #include "windows/desktop/QtDesktop.h"
+#include "windows/desktop/SingleInstance.h"
 
 int main(int argc, char* argv[]) {
     using namespace zurodid;
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    SingleInstance instance(QString::fromStdString(ExecutableFolder().string()));
+    if (!instance.IsFirst())
+        return 0;
     QIcon icon(QStringLiteral(":/icons/zurodid-agent.png"));
     QApplication::setWindowIcon(icon);
 
