@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QTimer>
+#include <fstream>
+
+#include "agent/AgentFixture.h"
+#include "windows/desktop/QtDesktop.h"
+
+namespace zurodid::testing {
+namespace {
+
+std::vector<QMessageBox*> OpenBoxes() {
+    std::vector<QMessageBox*> boxes;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+            boxes.push_back(box);
+    return boxes;
+}
+
+// Runs the event loop until `done` or the limit.
+bool Spin(const std::function<bool()>& done, int limitMs = 5000) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class QtDesktopTest : public ::testing::Test {
+protected:
+    QtDesktopTest()
+        : state([this] { return folder.Path(); }, std::make_shared<FakeEngine>(diary)),
+          desktop(QIcon()), agent(state, desktop, clock) {
+        desktop.Attach(agent, [this](WindowName window, ShowMode mode) { shown.emplace_back(window, mode); });
+    }
+
+    TempFolder folder;
+    FakeDiary diary;
+    FakeClock clock;
+    ProcessState state;
+    QtDesktop desktop;
+    frmAgent agent;
+    std::vector<std::pair<WindowName, ShowMode>> shown;
+};
+
+TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
+    ListItem& row = agent.lvAppointment.ListItems.Add("001");
+    row.SetSubItems(2, "09:05");
+    row.SetSubItems(3, "Dentist");
+    agent.AlarmCursor = agent.RemindCursor = 1;
+    clock.now = At(2026, 12, 7, 9, 5, 0);
+    desktop.Timer1().setInterval(50); // many ticks while the box is open
+
+    // The box runs its own event loop: watch it from a timer that runs inside that loop.
+    std::size_t mostOpen = 0;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    int cursorWhileOpen = -1;
+    QElapsedTimer openFor;
+    QTimer observer;
+    observer.setInterval(20);
+    QObject::connect(&observer, &QTimer::timeout, [&] {
+        auto boxes = OpenBoxes();
+        mostOpen = std::max(mostOpen, boxes.size());
+        if (boxes.empty())
+            return;
+        if (!openFor.isValid()) {
+            openFor.start();
+            title = boxes[0]->windowTitle();
+            text = boxes[0]->text();
+            icon = boxes[0]->icon();
+            cursorWhileOpen = agent.AlarmCursor;
+        } else if (openFor.elapsed() > 600) {
+            boxes[0]->button(QMessageBox::Ok)->click();
+        }
+    });
+    observer.start();
+    desktop.EnableTimer();
+
+    ASSERT_TRUE(Spin([&] { return agent.AlarmCursor == 2; })) << "no box, or never closed";
+    Spin([] { return false; }, 300);
+    desktop.Timer1().stop();
+    observer.stop();
+    EXPECT_EQ(mostOpen, 1u);
+    EXPECT_EQ(title, "Zurodid Agent");
+    EXPECT_EQ(text, "09:05 : Dentist");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(cursorWhileOpen, 1) << "the cursor moves only after the box is closed";
+    EXPECT_TRUE(OpenBoxes().empty());
+}
+
+TEST_F(QtDesktopTest, TheMenuHoldsTheEightItemsAndRoutesTheirIndex) {
+    QList<QAction*> actions = desktop.Menu().actions();
+    ASSERT_EQ(actions.size(), 8);
+    const char* captions[] = {"Show", "Refresh", "Options", "About", "", "Run Zurodid", "", "Exit"};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(actions[i]->isSeparator(), captions[i][0] == '\0') << i;
+        if (!actions[i]->isSeparator()) {
+            EXPECT_EQ(actions[i]->text(), captions[i]) << i;
+        }
+    }
+    actions[0]->trigger();
+    actions[2]->trigger();
+    EXPECT_EQ(shown, (std::vector<std::pair<WindowName, ShowMode>>{
+                         {WindowName::frmList, ShowMode::Modeless},
+                         {WindowName::frmOption, ShowMode::Modeless}}));
+}
+
+TEST_F(QtDesktopTest, TrayActivationsBecomeTheAgentsMessages) {
+    TrayIconRecordA record{};
+    std::copy_n("Zurodid Agent", 13, record.szTip.begin());
+    desktop.RegisterTrayIcon(record);
+    desktop.RegisterTrayIcon(record); // a second registration keeps the one icon
+    ASSERT_NE(desktop.TrayIcon(), nullptr);
+    EXPECT_EQ(desktop.TrayIcon()->toolTip(), "Zurodid Agent");
+    EXPECT_DOUBLE_EQ(desktop.TwipsPerPixelX(), 15.0) << "96 dpi";
+    for (auto reason : {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick,
+                        QSystemTrayIcon::Unknown})
+        emit desktop.TrayIcon()->activated(reason);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_FALSE(desktop.Menu().isVisible());
+    emit desktop.TrayIcon()->activated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(shown.size(), 1u);
+    emit desktop.TrayIcon()->activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(desktop.Menu().isVisible());
+    desktop.Menu().hide();
+}
+
+TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
+    StartOutcome missing = desktop.StartProgram(folder / "Zurodid.exe", {});
+    EXPECT_FALSE(missing.started);
+    EXPECT_EQ(missing.error, "the file does not exist");
+
+    if (QStandardPaths::findExecutable("wine").isEmpty()) {
+        WriteBytes(folder / "Zurodid.exe", "MZ");
+        StartOutcome noWine = desktop.StartProgram(folder / "Zurodid.exe", {});
+        EXPECT_FALSE(noWine.started);
+        EXPECT_NE(noWine.error.find("wine"), std::string::npos) << noWine.error;
+    }
+
+    auto script = folder / "marker.sh";
+    std::ofstream(script) << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/ran\"\n";
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    StartOutcome started = desktop.StartProgram(script, {"a b;c"});
+    EXPECT_TRUE(started.started) << started.error;
+    EXPECT_TRUE(Spin([&] { return std::filesystem::exists(folder / "ran"); }));
+    EXPECT_EQ(ReadBytes(folder / "ran"), "a b;c\n") << "the argument passes whole, no shell";
+}
+
+} // namespace
+} // namespace zurodid::testing
+
+int main(int argc, char** argv) {
+    // Widget tests need no display; test discovery runs this without CTest's environment.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
