@@ -3,6 +3,7 @@
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/ProfileFile.h"
@@ -148,18 +149,35 @@ TEST(ProfileWrite, ReplacesTheFileAtomicallyKeepingItsPermissions) {
               1);
 }
 
-TEST(ProfileWrite, AFailedWriteIsReportedAndLeavesTheOldFile) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root writes into read-only folders; the vanished-folder case below covers root";
+// Writes into a folder the writer may not change: as a plain user, or, when the tests run as
+// root, in a child that has become the user nobody.
+TEST(ProfileWrite, AReadOnlyFolderIsReportedAndLeavesTheOldFile) {
     TempFolder folder;
     auto file = folder / "Zurodid.ini";
-    WriteBytes(file, "[Agent]\nRemind=0\n");
+    const std::string old = "[Agent]\nRemind=0\n";
+    WriteBytes(file, old);
+    ::chmod(file.c_str(), 0644);
     ::chmod(folder.Path().c_str(), 0555);
-    WriteOutcome outcome = WritePrivateProfileString("Agent", "Remind", "1", file);
+    auto attempt = [&] { return WritePrivateProfileString("Agent", "Remind", "1", file); };
+    if (::geteuid() != 0) {
+        WriteOutcome outcome = attempt();
+        EXPECT_FALSE(outcome.ok);
+        EXPECT_NE(outcome.error.find(folder.Path().string()), std::string::npos) << outcome.error;
+    } else {
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+            WriteOutcome outcome = attempt();
+            ::_exit(!dropped ? 2 : outcome.ok ? 1 : outcome.error.empty() ? 3 : 0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported success, 2: could not drop root, 3: no reason";
+    }
     ::chmod(folder.Path().c_str(), 0755);
-    EXPECT_FALSE(outcome.ok);
-    EXPECT_NE(outcome.error.find(folder.Path().string()), std::string::npos) << outcome.error;
-    EXPECT_EQ(ReadBytes(file), "[Agent]\nRemind=0\n");
+    EXPECT_EQ(ReadBytes(file), old);
 }
 
 TEST(ProfileWrite, AVanishedFolderIsReported) {
