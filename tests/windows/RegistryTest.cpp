@@ -1,0 +1,87 @@
+#include "WindowTestSupport.h"
+#include "windows/WindowRegistry.h"
+#include "windows/frmList.h"
+
+#include <QScreen>
+#include <gtest/gtest.h>
+
+namespace zurodid::test {
+namespace {
+
+class NoLinks final : public LinkLauncher {
+public:
+    StartOutcome Open(const std::string&) override { return {false, {}}; }
+};
+
+class SharedWindows : public testing::Test {
+protected:
+    ~SharedWindows() override { DeleteClosedWindows(); }
+
+    void OpenDiary(std::vector<FakeRow> anniversaries) {
+        state->DiaryStore.rsAnniversary = std::make_shared<FakeRecordset>(std::move(anniversaries));
+        state->DiaryStore.rsAppointment = std::make_shared<FakeRecordset>(std::vector<FakeRow>{});
+    }
+
+    std::unique_ptr<ProcessState> state = MakeState("/nonexistent");
+    FakeDesktop desktop;
+    FixedClock clock{At(2026, 12, 7, 10, 0)};
+    NoLinks links;
+    WindowRegistry registry{*state, desktop, clock, links};
+};
+
+TEST_F(SharedWindows, ShowingALoadedListOnlyBringsItForward) {
+    state->AgentSettings.AnniversaryStartUp = 5;
+    OpenDiary({{At(1990, 12, 8), "a"}});
+    registry.Show(WindowName::frmList, ShowMode::Modeless);
+    QWidget* shown = registry.Window(WindowName::frmList);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(registry.List().lvAnniversary.ListItems.Count(), 1);
+
+    // The data changes; a second show keeps the rows it has.
+    OpenDiary({{At(1990, 12, 8), "a"}, {At(1990, 12, 9), "b"}});
+    registry.Show(WindowName::frmList, ShowMode::Modeless);
+    EXPECT_EQ(registry.Window(WindowName::frmList), shown);
+    EXPECT_EQ(registry.List().lvAnniversary.ListItems.Count(), 1);
+
+    // Closing unloads it; the next show loads and fills it afresh.
+    shown->close();
+    EXPECT_FALSE(registry.IsLoaded(WindowName::frmList));
+    DeleteClosedWindows();
+    registry.Show(WindowName::frmList, ShowMode::Modeless);
+    EXPECT_EQ(registry.List().lvAnniversary.ListItems.Count(), 2);
+}
+
+TEST_F(SharedWindows, TheListAskedForByCodeIsLoadedHidden) {
+    state->AgentSettings.AnniversaryStartUp = 5;
+    OpenDiary({{At(1990, 12, 8), "a"}});
+    frmList& list = registry.List();
+    EXPECT_TRUE(registry.IsLoaded(WindowName::frmList));
+    EXPECT_FALSE(list.isVisible());
+    EXPECT_EQ(list.lvAnniversary.ListItems.Count(), 1);
+    EXPECT_EQ(&registry.List(), &list);
+}
+
+TEST_F(SharedWindows, WindowsOpenFixedSizeAndCentred) {
+    struct Case {
+        WindowName window;
+        QSize client;
+    };
+    const std::vector<Case> cases{{WindowName::frmList, {481, 313}},
+                                  {WindowName::frmOption, {257, 213}},
+                                  {WindowName::frmAbout, {282, 235}}};
+    for (const Case& c : cases) {
+        registry.Show(c.window, ShowMode::Modeless);
+        QWidget* window = registry.Window(c.window);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->size(), c.client);
+        EXPECT_EQ(window->minimumSize(), window->maximumSize());
+        QRect screen = window->screen()->availableGeometry();
+        // Within the frame's margins, which only the window manager knows.
+        EXPECT_LE((window->geometry().center() - screen.center()).manhattanLength(), 8);
+        window->close();
+    }
+}
+
+} // namespace
+} // namespace zurodid::test

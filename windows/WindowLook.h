@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QFont>
+
+class QWidget;
+
+namespace zurodid {
+
+// Layout measures are given in twips; 15 twips make one pixel at 96 dpi.
+constexpr int Twips(int twips) {
+    return twips / 15;
+}
+
+// The dialogs' font: "MS Sans Serif" 8.25 pt, which fontconfig replaces with the nearest sans
+// family on Linux; Thai falls back to a Thai font by script.
+QFont FormFont();
+
+// What every window does when it is loaded: the form font, a fixed client size, centred on
+// the screen that holds it.
+void PrepareFixedWindow(QWidget& window, int clientWidthTwips, int clientHeightTwips);
+
+} // namespace zurodid

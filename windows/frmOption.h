@@ -1,0 +1,46 @@
+#pragma once
+
+#include "agent/Desktop.h"
+#include "store/ProcessState.h"
+
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QLineEdit;
+
+namespace Ui {
+class frmOption;
+}
+
+namespace zurodid {
+
+// Edits the five settings. OK writes all five keys, puts the new values in force and refills
+// the list window; Cancel and the close box change nothing. Modeless: reminders go on.
+class frmOption final : public QWidget {
+    Q_OBJECT
+public:
+    // refillList runs the list window's fill (creating the window hidden when it is not loaded).
+    frmOption(ProcessState& state, Desktop& desktop, std::function<void()> refillList,
+              QWidget* parent = nullptr);
+    ~frmOption() override;
+
+    void Form_Load();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+
+signals:
+    void Unloaded();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    std::unique_ptr<Ui::frmOption> ui_;
+    ProcessState& state_;
+    Desktop& desktop_;
+    std::function<void()> refillList_;
+};
+
+} // namespace zurodid
