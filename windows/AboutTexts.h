@@ -7,7 +7,7 @@ namespace zurodid::about {
 // The About box's own texts, kept together so that a change of address is made once.
 inline constexpr std::string_view kProductLine = "Zurodid Agent";
 inline constexpr std::string_view kCredit = "Zurodid Agent developers";
-inline constexpr std::string_view kEmailAddress = "agent@zurodid.example.org";
+inline constexpr std::string_view kEmailAddress = "zurodid@example.org";
 // The address shown on the web link and the one a click opens differ on purpose: the shown
 // one is short enough for the label.
 inline constexpr std::string_view kShownWebAddress = "zurodid.example.org";

@@ -7,7 +7,12 @@
 namespace zurodid {
 
 QFont FormFont() {
-    QFont font(QStringLiteral("MS Sans Serif"));
+    QFont font;
+    // Asked for first, then the narrow sans families whose widths keep the fixed layouts
+    // readable where it is missing; Thai text falls back to a Thai font by script.
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
+                      QStringLiteral("Tahoma"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans")});
     font.setStyleHint(QFont::SansSerif);
     font.setPointSizeF(8.25);
     font.setWeight(QFont::Normal);

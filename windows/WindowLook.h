@@ -11,8 +11,8 @@ constexpr int Twips(int twips) {
     return twips / 15;
 }
 
-// The dialogs' font: "MS Sans Serif" 8.25 pt, which fontconfig replaces with the nearest sans
-// family on Linux; Thai falls back to a Thai font by script.
+// The windows' font: "MS Sans Serif" 8.25 pt, or the nearest narrow sans family where it is
+// missing (Linux).
 QFont FormFont();
 
 // What every window does when it is loaded: the form font, a fixed client size, centred on

@@ -52,7 +52,13 @@ frmAbout::frmAbout(Desktop& desktop, LinkLauncher& links, QWidget* parent)
     ui_->Label2->setText(QStringLiteral("E-MAIL : ") + FromView(about::kEmailAddress));
     ui_->Label13->setText(QStringLiteral("URL : ") + FromView(about::kShownWebAddress));
 
-    SetBackColour(*ui_->Frame2, kFrameColour);
+    // The whole frame is grey, the caption standing in its top line, as the labels expect.
+    ui_->Frame2->setStyleSheet(
+        QStringLiteral("QGroupBox#Frame2 { background-color: %1; background-clip: margin;"
+                       " border: 1px solid #808080; margin-top: 7px; }"
+                       "QGroupBox#Frame2::title { subcontrol-origin: margin; left: 6px;"
+                       " padding: 0 2px; }")
+            .arg(ColourFromBgr(kFrameColour).name()));
     for (QLabel* label : {ui_->Label1, ui_->Label2, ui_->Label3, ui_->Label4, ui_->Label13})
         SetBackColour(*label, kFrameColour);
     QFont linkFont = FormFont();
