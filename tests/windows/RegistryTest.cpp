@@ -13,7 +13,7 @@ public:
     StartOutcome Open(const std::string&) override { return {false, {}}; }
 };
 
-class SharedWindows : public testing::Test {
+class SharedWindows : public ::testing::Test {
 protected:
     ~SharedWindows() override { DeleteClosedWindows(); }
 

@@ -4,6 +4,7 @@
 #include "platform/RuntimeError.h"
 #include "store/Dao.h"
 #include "store/ProcessState.h"
+#include "support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -99,18 +100,9 @@ private:
     std::size_t position_ = 0;
 };
 
-// A temporary folder that holds the settings file, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using zurodid::testing::ReadBytes;
+using zurodid::testing::TempFolder;
+using zurodid::testing::WriteBytes;
 
 inline std::unique_ptr<ProcessState> MakeState(std::filesystem::path folder) {
     return std::make_unique<ProcessState>([folder] { return folder; }, nullptr);
@@ -120,8 +112,5 @@ inline std::unique_ptr<ProcessState> MakeState(std::filesystem::path folder) {
 inline void DeleteClosedWindows() {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
-
-std::string ReadFile(const std::filesystem::path& file);
-void WriteFile(const std::filesystem::path& file, const std::string& bytes);
 
 } // namespace zurodid::test

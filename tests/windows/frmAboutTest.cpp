@@ -28,7 +28,7 @@ public:
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
 
-class AboutBox : public testing::Test {
+class AboutBox : public ::testing::Test {
 protected:
     ~AboutBox() override { DeleteClosedWindows(); }
 
@@ -159,7 +159,7 @@ TEST(DesktopLinkLauncher, UsesTheFixedBrowserOnlyWhereItExists) {
     QDesktopServices::setUrlHandler("mailto", &catcher, "Catch");
 
     auto browser = folder.Path() / "browser";
-    WriteFile(browser, "");
+    WriteBytes(browser, "");
     DesktopLinkLauncher present(desktop, browser);
     EXPECT_TRUE(present.Open("mailto:a@b.example").started);
     ASSERT_EQ(desktop.starts.size(), 1u);

@@ -37,7 +37,7 @@ std::vector<Row> AppointmentRows(const frmList& list) {
     return rows;
 }
 
-class ListFill : public testing::Test {
+class ListFill : public ::testing::Test {
 protected:
     void Open(std::vector<FakeRow> anniversaries, std::vector<FakeRow> appointments) {
         state->DiaryStore.rsAnniversary = std::make_shared<FakeRecordset>(std::move(anniversaries));

@@ -15,7 +15,7 @@ public:
     StartOutcome Open(const std::string&) override { return {false, {}}; }
 };
 
-class LogInDialog : public testing::Test {
+class LogInDialog : public ::testing::Test {
 protected:
     ~LogInDialog() override { DeleteClosedWindows(); }
 

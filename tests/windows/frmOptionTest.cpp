@@ -26,7 +26,7 @@ void Put(AgentSettings& settings, Settings values) {
     settings = {values.startUp, values.anniversary, values.appointment, values.remind, values.lead};
 }
 
-class OptionsDialog : public testing::Test {
+class OptionsDialog : public ::testing::Test {
 protected:
     ~OptionsDialog() override { DeleteClosedWindows(); }
 
@@ -119,7 +119,7 @@ TEST_F(OptionsDialog, OkWritesAllFiveKeysAsTypedAndConvertsForMemory) {
         Type("txtAppointmentStartUp", c.appointment);
         Type("txtAppointmentRemind", c.lead);
         Control<QPushButton>("cmdOK").click();
-        EXPECT_EQ(ReadFile(SettingsFile()), c.file);
+        EXPECT_EQ(ReadBytes(SettingsFile()), c.file);
         const AgentSettings& s = state->AgentSettings;
         EXPECT_EQ(s.StartUpRemind, c.inMemory.startUp);
         EXPECT_EQ(s.AnniversaryStartUp, c.inMemory.anniversary);
@@ -133,14 +133,14 @@ TEST_F(OptionsDialog, OkWritesAllFiveKeysAsTypedAndConvertsForMemory) {
 }
 
 TEST_F(OptionsDialog, OkReplacesTheKeysInPlaceAndKeepsTheRestOfTheFile) {
-    WriteFile(SettingsFile(), "; mine\r\n[agent]\r\nremind=0\r\nStartUpRemind = 0\r\nOther=x\r\n"
+    WriteBytes(SettingsFile(), "; mine\r\n[agent]\r\nremind=0\r\nStartUpRemind = 0\r\nOther=x\r\n"
                               "[Diary]\r\nTheme=2\r\n");
     Put(state->AgentSettings, {0, 3, 7, 0, 10});
     Open();
     Control<QCheckBox>("chkStartUp").click();
     Control<QCheckBox>("chkRemind").click();
     Control<QPushButton>("cmdOK").click();
-    EXPECT_EQ(ReadFile(SettingsFile()),
+    EXPECT_EQ(ReadBytes(SettingsFile()),
               "; mine\r\n[agent]\r\nremind=1\r\nStartUpRemind=1\r\nOther=x\r\n"
               "AnniversaryStartUp=3\r\nAppointmentStartUp=7\r\nAppointmentRemind=10\r\n"
               "[Diary]\r\nTheme=2\r\n");
@@ -153,7 +153,7 @@ TEST_F(OptionsDialog, AGreyedBoxIsWrittenAsTwoUntilClicked) {
     Open();
     Control<QCheckBox>("chkRemind").click(); // greyed -> checked, and plain on/off from now on
     Control<QPushButton>("cmdOK").click();
-    EXPECT_EQ(ReadFile(SettingsFile()),
+    EXPECT_EQ(ReadBytes(SettingsFile()),
               "[Agent]\r\nStartUpRemind=2\r\nAnniversaryStartUp=3\r\nAppointmentStartUp=7\r\n"
               "Remind=1\r\nAppointmentRemind=10\r\n");
     EXPECT_EQ(state->AgentSettings.StartUpRemind, 2);
@@ -174,7 +174,7 @@ TEST_F(OptionsDialog, ANumberThatDoesNotConvertChangesNothing) {
         {"txtAppointmentRemind", "-32769", "AppointmentRemind"},
         {"txtAppointmentRemind", "1e3", "AppointmentRemind"},
     };
-    WriteFile(SettingsFile(), "[Agent]\r\nRemind=1\r\n");
+    WriteBytes(SettingsFile(), "[Agent]\r\nRemind=1\r\n");
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.box) + " = \"" + c.text.toStdString() + "\"");
         desktop.boxes.clear();
@@ -189,7 +189,7 @@ TEST_F(OptionsDialog, ANumberThatDoesNotConvertChangesNothing) {
         EXPECT_NE(desktop.boxes[0].text.find("-32768 to 32767"), std::string::npos);
         EXPECT_EQ(desktop.boxes[0].title, "Zurodid Agent");
         EXPECT_EQ(dialog.focusWidget(), &Control<QLineEdit>(c.box));
-        EXPECT_EQ(ReadFile(SettingsFile()), "[Agent]\r\nRemind=1\r\n");
+        EXPECT_EQ(ReadBytes(SettingsFile()), "[Agent]\r\nRemind=1\r\n");
         EXPECT_EQ(state->AgentSettings.StartUpRemind, 1);
         EXPECT_EQ(state->AgentSettings.AnniversaryStartUp, 3);
         EXPECT_TRUE(registry.IsLoaded(WindowName::frmOption)); // the user can correct it
@@ -199,7 +199,7 @@ TEST_F(OptionsDialog, ANumberThatDoesNotConvertChangesNothing) {
 }
 
 TEST_F(OptionsDialog, CancelCloseBoxEnterAndEscapeChangeNothing) {
-    WriteFile(SettingsFile(), "[Agent]\r\nAnniversaryStartUp=3\r\n");
+    WriteBytes(SettingsFile(), "[Agent]\r\nAnniversaryStartUp=3\r\n");
     Put(state->AgentSettings, {1, 3, 7, 1, 10});
     for (int way = 0; way < 4; ++way) {
         SCOPED_TRACE(way);
@@ -222,7 +222,7 @@ TEST_F(OptionsDialog, CancelCloseBoxEnterAndEscapeChangeNothing) {
         }
         EXPECT_EQ(registry.IsLoaded(WindowName::frmOption), way >= 2);
         EXPECT_EQ(state->AgentSettings.AnniversaryStartUp, 3);
-        EXPECT_EQ(ReadFile(SettingsFile()), "[Agent]\r\nAnniversaryStartUp=3\r\n");
+        EXPECT_EQ(ReadBytes(SettingsFile()), "[Agent]\r\nAnniversaryStartUp=3\r\n");
         if (way >= 2)
             dialog.close();
         DeleteClosedWindows();
