@@ -1,0 +1,202 @@
+#include "store/jet/JetEngine.h"
+
+#include <limits>
+#include <unordered_map>
+
+#include "platform/RuntimeError.h"
+#include "store/jet/JetErrors.h"
+#include "store/jet/JetHeader.h"
+
+namespace zurodid {
+namespace jet {
+namespace {
+
+// A dynaset over one table: the rows (bookmarks) are fixed at the open; a visit reads the
+// row's values as the file holds them now, reading the file again only when it changed.
+class JetRecordset final : public Recordset {
+public:
+    JetRecordset(std::filesystem::path file, std::string table, ReaderOptions options)
+        : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)) {
+        Adopt(ReadTable(file_, table_, options_));
+        bookmarks_.reserve(current_.rows.size());
+        for (const auto& row : current_.rows) {
+            bookmarks_.push_back(row.bookmark);
+        }
+    }
+
+    std::int32_t RecordCount() override {
+        constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+        return static_cast<std::int32_t>(std::min(bookmarks_.size(), kMax));
+    }
+
+    void MoveFirst() override {
+        if (bookmarks_.empty()) {
+            NoCurrentRecord();
+        }
+        Visit(0);
+    }
+
+    void MoveNext() override {
+        if (Eof()) {
+            NoCurrentRecord();
+        }
+        Visit(position_ + 1);
+    }
+
+    bool Eof() override { return position_ >= bookmarks_.size(); }
+
+    Variant FieldValue(std::int16_t index) override {
+        if (Eof()) {
+            NoCurrentRecord();
+        }
+        if (!checkedThisVisit_) {
+            RefreshIfChanged();
+            checkedThisVisit_ = true;
+        }
+        const StoredRow* row = RowOf(bookmarks_[position_]);
+        if (row == nullptr) {
+            throw RuntimeError(ErrorNumber::RecordDeleted, "Record is deleted.");
+        }
+        if (index < 0 || static_cast<std::size_t>(index) >= row->values.size()) {
+            throw RuntimeError(kItemNotFound, "Item not found in this collection.");
+        }
+        return row->values[static_cast<std::size_t>(index)];
+    }
+
+private:
+    [[noreturn]] static void NoCurrentRecord() {
+        throw RuntimeError(ErrorNumber::NoCurrentRecord, "No current record.");
+    }
+
+    void Visit(std::size_t position) {
+        position_ = position;
+        checkedThisVisit_ = false;
+    }
+
+    void RefreshIfChanged() {
+        if (stamp_ && StampOf(file_) == stamp_) {
+            return;
+        }
+        Adopt(ReadTable(file_, table_, options_));
+    }
+
+    void Adopt(TableRead read) {
+        current_ = std::move(read.rows);
+        stamp_ = read.stamp;
+        // A row Jet moved to another page is listed under its own bookmark; its data slot,
+        // should the file not mark it, must not count as a row of its own.
+        std::unordered_map<std::uint64_t, std::size_t> index;
+        index.reserve(current_.rows.size());
+        std::vector<std::uint64_t> movedData;
+        for (std::size_t i = 0; i < current_.rows.size(); ++i) {
+            const auto& row = current_.rows[i];
+            index.emplace(row.bookmark, i);
+            if (row.location != row.bookmark) {
+                movedData.push_back(row.location);
+            }
+        }
+        if (!movedData.empty()) {
+            std::vector<StoredRow> kept;
+            kept.reserve(current_.rows.size());
+            std::unordered_map<std::uint64_t, bool> isData;
+            for (auto location : movedData) {
+                isData[location] = true;
+            }
+            for (auto& row : current_.rows) {
+                if (row.location != row.bookmark || !isData.contains(row.bookmark)) {
+                    kept.push_back(std::move(row));
+                }
+            }
+            current_.rows = std::move(kept);
+            index.clear();
+            for (std::size_t i = 0; i < current_.rows.size(); ++i) {
+                index.emplace(current_.rows[i].bookmark, i);
+            }
+        }
+        index_ = std::move(index);
+    }
+
+    const StoredRow* RowOf(std::uint64_t bookmark) const {
+        // The usual case: the file did not change, or not in front of this row.
+        if (position_ < current_.rows.size() && current_.rows[position_].bookmark == bookmark) {
+            return &current_.rows[position_];
+        }
+        const auto found = index_.find(bookmark);
+        return found == index_.end() ? nullptr : &current_.rows[found->second];
+    }
+
+    std::filesystem::path file_;
+    std::string table_;
+    ReaderOptions options_;
+    TableRows current_;
+    std::optional<FileStamp> stamp_;
+    std::unordered_map<std::uint64_t, std::size_t> index_;
+    std::vector<std::uint64_t> bookmarks_;
+    std::size_t position_ = 0;
+    bool checkedThisVisit_ = false;
+};
+
+class JetDatabase final : public Database {
+public:
+    JetDatabase(std::filesystem::path file, ReaderOptions options)
+        : file_(std::move(file)), options_(std::move(options)) {}
+
+    std::shared_ptr<Recordset> OpenRecordset(std::string_view name, std::int32_t type) override {
+        // Only dynasets: the agent asks for nothing else, and a silently different kind of
+        // recordset would behave differently on a changed file.
+        if (type != dbOpenDynaset) {
+            throw RuntimeError(kInvalidArgument, "Invalid argument.");
+        }
+        return std::make_shared<JetRecordset>(file_, std::string(name), options_);
+    }
+
+private:
+    std::filesystem::path file_;
+    ReaderOptions options_;
+};
+
+class JetWorkspace final : public Workspace {
+public:
+    explicit JetWorkspace(ReaderOptions options) : options_(std::move(options)) {}
+
+    // Always opened shared and read-only, whatever `exclusive` and `readOnly` say: the agent
+    // never writes the diary, so it takes no lock that could stand in the diary program's way.
+    std::shared_ptr<Database> OpenDatabase(const std::filesystem::path& name, bool /*exclusive*/,
+                                           bool /*readOnly*/, std::string_view connect) override {
+        const JetHeader header = ReadJetHeader(name);
+        if (!header.password.empty() && PasswordOfConnect(connect) != header.password) {
+            throw RuntimeError(ErrorNumber::NotValidPassword, "Not a valid password.");
+        }
+        return std::make_shared<JetDatabase>(name, options_);
+    }
+
+private:
+    ReaderOptions options_;
+};
+
+class JetEngine final : public DBEngine {
+public:
+    explicit JetEngine(ReaderOptions options) : options_(std::move(options)) {}
+
+    // Workgroup security is not part of the diary: the user name and password are not checked.
+    std::shared_ptr<Workspace> CreateWorkspace(std::string_view /*name*/,
+                                               std::string_view /*userName*/,
+                                               std::string_view /*password*/) override {
+        return std::make_shared<JetWorkspace>(options_);
+    }
+
+private:
+    ReaderOptions options_;
+};
+
+} // namespace
+
+std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options) {
+    return std::make_shared<JetEngine>(options);
+}
+
+} // namespace jet
+
+std::shared_ptr<DBEngine> MakeJetEngine() { return jet::MakeJetEngine(jet::ReaderOptions{}); }
+
+} // namespace zurodid

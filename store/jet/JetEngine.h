@@ -1,0 +1,14 @@
+#pragma once
+
+#include <memory>
+
+#include "store/Dao.h"
+#include "store/jet/TableReader.h"
+
+namespace zurodid::jet {
+
+// The Jet engine with chosen reader options (tests use short limits); MakeJetEngine() uses
+// the defaults.
+std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options);
+
+} // namespace zurodid::jet

@@ -1,0 +1,252 @@
+#include "store/jet/MdbTableDump.h"
+
+// glib first: mdbtools.h includes it inside its extern "C" block.
+#include <glib.h>
+
+#include <mdbtools.h>
+
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace zurodid::jet {
+namespace {
+
+constexpr int kOffsetMask = 0x1FFF;
+// Row-offset flags as Jet writes them. libmdb 1.0.0 reads them the other way round, so the
+// slots are classified here rather than by mdb_fetch_row.
+constexpr int kDeletedFlag = 0x8000;  // deleted, or the data of a row moved here
+constexpr int kOverflowFlag = 0x4000; // the slot holds a pointer to the row's new place
+constexpr int kMaxOverflowHops = 4;
+constexpr std::size_t kTextBindSlack = 64;
+
+struct Closer {
+    MdbHandle* mdb = nullptr;
+    MdbTableDef* table = nullptr;
+    ~Closer() {
+        if (table != nullptr) {
+            mdb_free_tabledef(table);
+        }
+        if (mdb != nullptr) {
+            mdb_close(mdb);
+        }
+    }
+};
+
+bool Fits(const MdbHandle* mdb, int start, long size) {
+    return start >= 0 && size >= 0 && start + size <= mdb->fmt->pg_size;
+}
+
+// Room for the UTF-8 form of `rawBytes` of stored text (at most three bytes per byte).
+void SetBindFor(MdbHandle* mdb, std::size_t rawBytes) {
+    mdb_set_bind_size(mdb, rawBytes * 4 + kTextBindSlack);
+}
+
+void PutText(RowStreamWriter& out, char* text) {
+    if (text == nullptr) {
+        out.Null();
+        return;
+    }
+    out.Text(text);
+    g_free(text);
+}
+
+void PutMemo(MdbHandle* mdb, const MdbField& field, RowStreamWriter& out) {
+    if (field.siz < MDB_MEMO_OVERHEAD || !Fits(mdb, field.start, field.siz)) {
+        out.Null();
+        return;
+    }
+    const auto header = static_cast<std::uint32_t>(mdb_get_int32(mdb->pg_buf, field.start));
+    std::size_t raw = 0;
+    if (header & 0x80000000u) {
+        raw = static_cast<std::size_t>(field.siz - MDB_MEMO_OVERHEAD);
+    } else if (header & 0x40000000u) {
+        raw = static_cast<std::size_t>(mdb->fmt->pg_size);
+    } else if ((header & 0xFF000000u) == 0) {
+        raw = header;
+    }
+    SetBindFor(mdb, raw);
+    PutText(out, mdb_col_to_string(mdb, mdb->pg_buf, field.start, MDB_MEMO, field.siz));
+}
+
+void PutValue(MdbHandle* mdb, const MdbColumn& column, const MdbField& field,
+              RowStreamWriter& out) {
+    if (column.col_type == MDB_BOOL) {
+        // A Yes/No value lives in the null bit: set means Yes (-1).
+        out.Number(field.is_null ? 0.0 : -1.0);
+        return;
+    }
+    if (field.is_null) {
+        out.Null();
+        return;
+    }
+    unsigned char* page = mdb->pg_buf;
+    const int start = field.start;
+    auto fixed = [&](long size) { return Fits(mdb, start, size); };
+    switch (column.col_type) {
+    case MDB_BYTE:
+        fixed(1) ? out.Number(mdb_get_byte(page, start)) : out.Null();
+        break;
+    case MDB_INT:
+        fixed(2) ? out.Number(static_cast<std::int16_t>(mdb_get_int16(page, start))) : out.Null();
+        break;
+    case MDB_LONGINT:
+    case MDB_COMPLEX:
+        fixed(4) ? out.Number(static_cast<std::int32_t>(mdb_get_int32(page, start))) : out.Null();
+        break;
+    case MDB_FLOAT:
+        fixed(4) ? out.Number(mdb_get_single(page, start)) : out.Null();
+        break;
+    case MDB_DOUBLE:
+        fixed(8) ? out.Number(mdb_get_double(page, start)) : out.Null();
+        break;
+    case MDB_MONEY:
+        if (fixed(8)) {
+            std::int64_t units = 0;
+            std::memcpy(&units, page + start, sizeof units);
+            out.Number(static_cast<double>(units) / 10000.0);
+        } else {
+            out.Null();
+        }
+        break;
+    case MDB_DATETIME:
+        fixed(8) ? out.OleDate(mdb_get_double(page, start)) : out.Null();
+        break;
+    case MDB_NUMERIC:
+        if (fixed(17)) {
+            char* text = mdb_numeric_to_string(mdb, start, column.col_scale, column.col_prec);
+            double value = 0;
+            const char* end = text + std::strlen(text);
+            const char* first = *text == '+' ? text + 1 : text;
+            if (std::from_chars(first, end, value).ec == std::errc()) {
+                out.Number(value);
+            } else {
+                out.Null();
+            }
+            g_free(text);
+        } else {
+            out.Null();
+        }
+        break;
+    case MDB_TEXT:
+        if (Fits(mdb, start, field.siz)) {
+            SetBindFor(mdb, static_cast<std::size_t>(field.siz));
+            PutText(out, mdb_col_to_string(mdb, page, start, MDB_TEXT, field.siz));
+        } else {
+            out.Null();
+        }
+        break;
+    case MDB_MEMO:
+        PutMemo(mdb, field, out);
+        break;
+    case MDB_REPID:
+        fixed(16) ? PutText(out, mdb_uuid_to_string(page, start)) : out.Null();
+        break;
+    default:
+        // Binary data and OLE objects have no place among the diary's values.
+        out.Null();
+        break;
+    }
+}
+
+// Writes the row whose data starts at `rowStart` on the page now in mdb->pg_buf.
+void PutRow(MdbTableDef* table, std::vector<MdbField>& fields, int rowStart, std::size_t rowSize,
+            std::uint64_t bookmark, std::uint64_t location, RowStreamWriter& out) {
+    MdbHandle* mdb = table->entry->mdb;
+    if (mdb_crack_row(table, rowStart, rowSize, fields.data()) < 0) {
+        return; // unreadable row layout: skipped, as libmdb's own row fetch does
+    }
+    out.BeginRow(bookmark, location);
+    for (unsigned i = 0; i < table->num_cols; ++i) {
+        const auto* column = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+        PutValue(mdb, *column, fields[i], out);
+    }
+}
+
+// Follows a moved row to its data and writes it under its original bookmark; puts the table's
+// current page back in mdb->pg_buf afterwards.
+void PutMovedRow(MdbTableDef* table, std::vector<MdbField>& fields, int pointerStart,
+                 std::size_t pointerSize, std::uint64_t bookmark, RowStreamWriter& out) {
+    MdbHandle* mdb = table->entry->mdb;
+    const auto homePage = table->cur_phys_pg;
+    long pointer = pointerSize >= 4 ? mdb_get_int32(mdb->pg_buf, pointerStart) : 0;
+    for (int hop = 0; hop < kMaxOverflowHops && pointer != 0; ++hop) {
+        const auto page = static_cast<std::uint32_t>(pointer) >> 8;
+        const auto slot = static_cast<int>(pointer & 0xFF);
+        if (page == 0 || !mdb_read_pg(mdb, page) || mdb->pg_buf[0] != MDB_PAGE_DATA ||
+            static_cast<unsigned long>(mdb_get_int32(mdb->pg_buf, 4)) != table->entry->table_pg) {
+            break;
+        }
+        int start = 0;
+        std::size_t size = 0;
+        if (mdb_find_row(mdb, slot, &start, &size) != 0 || size == 0) {
+            break;
+        }
+        if ((start & kOverflowFlag) && !(start & kDeletedFlag)) {
+            pointer = size >= 4 ? mdb_get_int32(mdb->pg_buf, start & kOffsetMask) : 0;
+            continue;
+        }
+        PutRow(table, fields, start & kOffsetMask, size, bookmark, MakeBookmark(page, slot), out);
+        break;
+    }
+    mdb_read_pg(mdb, homePage);
+}
+
+} // namespace
+
+void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out) noexcept {
+    Closer guard;
+    guard.mdb = mdb_open(path, MDB_NOFLAGS);
+    MdbHandle* mdb = guard.mdb;
+    if (mdb == nullptr) {
+        out.Damaged("the database engine cannot open it");
+        return;
+    }
+    if (mdb_read_catalog(mdb, MDB_TABLE) == nullptr) {
+        out.Damaged("its table catalog cannot be read");
+        return;
+    }
+    MdbCatalogEntry* entry = mdb_get_catalogentry_by_name(mdb, tableName);
+    if (entry == nullptr || entry->object_type != MDB_TABLE) {
+        out.TableNotFound();
+        return;
+    }
+    guard.table = mdb_read_table(entry);
+    MdbTableDef* table = guard.table;
+    if (table == nullptr || mdb_read_columns(table) == nullptr) {
+        out.Damaged("the definition of its table cannot be read");
+        return;
+    }
+    if (table->num_cols > 0xFFFF) {
+        out.Damaged("its table has too many columns");
+        return;
+    }
+    out.Begin(static_cast<std::uint16_t>(table->num_cols));
+    std::vector<MdbField> fields(table->num_cols + 1);
+    const int rowCountOffset = mdb->fmt->row_count_offset;
+    mdb_rewind_table(table);
+    while (mdb_read_next_dpg(table) != 0) {
+        const auto page = table->cur_phys_pg;
+        const auto slots = static_cast<unsigned>(mdb_get_int16(mdb->pg_buf, rowCountOffset));
+        for (unsigned slot = 0; slot < slots; ++slot) {
+            int start = 0;
+            std::size_t size = 0;
+            if (mdb_find_row(mdb, static_cast<int>(slot), &start, &size) != 0 || size == 0) {
+                continue; // an empty or unaddressable slot
+            }
+            if (start & kDeletedFlag) {
+                continue;
+            }
+            const auto bookmark = MakeBookmark(page, slot);
+            if (start & kOverflowFlag) {
+                PutMovedRow(table, fields, start & kOffsetMask, size, bookmark, out);
+            } else {
+                PutRow(table, fields, start, size, bookmark, bookmark, out);
+            }
+        }
+    }
+    out.Finish();
+}
+
+} // namespace zurodid::jet

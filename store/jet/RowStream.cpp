@@ -1,0 +1,209 @@
+#include "store/jet/RowStream.h"
+
+#include <cstring>
+#include <unordered_set>
+
+#include "platform/RuntimeError.h"
+
+namespace zurodid::jet {
+namespace {
+
+constexpr char kMagic[4] = {'Z', 'J', 'R', '1'};
+constexpr std::uint8_t kStatusRows = 'O';
+constexpr std::uint8_t kStatusNoTable = 'T';
+constexpr std::uint8_t kStatusDamaged = 'D';
+constexpr std::uint8_t kRowMark = 'R';
+constexpr std::uint8_t kEndMark = 'E';
+enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3 };
+constexpr std::size_t kFlushSize = 64 * 1024;
+constexpr std::uint32_t kMaxReasonLength = 4096;
+
+[[noreturn]] void Garbage(const char* what) {
+    throw RuntimeError(ErrorNumber::DatabaseDamaged,
+                       std::string("The diary reader returned unreadable data (") + what + ").");
+}
+
+class Reader {
+public:
+    explicit Reader(std::string_view bytes) : bytes_(bytes) {}
+    bool AtEnd() const { return at_ == bytes_.size(); }
+    std::string_view Take(std::size_t size) {
+        if (size > bytes_.size() - at_) {
+            Garbage("cut short");
+        }
+        auto part = bytes_.substr(at_, size);
+        at_ += size;
+        return part;
+    }
+    template <typename T> T Get() {
+        T value;
+        std::memcpy(&value, Take(sizeof value).data(), sizeof value);
+        return value;
+    }
+
+private:
+    std::string_view bytes_;
+    std::size_t at_ = 0;
+};
+
+} // namespace
+
+RowStreamWriter::RowStreamWriter(Sink sink) : sink_(std::move(sink)) {
+    buffer_.reserve(kFlushSize + 1024);
+    Put(kMagic, sizeof kMagic);
+}
+
+void RowStreamWriter::Put(const void* data, std::size_t size) {
+    if (failed_) {
+        return;
+    }
+    buffer_.append(static_cast<const char*>(data), size);
+    if (buffer_.size() >= kFlushSize) {
+        Flush();
+    }
+}
+
+bool RowStreamWriter::Flush() {
+    if (!failed_ && !buffer_.empty()) {
+        failed_ = !sink_(buffer_.data(), buffer_.size());
+    }
+    buffer_.clear();
+    return !failed_;
+}
+
+void RowStreamWriter::TableNotFound() {
+    PutByte(kStatusNoTable);
+    Flush();
+}
+
+void RowStreamWriter::Damaged(std::string_view reason) {
+    reason = reason.substr(0, kMaxReasonLength);
+    PutByte(kStatusDamaged);
+    const auto length = static_cast<std::uint32_t>(reason.size());
+    Put(&length, sizeof length);
+    Put(reason.data(), reason.size());
+    Flush();
+}
+
+void RowStreamWriter::Begin(std::uint16_t columnCount) {
+    PutByte(kStatusRows);
+    Put(&columnCount, sizeof columnCount);
+}
+
+void RowStreamWriter::BeginRow(std::uint64_t bookmark, std::uint64_t location) {
+    PutByte(kRowMark);
+    Put(&bookmark, sizeof bookmark);
+    Put(&location, sizeof location);
+    ++rowCount_;
+}
+
+void RowStreamWriter::Null() { PutByte(kNull); }
+
+void RowStreamWriter::Number(double value) {
+    PutByte(kNumber);
+    Put(&value, sizeof value);
+}
+
+void RowStreamWriter::Text(std::string_view utf8) {
+    PutByte(kText);
+    const auto length = static_cast<std::uint32_t>(utf8.size());
+    Put(&length, sizeof length);
+    Put(utf8.data(), utf8.size());
+}
+
+void RowStreamWriter::OleDate(double value) {
+    PutByte(kOleDate);
+    Put(&value, sizeof value);
+}
+
+void RowStreamWriter::Finish() {
+    PutByte(kEndMark);
+    Put(&rowCount_, sizeof rowCount_);
+    Flush();
+}
+
+TableRows DecodeRowStream(std::string_view bytes, std::string_view table) {
+    Reader in(bytes);
+    if (in.Take(sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
+        Garbage("no stream header");
+    }
+    const auto status = in.Get<std::uint8_t>();
+    if (status == kStatusNoTable) {
+        if (!in.AtEnd()) {
+            Garbage("bytes after the end");
+        }
+        throw RuntimeError(ErrorNumber::TableNotFound,
+                           "The diary has no table '" + std::string(table) + "'.");
+    }
+    if (status == kStatusDamaged) {
+        const auto length = in.Get<std::uint32_t>();
+        if (length > kMaxReasonLength) {
+            Garbage("oversized message");
+        }
+        const auto reason = in.Take(length);
+        if (!in.AtEnd()) {
+            Garbage("bytes after the end");
+        }
+        throw RuntimeError(ErrorNumber::DatabaseDamaged,
+                           "The diary file is damaged: " + std::string(reason) + ".");
+    }
+    if (status != kStatusRows) {
+        Garbage("unknown status");
+    }
+    TableRows result;
+    result.columnCount = in.Get<std::uint16_t>();
+    std::unordered_set<std::uint64_t> bookmarks;
+    for (;;) {
+        const auto mark = in.Get<std::uint8_t>();
+        if (mark == kEndMark) {
+            break;
+        }
+        if (mark != kRowMark) {
+            Garbage("unknown record");
+        }
+        StoredRow row;
+        row.bookmark = in.Get<std::uint64_t>();
+        row.location = in.Get<std::uint64_t>();
+        if (!bookmarks.insert(row.bookmark).second) {
+            Garbage("a row twice");
+        }
+        row.values.reserve(result.columnCount);
+        for (std::uint16_t i = 0; i < result.columnCount; ++i) {
+            switch (in.Get<std::uint8_t>()) {
+            case kNull:
+                row.values.emplace_back(zurodid::Null{});
+                break;
+            case kNumber:
+                row.values.emplace_back(in.Get<double>());
+                break;
+            case kText: {
+                const auto length = in.Get<std::uint32_t>();
+                row.values.emplace_back(std::string(in.Take(length)));
+                break;
+            }
+            case kOleDate: {
+                const auto ole = in.Get<double>();
+                if (auto date = DateTimeFromOleDate(ole)) {
+                    row.values.emplace_back(*date);
+                } else {
+                    // Beyond what a date can hold: the stored number, for the caller to refuse.
+                    row.values.emplace_back(ole);
+                }
+                break;
+            }
+            default:
+                Garbage("unknown value type");
+            }
+        }
+        result.rows.push_back(std::move(row));
+    }
+    if (in.Get<std::uint64_t>() != result.rows.size()) {
+        Garbage("row count differs");
+    }
+    if (!in.AtEnd()) {
+        Garbage("bytes after the end");
+    }
+    return result;
+}
+
+} // namespace zurodid::jet

@@ -1,0 +1,76 @@
+#include "store/jet/TableReader.h"
+
+#include <sys/stat.h>
+#include <thread>
+
+#include "platform/RuntimeError.h"
+#include "store/jet/MdbTableDump.h"
+
+namespace zurodid::jet {
+namespace {
+
+std::int64_t Nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
+}
+
+TableRows ReadOnce(const std::string& file, const std::string& table,
+                   const ReaderOptions& options) {
+    const std::string stream = RunIsolated(
+        [&](const ByteSink& sink) {
+            RowStreamWriter out(sink);
+            DumpTableRows(file.c_str(), table.c_str(), out);
+        },
+        options.limits);
+    return DecodeRowStream(stream, table);
+}
+
+} // namespace
+
+std::optional<FileStamp> StampOf(const std::filesystem::path& file) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    FileStamp stamp;
+    stamp.size = static_cast<std::uintmax_t>(info.st_size);
+    stamp.modifiedNs = Nanoseconds(info.st_mtim);
+    stamp.changedNs = Nanoseconds(info.st_ctim);
+    stamp.inode = info.st_ino;
+    stamp.device = info.st_dev;
+    return stamp;
+}
+
+TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
+                    const ReaderOptions& options) {
+    // libmdb searches relative names along $MDBPATH; an absolute name is read as it is.
+    const std::string path = std::filesystem::absolute(file).string();
+    std::optional<TableRows> changedRead;
+    for (int attempt = 1;; ++attempt) {
+        const auto before = StampOf(file);
+        if (!before) {
+            throw RuntimeError(ErrorNumber::FileNotFound,
+                               "Could not find the diary file '" + file.string() + "'.");
+        }
+        const bool lastAttempt = attempt >= options.readAttempts;
+        try {
+            TableRows rows = ReadOnce(path, table, options);
+            if (StampOf(file) == before) {
+                return {std::move(rows), before};
+            }
+            changedRead = std::move(rows);
+        } catch (const RuntimeError&) {
+            // A read torn by a concurrent save may fail; one that fails on a steady file is
+            // a real error.
+            if (StampOf(file) == before || (lastAttempt && !changedRead)) {
+                throw;
+            }
+        }
+        if (lastAttempt) {
+            break;
+        }
+        std::this_thread::sleep_for(options.settleDelay * attempt);
+    }
+    return {std::move(*changedRead), std::nullopt};
+}
+
+} // namespace zurodid::jet

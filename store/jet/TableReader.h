@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "store/jet/IsolatedRun.h"
+#include "store/jet/RowStream.h"
+
+namespace zurodid::jet {
+
+// What tells one state of the file from another: a write by the diary program changes the
+// size or the modification time; a replacing save changes the inode.
+struct FileStamp {
+    std::uintmax_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t device = 0;
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// Empty when the file cannot be examined (vanished, no permission).
+std::optional<FileStamp> StampOf(const std::filesystem::path& file);
+
+struct ReaderOptions {
+    IsolationLimits limits;
+    int readAttempts = 4; // when the file changes while it is read
+    std::chrono::milliseconds settleDelay{50};
+};
+
+// The rows of `table` as one consistent read of `file`, and the stamp of the file they come
+// from (empty when the file kept changing during every attempt, so that the next visit
+// reads again). RuntimeError as RunIsolated and DecodeRowStream raise; FileNotFound when the
+// file is gone.
+struct TableRead {
+    TableRows rows;
+    std::optional<FileStamp> stamp;
+};
+TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
+                    const ReaderOptions& options);
+
+} // namespace zurodid::jet

@@ -1,0 +1,76 @@
+// make-diary: writes a Jet 3 diary (Zurodid.mdb) from a plain-text description, for tests,
+// benchmarks and the demo folder.
+//
+//   make-diary DESCRIPTION OUTPUT.mdb      (DESCRIPTION "-" reads standard input)
+//
+// The description, one statement a line; "#" starts a comment line:
+//
+//   password TEXT           the database password (at most 20 characters); none by default
+//   table NAME              starts a table
+//   column NAME TYPE        a column of the current table, in order; TYPE is datetime, text,
+//                           memo, long or double. A table without column lines gets the usual
+//                           two: "Anniversary" and "Appointment" a date/time and a text, any
+//                           other table "Date" and "Text".
+//   row V1 | V2 | ...       a row: one value for each column
+//   repeat N V1 | V2 | ...  N rows; "{n}" in the values stands for 1 to N
+//
+// Values: null (Null in any column); text as it stands, trimmed, or in double quotes to keep
+// spaces and "|" ("" for a quote); UTF-8, stored in code page 874 (Thai). Numbers as 12 or
+// -3.5. Dates and times:
+//   2024-05-17  or  2024-05-17 09:30  or  2024-05-17 09:30:15     absolute
+//   now  now+2m  now-1h  now+3d  now+30s                             relative to the clock
+//   +0d 09:05  +1d  -2d 18:00                 days from today, at a time (default 00:00)
+//
+// See examples/demo.txt.
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "tools/make-diary/DiaryDescription.h"
+
+namespace {
+
+// The wall-clock time on the desk: libstdc++ 12 has no time-zone database, so localtime_r.
+zurodid::DateTime LocalNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    using namespace std::chrono;
+    const year_month_day date{year(local.tm_year + 1900), month(static_cast<unsigned>(local.tm_mon + 1)),
+                              day(static_cast<unsigned>(local.tm_mday))};
+    return zurodid::DateTime(local_days(date)) + hours(local.tm_hour) + minutes(local.tm_min) +
+           seconds(local.tm_sec);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: make-diary DESCRIPTION OUTPUT.mdb  (DESCRIPTION - for stdin)\n";
+        return 2;
+    }
+    const std::string source = argv[1];
+    std::string text;
+    if (source == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+    } else {
+        std::ifstream in(source, std::ios::binary);
+        if (!in) {
+            std::cerr << "make-diary: cannot read " << source << '\n';
+            return 1;
+        }
+        text.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    try {
+        const auto diary = zurodid::fixture::ParseDiaryDescription(text, LocalNow());
+        zurodid::fixture::WriteJet3(diary, argv[2]);
+    } catch (const std::exception& error) {
+        std::cerr << "make-diary: " << source << ": " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}
