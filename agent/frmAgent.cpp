@@ -179,7 +179,10 @@ void frmAgent::ShowAll() {
                 CurrentItem->SetSubItems(2, FormatDateTime(when, "hh:nn"));
                 SkippingNoCurrentRecord([&] {
                     Variant field1 = rs->Fields(1).Value();
-                    CurrentItem->SetSubItems(3, IsNull(field1) ? std::string() : TextOf(field1));
+                    if (auto* text = std::get_if<std::string>(&field1))
+                        CurrentItem->SetSubItems(3, std::move(*text));
+                    else
+                        CurrentItem->SetSubItems(3, IsNull(field1) ? std::string() : TextOf(field1));
                 });
             }
             SkippingNoCurrentRecord([&] { rs->MoveNext(); });

@@ -56,38 +56,38 @@ DateTime DateRollingOver(int yearNumber, unsigned month, unsigned day) {
 std::string FormatDateTime(DateTime value, std::string_view pattern) {
     auto date = DateOf(value);
     hh_mm_ss<seconds> time{TimeOfDay(value)};
-    auto two = [](unsigned n) {
-        char buffer[8];
-        std::snprintf(buffer, sizeof buffer, "%02u", n % 100u);
-        return std::string(buffer);
-    };
     std::string out;
+    out.reserve(pattern.size() + 4);
+    auto two = [&out](unsigned n) {
+        out += static_cast<char>('0' + n / 10 % 10);
+        out += static_cast<char>('0' + n % 10);
+    };
     bool afterHour = false; // "mm" right after an hour is minutes, otherwise the month
     for (std::size_t i = 0; i < pattern.size();) {
         auto rest = pattern.substr(i);
         if (rest.starts_with("yyyy")) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "%04d", static_cast<int>(date.year()));
-            out += buffer;
+            auto y = static_cast<unsigned>(static_cast<int>(date.year()));
+            two(y / 100);
+            two(y % 100);
             i += 4;
             afterHour = false;
         } else if (rest.starts_with("dd")) {
-            out += two(static_cast<unsigned>(date.day()));
+            two(static_cast<unsigned>(date.day()));
             i += 2;
             afterHour = false;
         } else if (rest.starts_with("MM") || (rest.starts_with("mm") && !afterHour)) {
-            out += two(static_cast<unsigned>(date.month()));
+            two(static_cast<unsigned>(date.month()));
             i += 2;
         } else if (rest.starts_with("hh")) {
-            out += two(static_cast<unsigned>(time.hours().count()));
+            two(static_cast<unsigned>(time.hours().count()));
             i += 2;
             afterHour = true;
         } else if (rest.starts_with("nn") || rest.starts_with("mm")) {
-            out += two(static_cast<unsigned>(time.minutes().count()));
+            two(static_cast<unsigned>(time.minutes().count()));
             i += 2;
             afterHour = false;
         } else if (rest.starts_with("ss")) {
-            out += two(static_cast<unsigned>(time.seconds().count()));
+            two(static_cast<unsigned>(time.seconds().count()));
             i += 2;
         } else {
             char c = pattern[i++];
@@ -116,12 +116,19 @@ std::optional<int> MinutesOfTimeText(std::string_view text) {
 namespace zurodid {
 
 DateTime LocalNow() {
+    // The clock is read for every row of a fill: convert to local time once a second only.
+    thread_local std::time_t lastSecond = -1;
+    thread_local DateTime lastLocal{};
     std::time_t now = std::time(nullptr);
+    if (now == lastSecond)
+        return lastLocal;
     std::tm local{};
     localtime_r(&now, &local);
     using namespace std::chrono;
-    return local_days{year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday} +
-           hours{local.tm_hour} + minutes{local.tm_min} + seconds{local.tm_sec};
+    lastLocal = local_days{year{local.tm_year + 1900} / (local.tm_mon + 1) / local.tm_mday} +
+                hours{local.tm_hour} + minutes{local.tm_min} + seconds{local.tm_sec};
+    lastSecond = now;
+    return lastLocal;
 }
 
 } // namespace zurodid

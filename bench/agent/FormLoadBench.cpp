@@ -1,0 +1,64 @@
+// The agent's start-up on a diary of 32,767 appointments all due today, against the bare open
+// and walk of the same table through the engine, in the same run.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+
+#include "agent/frmAgent.h"
+#include "agent/SystemClock.h"
+#include "support/FakeDesktop.h"
+#include "tools/make-diary/DiaryWriter.h"
+
+namespace {
+
+using namespace zurodid;
+
+const std::filesystem::path& DiaryFolder() {
+    static const std::filesystem::path folder = [] {
+        auto path = std::filesystem::temp_directory_path() / "zurodid-formload-bench";
+        std::filesystem::create_directories(path);
+        fixture::Diary diary = fixture::StandardDiary();
+        DateTime today = std::chrono::floor<std::chrono::days>(LocalNow());
+        for (auto& table : diary.tables)
+            if (table.name == "Appointment")
+                for (int i = 0; i < 32767; ++i)
+                    table.rows.push_back({Variant{today + std::chrono::minutes{i % 1440}},
+                                          Variant{"Appointment number " + std::to_string(i)}});
+        fixture::WriteJet3(diary, path / "Zurodid.mdb");
+        return path;
+    }();
+    return folder;
+}
+
+void BM_OpenAndWalk(benchmark::State& state) {
+    auto engine = MakeJetEngine();
+    for (auto _ : state) {
+        auto rs = engine->CreateWorkspace("Zurodid", "Admin", "")
+                      ->OpenDatabase(DiaryFolder() / "Zurodid.mdb", false, false, ";PWD=")
+                      ->OpenRecordset("Appointment", dbOpenDynaset);
+        std::size_t rows = 0;
+        for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext()) {
+            benchmark::DoNotOptimize(rs->Fields(0).Value());
+            benchmark::DoNotOptimize(rs->Fields(1).Value());
+            ++rows;
+        }
+        if (rows != 32767)
+            state.SkipWithError("rows missing");
+    }
+}
+BENCHMARK(BM_OpenAndWalk)->Unit(benchmark::kMillisecond);
+
+void BM_FormLoad(benchmark::State& state) {
+    testing::FakeDesktop desktop;
+    SystemClock clock;
+    for (auto _ : state) {
+        ProcessState process([] { return DiaryFolder(); }, MakeJetEngine());
+        frmAgent agent(process, desktop, clock);
+        agent.Form_Load();
+        if (agent.lvAppointment.ListItems.Count() != 32767)
+            state.SkipWithError("rows missing");
+    }
+}
+BENCHMARK(BM_FormLoad)->Unit(benchmark::kMillisecond);
+
+} // namespace

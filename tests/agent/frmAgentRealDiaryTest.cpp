@@ -1,0 +1,125 @@
+// Start-up over real Jet files written by the fixture writer and read by the real engine.
+#include <gtest/gtest.h>
+
+#include "agent/AgentFixture.h"
+#include "tools/make-diary/DiaryWriter.h"
+
+namespace zurodid::testing {
+namespace {
+
+class RealDiary : public ::testing::Test {
+protected:
+    RealDiary() : state([this] { return folder.Path(); }, MakeJetEngine()), agent(state, desktop, clock) {
+        clock.now = At(2026, 12, 7, 9, 0);
+    }
+
+    void WriteDiary(std::string password = {}, bool withAppointmentTable = true) {
+        fixture::Diary diary = fixture::StandardDiary();
+        diary.password = std::move(password);
+        for (auto& table : diary.tables)
+            if (table.name == "Appointment")
+                table.rows = {{Variant{At(2026, 12, 7, 9, 5)}, Variant{std::string("ทันตแพทย์")}},
+                              {Variant{At(2026, 12, 7, 10, 0)}, Variant{Null{}}},
+                              {Variant{At(2026, 12, 9, 8, 0)}, Variant{std::string("later")}}};
+        if (!withAppointmentTable)
+            std::erase_if(diary.tables, [](const auto& t) { return t.name == "Appointment"; });
+        fixture::WriteJet3(diary, folder / "Zurodid.mdb");
+    }
+    void Settings(std::string_view lines) {
+        WriteBytes(folder / "Zurodid.ini", "[Agent]\r\n" + std::string(lines));
+    }
+
+    TempFolder folder;
+    FakeDesktop desktop;
+    FakeClock clock;
+    ProcessState state;
+    frmAgent agent;
+};
+
+TEST_F(RealDiary, StartsAndListsTodaysAppointments) {
+    WriteDiary();
+    agent.Form_Load();
+    ASSERT_EQ(agent.lvAppointment.ListItems.Count(), 2);
+    const ListItem& first = agent.lvAppointment.ListItems.Item(1);
+    EXPECT_EQ(first.Text(), "001");
+    EXPECT_EQ(first.SubItems(1), "07/12/2026");
+    EXPECT_EQ(first.SubItems(2), "09:05");
+    EXPECT_EQ(first.SubItems(3), "ทันตแพทย์");
+    EXPECT_EQ(agent.lvAppointment.ListItems.Item(2).SubItems(3), "");
+    EXPECT_EQ(desktop.timerEnabled, 1);
+    EXPECT_EQ(desktop.ShowCount(WindowName::frmList), 0) << "no settings file";
+}
+
+TEST_F(RealDiary, SettingsDecideTheListWindowAndTheReach) {
+    WriteDiary();
+    struct Case {
+        const char* settings;
+        int listWindows;
+        int rows;
+        bool timer;
+    };
+    const Case cases[] = {
+        {"StartUpRemind=1\r\n", 1, 2, true},
+        {"StartUpRemind=1.4\r\nAppointmentStartUp=2\r\n", 1, 3, true},
+        {"StartUpRemind=1.5\r\n", 0, 2, true},
+        {"StartUpRemind=2\r\n", 0, 2, true},
+        {"StartUpRemind=1\r\nAnniversaryStartUp=40000\r\nAppointmentStartUp=2\r\n", 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        FakeDesktop fresh;
+        ProcessState own([this] { return folder.Path(); }, MakeJetEngine());
+        frmAgent a(own, fresh, clock);
+        Settings(c.settings);
+        a.Form_Load();
+        EXPECT_EQ(fresh.ShowCount(WindowName::frmList), c.listWindows) << c.settings;
+        EXPECT_EQ(a.lvAppointment.ListItems.Count(), c.rows) << c.settings;
+        EXPECT_EQ(fresh.timerEnabled, c.timer ? 1 : 0) << c.settings;
+        EXPECT_EQ(fresh.registrations.size(), 1u) << c.settings;
+    }
+}
+
+TEST_F(RealDiary, AMissingDiaryOrTableStopsSilently) {
+    agent.Form_Load();
+    EXPECT_EQ(desktop.timerEnabled, 0) << "missing file";
+    EXPECT_TRUE(desktop.boxes.empty());
+    EXPECT_EQ(desktop.registrations.size(), 1u);
+    EXPECT_FALSE(state.DiaryStore.dbDiary);
+
+    WriteDiary({}, /*withAppointmentTable=*/false);
+    agent.Form_Load();
+    EXPECT_EQ(desktop.timerEnabled, 0) << "missing table";
+    EXPECT_TRUE(state.DiaryStore.dbDiary);
+    EXPECT_TRUE(state.DiaryStore.rsAnniversary);
+    EXPECT_FALSE(state.DiaryStore.rsAppointment);
+    EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 0);
+}
+
+TEST_F(RealDiary, TwoWrongPasswordsThenTheRightOne) {
+    WriteDiary("Secret");
+    Settings("StartUpRemind=1\r\n");
+    const std::vector<std::string> typed = {"secret", "", "Secret"};
+    desktop.onShow = [&](WindowName window, ShowMode) {
+        if (window == WindowName::frmLogIn)
+            state.DatabasePassword = typed.at(static_cast<std::size_t>(desktop.ShowCount(WindowName::frmLogIn) - 1));
+    };
+    agent.Form_Load();
+    EXPECT_EQ(desktop.ShowCount(WindowName::frmLogIn), 3);
+    EXPECT_EQ(desktop.registrations.size(), 1u);
+    EXPECT_EQ(desktop.ShowCount(WindowName::frmList), 1);
+    EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 2);
+    EXPECT_EQ(desktop.timerEnabled, 1);
+}
+
+TEST_F(RealDiary, CancelAtTheLogInEndsTheProcess) {
+    WriteDiary("Secret");
+    desktop.onShow = [&](WindowName window, ShowMode) {
+        if (window == WindowName::frmLogIn)
+            desktop.EndProcess();
+    };
+    EXPECT_THROW(agent.Form_Load(), ProcessEnded);
+    EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 0);
+    EXPECT_EQ(desktop.timerEnabled, 0);
+}
+
+} // namespace
+} // namespace zurodid::testing
