@@ -1,16 +1,17 @@
 // The list window's fill over a diary of 10,000 anniversaries and 32,767 appointments, every
 // row listed, against the bare open-and-walk of both tables in the same run.
 // Target: the fill takes at most 1.3 times the walk.
+#include "store/Dao.h"
+#include "support/FakeDesktop.h"
+#include "support/FakeDiary.h"
+#include "tools/make-diary/DiaryWriter.h"
+#include "windows/frmList.h"
+
 #include <QApplication>
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-
-#include "store/Dao.h"
-#include "support/FakeDesktop.h"
-#include "tools/make-diary/DiaryWriter.h"
-#include "windows/frmList.h"
 
 namespace {
 
@@ -31,9 +32,9 @@ std::filesystem::path& DiaryFile() {
 void WriteBenchDiary(const std::filesystem::path& file) {
     auto diary = fixture::StandardDiary();
     for (int i = 0; i < kAnniversaries; ++i)
-        diary.tables[0].rows.push_back({DateTime(local_days(year(1950 + i % 60) / 1 / 1)) +
-                                            days(i % 365),
-                                        "วันเกิด " + std::to_string(i)});
+        diary.tables[0].rows.push_back(
+            {DateTime(local_days(year(1950 + i % 60) / 1 / 1)) + days(i % 365),
+             "วันเกิด " + std::to_string(i)});
     for (int i = 0; i < kAppointments; ++i)
         diary.tables[1].rows.push_back(
             {kToday + minutes(i * 37 % (30 * 24 * 60)), "ประชุมทีม ห้อง " + std::to_string(i % 40)});
@@ -73,6 +74,19 @@ void OpenAndWalk(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(rows);
 }
 
+// The same walk with the anniversaries visited twice, as the fill's two passes must: every
+// visit of a dynaset row checks the file for a change, so this is the data access the fill
+// cannot do without.
+void OpenAndWalkAsTheFill(benchmark::State& state) {
+    const auto engine = MakeJetEngine();
+    for (auto _ : state) {
+        DiaryStore store = OpenDiary(*engine);
+        Walk(*store.rsAnniversary);
+        Walk(*store.rsAnniversary);
+        Walk(*store.rsAppointment);
+    }
+}
+
 void OpenAndShowAll(benchmark::State& state) {
     testing::FakeDesktop desktop;
     testing::FakeClock clock;
@@ -91,8 +105,36 @@ void OpenAndShowAll(benchmark::State& state) {
     state.counters["rows"] = rows;
 }
 
+// The fill alone, over the same rows held in memory: the window's own share.
+void ShowAllInMemory(benchmark::State& state) {
+    testing::FakeDesktop desktop;
+    testing::FakeClock clock;
+    clock.now = kToday;
+    ProcessState process([] { return DiaryFile().parent_path(); }, MakeJetEngine());
+    process.AgentSettings.AnniversaryStartUp = 365;
+    process.AgentSettings.AppointmentStartUp = 30;
+    DiaryStore store = OpenDiary(*process.DBEngine);
+    testing::FakeTable anniversaries, appointments;
+    for (auto [recordset, table] : {std::pair{store.rsAnniversary.get(), &anniversaries},
+                                    std::pair{store.rsAppointment.get(), &appointments}}) {
+        recordset->MoveFirst();
+        for (; !recordset->Eof(); recordset->MoveNext())
+            table->rows.push_back({recordset->Fields(0).Value(), recordset->Fields(1).Value()});
+    }
+    frmList list(process, desktop, clock);
+    for (auto _ : state) {
+        process.DiaryStore.rsAnniversary = std::make_shared<testing::FakeRecordset>(anniversaries);
+        process.DiaryStore.rsAppointment = std::make_shared<testing::FakeRecordset>(appointments);
+        list.ShowAll();
+    }
+    state.counters["rows"] =
+        list.lvAnniversary.ListItems.Count() + list.lvAppointment.ListItems.Count();
+}
+
 BENCHMARK(OpenAndWalk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(OpenAndWalkAsTheFill)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(OpenAndShowAll)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(ShowAllInMemory)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 // Prints the two results side by side once both ran.
 class RatioReporter : public benchmark::ConsoleReporter {
@@ -106,14 +148,21 @@ public:
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        auto walk = perIteration_.find("OpenAndWalk");
-        auto fill = perIteration_.find("OpenAndShowAll");
-        if (walk != perIteration_.end() && fill != perIteration_.end())
+        double walk = Time("OpenAndWalk"), twice = Time("OpenAndWalkAsTheFill"),
+               fill = Time("OpenAndShowAll");
+        if (walk > 0 && fill > 0)
             std::printf("open+walk %.1f ms, open+ShowAll %.1f ms: ratio %.2f (target <= 1.30)\n",
-                        walk->second * 1e3, fill->second * 1e3, fill->second / walk->second);
+                        walk * 1e3, fill * 1e3, fill / walk);
+        if (twice > 0 && fill > 0)
+            std::printf("open+walk with the anniversaries twice %.1f ms: ratio %.2f\n", twice * 1e3,
+                        fill / twice);
     }
 
 private:
+    double Time(const std::string& name) const {
+        auto found = perIteration_.find(name);
+        return found == perIteration_.end() ? 0 : found->second;
+    }
     std::map<std::string, double> perIteration_;
 };
 

@@ -65,11 +65,18 @@ TEST_F(AboutBox, LinksTurnBlueUnderThePointerAndBlackOverBareFrame) {
         QColor web, mail;
     };
     const std::vector<Step> steps{
-        {"Label13", kBlue, kBlack},  {"Label2", kBlack, kBlue},   {"Frame2", kBlack, kBlack},
-        {"Label13", kBlue, kBlack},  {"Command1", kBlue, kBlack}, // left the frame without crossing
-                                                                  // it: stays blue
-        {"Label1", kBlue, kBlack},   {"Label4", kBlue, kBlack},   {"Label3", kBlue, kBlack},
-        {"frmAbout", kBlue, kBlack}, {"Label2", kBlack, kBlue},   {"Frame2", kBlack, kBlack},
+        {"Label13", kBlue, kBlack},
+        {"Label2", kBlack, kBlue},
+        {"Frame2", kBlack, kBlack},
+        {"Label13", kBlue, kBlack},
+        {"Command1", kBlue, kBlack}, // left the frame without crossing
+                                     // it: stays blue
+        {"Label1", kBlue, kBlack},
+        {"Label4", kBlue, kBlack},
+        {"Label3", kBlue, kBlack},
+        {"frmAbout", kBlue, kBlack},
+        {"Label2", kBlack, kBlue},
+        {"Frame2", kBlack, kBlack},
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.over);

@@ -1,12 +1,12 @@
 // The list window over real diary files written by the fixture writer and read by the Jet
 // engine: the texts as the diary holds them, and a row deleted by the diary program after
 // the recordsets were opened.
-#include <algorithm>
-#include <gtest/gtest.h>
-
 #include "WindowTestSupport.h"
 #include "tools/make-diary/DiaryWriter.h"
 #include "windows/frmList.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
 
 namespace zurodid::test {
 namespace {
@@ -31,8 +31,8 @@ bool DeleteRowHolding(const std::filesystem::path& file, const std::string& text
             entry[1] |= 0xC0;
             WriteBytes(file, bytes);
             // A save by the diary program moves the file's time on.
-            std::filesystem::last_write_time(
-                file, std::filesystem::last_write_time(file) + std::chrono::seconds(2));
+            std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) +
+                                                       std::chrono::seconds(2));
             return true;
         }
         end = start;
@@ -46,14 +46,15 @@ protected:
         fixture::WriteJet3(diary, file);
         auto workspace = state->DBEngine->CreateWorkspace("", "admin", "");
         auto database = workspace->OpenDatabase(file, false, false, ";PWD=");
-        state->DiaryStore = {workspace, database, database->OpenRecordset("Anniversary", dbOpenDynaset),
+        state->DiaryStore = {workspace, database,
+                             database->OpenRecordset("Anniversary", dbOpenDynaset),
                              database->OpenRecordset("Appointment", dbOpenDynaset)};
     }
 
     TempFolder folder;
     std::filesystem::path file = folder.Path() / "Zurodid.mdb";
-    std::unique_ptr<ProcessState> state = std::make_unique<ProcessState>(
-        [path = folder.Path()] { return path; }, MakeJetEngine());
+    std::unique_ptr<ProcessState> state =
+        std::make_unique<ProcessState>([path = folder.Path()] { return path; }, MakeJetEngine());
     fixture::Diary diary = fixture::StandardDiary();
     FakeDesktop desktop;
     FixedClock clock{At(2026, 12, 7, 10, 0)};

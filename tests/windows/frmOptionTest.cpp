@@ -134,7 +134,7 @@ TEST_F(OptionsDialog, OkWritesAllFiveKeysAsTypedAndConvertsForMemory) {
 
 TEST_F(OptionsDialog, OkReplacesTheKeysInPlaceAndKeepsTheRestOfTheFile) {
     WriteBytes(SettingsFile(), "; mine\r\n[agent]\r\nremind=0\r\nStartUpRemind = 0\r\nOther=x\r\n"
-                              "[Diary]\r\nTheme=2\r\n");
+                               "[Diary]\r\nTheme=2\r\n");
     Put(state->AgentSettings, {0, 3, 7, 0, 10});
     Open();
     Control<QCheckBox>("chkStartUp").click();
