@@ -4,10 +4,12 @@ Everything started here stays a child of this process: the machine's process 1 d
 orphans, so this process makes itself the subreaper and waits for every descendant at the end.
 """
 
+import atexit
 import contextlib
 import ctypes
 import ctypes.util
 import os
+import random
 import shutil
 import signal
 import subprocess
@@ -78,31 +80,54 @@ class Desktop:
     # -- life cycle -------------------------------------------------------------------------
 
     def start(self):
-        read_end, write_end = os.pipe()
-        width, height = self.size
-        xvfb = self._spawn(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp"],
-            pass_fds=(write_end,), env=os.environ.copy())
-        os.close(write_end)
-        number = self._read_display_number(read_end, xvfb)
-        self.display = f":{number}"
-        self._spawn(["openbox"], env=self.env())
-        poll(lambda: "window id" in self._run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"],
-                                               check=False), 10, "openbox")
-        self._spawn(["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
-                     "--height", "32", "--SetDockType", "true", "--transparent", "false",
-                     "--tint", "0xcccccc", "--expand", "true"], env=self.env())
-        poll(lambda: self.xlib.selection_owner(self.display, "_NET_SYSTEM_TRAY_S0"), 10,
-             "trayer's tray selection")
+        _live_desktops.add(self)
+        self.display = self._start_xvfb()
+        self._start_until_ready(["openbox"], lambda: "window id" in self._run(
+            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False), "openbox")
+        self._start_until_ready(
+            ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
+             "32", "--SetDockType", "true", "--transparent", "false", "--tint", "0xcccccc",
+             "--expand", "true"],
+            lambda: self.xlib.selection_owner(self.display, "_NET_SYSTEM_TRAY_S0")
+            and self._panel_is_managed(), "trayer's panel")
         return self
 
-    def _read_display_number(self, read_end, xvfb):
-        with os.fdopen(read_end, "rb") as pipe:
-            text = pipe.readline().decode().strip()
-        if not text.isdigit():
-            raise DesktopError(f"Xvfb did not start (exit code {xvfb.poll()})")
-        return int(text)
+    def _start_until_ready(self, argv, ready, what, attempts=3):
+        """Starts a desktop program and waits until it is ready; starts it again when it
+        ended or got stuck (a panel mapped while the window manager was still starting has
+        been seen to stay unmanaged, off the screen's edge)."""
+        for _ in range(attempts):
+            process = self._spawn(argv, env=self.env())
+            with contextlib.suppress(DesktopError):
+                poll(lambda: ready() or process.poll() is not None, 5, what)
+            if process.poll() is None and ready():
+                return
+            _end_group(process)
+            self.processes.remove(process)
+        raise DesktopError(f"{argv[0]} would not start")
+
+    def _start_xvfb(self, attempts=20):
+        """Starts Xvfb on a free display: one with neither a lock file nor a socket (a server
+        whose lock file went missing still holds its socket)."""
+        width, height = self.size
+        chooser = random.Random(os.getpid() ^ time.monotonic_ns())
+        for _ in range(attempts):
+            number = chooser.randrange(100, 1000)
+            if (os.path.exists(f"/tmp/.X{number}-lock")
+                    or os.path.exists(f"/tmp/.X11-unix/X{number}")):
+                continue
+            read_end, write_end = os.pipe()
+            xvfb = self._spawn(["Xvfb", f":{number}", "-displayfd", str(write_end), "-screen",
+                                "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+                               pass_fds=(write_end,), env=os.environ.copy())
+            os.close(write_end)
+            with os.fdopen(read_end, "rb") as pipe:
+                ready = pipe.readline().strip() == str(number).encode()
+            if ready:
+                return f":{number}"
+            _end_group(xvfb)
+            self.processes.remove(xvfb)
+        raise DesktopError("Xvfb found no free display")
 
     def env(self, **extra):
         env = {key: value for key, value in os.environ.items()
@@ -114,9 +139,12 @@ class Desktop:
         return env
 
     def _spawn(self, argv, **kwargs):
-        kwargs.setdefault("stdout", subprocess.DEVNULL)
-        kwargs.setdefault("stderr", subprocess.DEVNULL)
-        process = subprocess.Popen(argv, start_new_session=True, **kwargs)
+        """Starts a process in its own group, its output logged in the work folder."""
+        log_path = os.path.join(self.workdir, os.path.basename(argv[0]) + ".log")
+        with open(log_path, "ab") as log:
+            kwargs.setdefault("stdout", log)
+            kwargs.setdefault("stderr", log)
+            process = subprocess.Popen(argv, start_new_session=True, **kwargs)
         _tracked.add(process.pid)
         self.processes.append(process)
         return process
@@ -126,6 +154,7 @@ class Desktop:
         for process in reversed(self.processes):
             _end_group(process)
         self.processes.clear()
+        _live_desktops.discard(self)
         reap_orphans()
 
     def __enter__(self):
@@ -157,13 +186,22 @@ class Desktop:
         out = self._run(["xprop", "-id", str(window), "_NET_WM_WINDOW_TYPE"], check=False)
         return out.split("=")[-1].strip().replace("_NET_WM_WINDOW_TYPE_", "")
 
-    def geometry(self, window):
-        """(x, y, width, height) of a window on the screen."""
+    def _window_info(self, window):
         out = self._run(["xwininfo", "-id", str(window)])
         values = {}
         for line in out.splitlines():
             key, _, value = line.strip().partition(":")
             values[key] = value.strip()
+        return values
+
+    def _parent_is_root(self, window):
+        out = self._run(["xwininfo", "-children", "-id", str(window)], check=False)
+        return any(line.strip().startswith("Parent window id:") and "(the root window)" in line
+                   for line in out.splitlines())
+
+    def geometry(self, window):
+        """(x, y, width, height) of a window on the screen."""
+        values = self._window_info(window)
         return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
                 int(values["Width"]), int(values["Height"]))
 
@@ -197,6 +235,13 @@ class Desktop:
                         icons.append((x, y, w, h))
         return sorted(icons)
 
+    def _panel_is_managed(self):
+        """The window manager has taken trayer's panel in (it sets WM_STATE on it)."""
+        return any("WM_STATE" in self._run(["xprop", "-id", str(panel), "WM_STATE"], check=False)
+                   and "not found" not in self._run(["xprop", "-id", str(panel), "WM_STATE"],
+                                                    check=False)
+                   for panel in self._trayer_panels())
+
     def _trayer_panels(self):
         out = self._run(["xdotool", "search", "--onlyvisible", "--class", "trayer"],
                         check=False)
@@ -221,7 +266,7 @@ class Desktop:
     # -- driving ----------------------------------------------------------------------------
 
     def click(self, x, y, button=1):
-        self._run(["xdotool", "mousemove", "--sync", str(x), str(y), "click", str(button)])
+        self._run(["xdotool", "mousemove", str(x), str(y), "click", str(button)])
 
     def click_tray_icon(self, button=1, index=0):
         x, y, w, h = poll(lambda: self.tray_icons(), 10, "an icon in the tray")[index]
@@ -239,7 +284,9 @@ class Desktop:
         self._run(["xdotool", "type", "--delay", "20", text])
 
     def close_window(self, window):
-        self._run(["xdotool", "windowclose", str(window)], check=False)
+        """Closes a window as its close box does (the window manager's Alt+F4)."""
+        self.activate(window)
+        self.keys("alt+F4")
 
     def click_in(self, window, x, y, button=1):
         """Clicks at a point of the window's client area."""
@@ -253,8 +300,10 @@ class Desktop:
         def menu():
             out = self._run(["xdotool", "search", "--onlyvisible", "--class", "zurodid-agent"],
                             check=False)
+            # A menu bypasses the window manager and, unlike the tray icon, sits on the root.
             return next((int(w) for w in out.split()
-                         if "POPUP_MENU" in self.window_type(int(w))), None)
+                         if self._window_info(int(w)).get("Override Redirect State") == "yes"
+                         and self._parent_is_root(int(w))), None)
 
         return poll(menu, timeout, "the popup menu")
 
@@ -292,6 +341,13 @@ class Desktop:
 
 
 _tracked = set()
+_live_desktops = set()
+
+
+@atexit.register
+def _stop_forgotten_desktops():
+    for screen in list(_live_desktops):
+        screen.stop()
 
 
 def _end_group(process, grace=3.0):

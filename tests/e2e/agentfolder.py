@@ -1,0 +1,115 @@
+"""The agent as a user installs it: its executable, settings and diary in one folder."""
+
+import math
+import os
+import shutil
+import subprocess
+import time
+
+import desktop
+
+# Every clocked test starts on this day; the diaries carry absolute dates of it.
+FAKE_DAY = "2026-12-07"
+LOGIN_TITLE = "Zurodid - (Password)"
+
+
+def tool(variable):
+    path = os.environ.get(variable)
+    if not path or not os.access(path, os.X_OK):
+        raise SystemExit(f"{variable} must name the built executable (got {path!r})")
+    return path
+
+
+def settings_text(startup_remind=0, anniversary_days=7, appointment_days=0, remind=0,
+                  remind_minutes=0):
+    """A settings file as the Windows agent writes it: code page text with CR LF."""
+    lines = ["[Agent]", f"StartUpRemind={startup_remind}",
+             f"AnniversaryStartUp={anniversary_days}",
+             f"AppointmentStartUp={appointment_days}", f"Remind={remind}",
+             f"AppointmentRemind={remind_minutes}"]
+    return ("\r\n".join(lines) + "\r\n").encode("ascii")
+
+
+def diary_description(appointments=(), anniversaries=(), password=None):
+    """make-diary's description: appointments as ("HH:MM", subject) today or
+    (days, "HH:MM", subject); anniversaries as (days from today, title)."""
+    lines = []
+    if password is not None:
+        lines.append(f"password {password}")
+    lines.append("table Anniversary")
+    for days, title in anniversaries:
+        lines.append(f"row {_day(days)} | {_quoted(title)}")
+    lines.append("table Appointment")
+    for appointment in appointments:
+        days, clock, subject = appointment if len(appointment) == 3 else (0, *appointment)
+        lines.append(f"row {_day(days)} {clock} | {_quoted(subject)}")
+    return "\n".join(lines) + "\n"
+
+
+def _day(days):
+    year, month, day = (int(part) for part in FAKE_DAY.split("-"))
+    import datetime
+
+    return (datetime.date(year, month, day) + datetime.timedelta(days=days)).isoformat()
+
+
+def _quoted(text):
+    return '"' + text.replace('"', '""') + '"'
+
+
+class AgentFolder:
+    """A temporary folder holding a copy of the agent, its settings and its diary."""
+
+    def __init__(self, screen, folder):
+        self.screen = screen
+        self.folder = folder
+        os.makedirs(folder, exist_ok=True)
+        self.executable = os.path.join(folder, "zurodid-agent")
+        shutil.copy2(tool("ZURODID_AGENT"), self.executable)
+        self.process = None
+        self.started_at = None
+
+    @property
+    def ini(self):
+        return os.path.join(self.folder, "Zurodid.ini")
+
+    @property
+    def mdb(self):
+        return os.path.join(self.folder, "Zurodid.mdb")
+
+    def write_settings(self, **values):
+        with open(self.ini, "wb") as out:
+            out.write(settings_text(**values))
+
+    def write_diary(self, **content):
+        """Writes the diary beside the agent, replacing any earlier one in one step."""
+        staged = self.mdb + ".new"
+        subprocess.run([tool("ZURODID_MAKE_DIARY"), "-", staged], check=True,
+                       input=diary_description(**content).encode(), timeout=30)
+        os.replace(staged, self.mdb)
+
+    def start(self, clock=None):
+        """Starts the agent; clock "HH:MM:SS" sets its wall clock on FAKE_DAY, running on."""
+        argv = [self.executable]
+        env = self.screen.env(TZ="UTC")
+        if clock:
+            argv = ["faketime", f"{FAKE_DAY} {clock}"] + argv
+            # Qt's timers keep the real monotonic clock.
+            env["FAKETIME_DONT_FAKE_MONOTONIC"] = "1"
+        self.started_at = time.time()
+        self.process = self.screen._spawn(argv, env=env, cwd="/")
+        return self.process
+
+    def most_seconds_on_clock(self):
+        """How far at most the agent's clock has run since the time it was started at.
+
+        faketime starts the clock when the program starts, counting from a whole second of
+        the real clock, so the clock may be up to a second ahead of our own count."""
+        return time.time() - math.floor(self.started_at)
+
+    def alive(self):
+        return self.process is not None and self.process.poll() is None
+
+    def wait_exit(self, timeout=10):
+        return desktop.poll(lambda: self.process.poll() is not None, timeout,
+                            "the agent to end") and self.process.returncode
