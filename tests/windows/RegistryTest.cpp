@@ -83,5 +83,43 @@ TEST_F(SharedWindows, WindowsOpenFixedSizeAndCentred) {
     }
 }
 
+// The controls that Tab reaches, in order, from the one that has the focus when the window
+// opens.
+std::vector<QString> TabOrder(QWidget& window) {
+    std::vector<QString> order;
+    QWidget* first = window.focusWidget();
+    if (!first)
+        return order;
+    QWidget* widget = first;
+    do {
+        if (widget->isEnabled() && (widget->focusPolicy() & Qt::TabFocus) &&
+            window.isAncestorOf(widget))
+            order.push_back(widget->objectName());
+        widget = widget->nextInFocusChain();
+    } while (widget != first && order.size() < 20);
+    return order;
+}
+
+TEST_F(SharedWindows, FocusStartsAndTabsAsLaidOut) {
+    struct Case {
+        WindowName window;
+        std::vector<QString> order;
+    };
+    const std::vector<Case> cases{
+        {WindowName::frmLogIn, {"txtPassword", "cmdOk", "cmdCancel"}},
+        {WindowName::frmOption,
+         {"chkStartUp", "chkRemind", "cmdOK", "cmdCancel", "txtAnniversaryStartUp",
+          "txtAppointmentStartUp", "txtAppointmentRemind"}},
+        {WindowName::frmAbout, {"Command1"}},
+    };
+    for (const Case& c : cases) {
+        registry.Show(c.window, ShowMode::Modeless);
+        QWidget* window = registry.Window(c.window);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(TabOrder(*window), c.order);
+        window->close();
+    }
+}
+
 } // namespace
 } // namespace zurodid::test
