@@ -2,6 +2,7 @@
 
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/RuntimeError.h"
 #include "store/jet/JetErrors.h"
@@ -18,6 +19,7 @@ public:
     JetRecordset(std::filesystem::path file, std::string table, ReaderOptions options)
         : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)) {
         Adopt(ReadTable(file_, table_, options_));
+        lastLook_ = std::chrono::steady_clock::now();
         bookmarks_.reserve(current_.rows.size());
         for (const auto& row : current_.rows) {
             bookmarks_.push_back(row.bookmark);
@@ -74,10 +76,16 @@ private:
     }
 
     void RefreshIfChanged() {
+        const auto now = std::chrono::steady_clock::now();
+        if (stamp_ && now - lastLook_ < options_.recheckInterval) {
+            return;
+        }
+        lastLook_ = now;
         if (stamp_ && StampOf(file_) == stamp_) {
             return;
         }
         Adopt(ReadTable(file_, table_, options_));
+        lastLook_ = std::chrono::steady_clock::now();
     }
 
     void Adopt(TableRead read) {
@@ -98,10 +106,7 @@ private:
         if (!movedData.empty()) {
             std::vector<StoredRow> kept;
             kept.reserve(current_.rows.size());
-            std::unordered_map<std::uint64_t, bool> isData;
-            for (auto location : movedData) {
-                isData[location] = true;
-            }
+            const std::unordered_set<std::uint64_t> isData(movedData.begin(), movedData.end());
             for (auto& row : current_.rows) {
                 if (row.location != row.bookmark || !isData.contains(row.bookmark)) {
                     kept.push_back(std::move(row));
@@ -134,6 +139,7 @@ private:
     std::vector<std::uint64_t> bookmarks_;
     std::size_t position_ = 0;
     bool checkedThisVisit_ = false;
+    std::chrono::steady_clock::time_point lastLook_;
 };
 
 class JetDatabase final : public Database {

@@ -28,6 +28,9 @@ struct ReaderOptions {
     IsolationLimits limits;
     int readAttempts = 4; // when the file changes while it is read
     std::chrono::milliseconds settleDelay{50};
+    // How long a look at the file's stamp stays good: a walk over many rows then costs one
+    // look, not one a row. Jet's own page cache waits longer (seconds) before it looks again.
+    std::chrono::milliseconds recheckInterval{100};
 };
 
 // The rows of `table` as one consistent read of `file`, and the stamp of the file they come

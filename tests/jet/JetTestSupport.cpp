@@ -24,6 +24,7 @@ jet::ReaderOptions FastOptions() {
     options.limits.wallClock = std::chrono::milliseconds(2000);
     options.limits.cpuSeconds = 2;
     options.settleDelay = std::chrono::milliseconds(5);
+    options.recheckInterval = std::chrono::milliseconds(0); // every visit looks at the file
     return options;
 }
 
