@@ -10,27 +10,59 @@ namespace {
 
 constexpr std::size_t kPage = 2048;
 
+struct Slot {
+    std::size_t page = 0;
+    unsigned slot = 0;
+    std::size_t rowStart = 0; // in the file
+};
+
+// The data page and slot of the row holding `text`.
+Slot SlotHolding(const std::vector<std::uint8_t>& bytes, const std::string& text) {
+    const auto found = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
+    if (found == bytes.end()) {
+        throw std::runtime_error("no row holds " + text);
+    }
+    const auto at = static_cast<std::size_t>(found - bytes.begin());
+    const std::size_t page = at / kPage;
+    const std::uint8_t* data = bytes.data() + page * kPage;
+    const unsigned slots = data[8] | (data[9] << 8);
+    unsigned end = kPage;
+    for (unsigned slot = 0; slot < slots; ++slot) {
+        const unsigned start = (data[10 + 2 * slot] | (data[11 + 2 * slot] << 8)) & 0x1FFF;
+        if (at % kPage >= start && at % kPage < end) {
+            return {page, slot, page * kPage + start};
+        }
+        end = start;
+    }
+    throw std::runtime_error("no slot holds " + text);
+}
+
+void FlagSlot(std::vector<std::uint8_t>& bytes, const Slot& slot, std::uint8_t flags) {
+    bytes[slot.page * kPage + 10 + 2 * slot.slot + 1] |= flags;
+}
+
 // Does to the file what Jet does when the diary program deletes a row: flags its slot
 // deleted. The row is the one holding `text`.
 void DeleteRowHolding(const std::filesystem::path& file, const std::string& text) {
     auto bytes = ReadBytes(file);
-    const auto found = std::search(bytes.begin(), bytes.end(), text.begin(), text.end());
-    ASSERT_NE(found, bytes.end()) << text;
-    const auto at = static_cast<std::size_t>(found - bytes.begin());
-    std::uint8_t* page = bytes.data() + at / kPage * kPage;
-    const unsigned slots = page[8] | (page[9] << 8);
-    for (unsigned slot = 0; slot < slots; ++slot) {
-        std::uint8_t* entry = page + 10 + 2 * slot;
-        const unsigned start = (entry[0] | (entry[1] << 8)) & 0x1FFF;
-        const unsigned end =
-            slot == 0 ? kPage : ((page[10 + 2 * (slot - 1)] | (page[11 + 2 * (slot - 1)] << 8)) & 0x1FFF);
-        if (at % kPage >= start && at % kPage < end) {
-            entry[1] |= 0xC0;
-            WriteBytes(file, bytes);
-            return;
-        }
-    }
-    FAIL() << "no slot holds " << text;
+    FlagSlot(bytes, SlotHolding(bytes, text), 0xC0);
+    WriteBytes(file, bytes);
+}
+
+// Does what Jet does when an edited row no longer fits its page: the row's data goes to
+// another page (here: the slot of the row holding `newPlace`, which stops being a row of its
+// own) and the row's slot keeps only a pointer to it.
+void MoveRow(const std::filesystem::path& file, const std::string& row,
+             const std::string& newPlace) {
+    auto bytes = ReadBytes(file);
+    const Slot from = SlotHolding(bytes, row);
+    const Slot to = SlotHolding(bytes, newPlace);
+    ASSERT_NE(from.page, to.page);
+    const std::uint32_t pointer = static_cast<std::uint32_t>(to.page << 8) | to.slot;
+    std::memcpy(bytes.data() + from.rowStart, &pointer, sizeof pointer);
+    FlagSlot(bytes, from, 0x40);
+    FlagSlot(bytes, to, 0x80);
+    WriteBytes(file, bytes);
 }
 
 void ReplaceInFile(const std::filesystem::path& file, const std::string& from,
@@ -120,6 +152,46 @@ TEST(JetDynaset, RowsAddedAfterTheOpenAreNotSeen) {
     EXPECT_EQ(seen, (std::vector<std::string>{"Meeting A", "Meeting B", "Meeting C"}));
     // A new recordset, as the agent's Refresh opens, sees the new row.
     EXPECT_EQ(OpenDiary(file)->OpenRecordset("Appointment", 2)->RecordCount(), 4);
+}
+
+TEST(JetDynaset, RowMovedToAnotherPageKeepsItsPlaceAndIsReadOnce) {
+    TempFolder folder;
+    const auto file = folder / "Zurodid.mdb";
+    auto diary = fixture::StandardDiary();
+    for (int i = 0; i < 60; ++i) { // three data pages
+        diary.tables[1].rows.push_back(
+            {At(2026, 5, 1) + std::chrono::hours(i), "Row " + std::to_string(i + 100) +
+                                                          std::string(60, '.')});
+    }
+    WriteJet3(diary, file);
+    auto recordset = OpenDiary(file)->OpenRecordset("Appointment", 2);
+    ASSERT_EQ(recordset->RecordCount(), 60);
+
+    MoveRow(file, "Row 105", "Row 150");
+    MarkModifiedLater(file);
+
+    std::vector<std::string> seen;
+    int deleted = 0;
+    for (recordset->MoveFirst(); !recordset->Eof(); recordset->MoveNext()) {
+        try {
+            seen.push_back(Subject(*recordset).substr(0, 7));
+        } catch (const RuntimeError& error) {
+            EXPECT_EQ(error.Number(), ErrorNumber::RecordDeleted);
+            ++deleted;
+        }
+    }
+    // Row 105's place now shows the data it points to; the slot that held that data is no
+    // row of its own any more.
+    ASSERT_EQ(seen.size(), 59u);
+    EXPECT_EQ(seen[5], "Row 150");
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "Row 150"), 1);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "Row 105"), 0);
+    EXPECT_EQ(deleted, 1);
+    // A fresh open lists the moved row once, in its original place.
+    auto fresh = OpenDiary(file)->OpenRecordset("Appointment", 2);
+    const auto rows = ReadAll(*fresh, 2);
+    ASSERT_EQ(rows.size(), 59u);
+    EXPECT_EQ(std::get<std::string>(rows[5][1]).substr(0, 7), "Row 150");
 }
 
 TEST(JetDynaset, VanishedFileIsAnErrorAtTheVisitAndNotACrash) {
