@@ -12,7 +12,7 @@ struct IsolationLimits {
     std::chrono::milliseconds wallClock{5000};
     unsigned cpuSeconds = 5;
     std::uint64_t extraMemoryBytes = 512ull * 1024 * 1024; // on top of the caller's own size
-    std::size_t maxOutputBytes = 512ull * 1024 * 1024;
+    std::size_t maxOutputBytes = 256ull * 1024 * 1024;
 };
 
 // Hands `work` a sink for bytes and runs it in a child process (fork, no exec), with the

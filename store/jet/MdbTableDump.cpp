@@ -218,8 +218,8 @@ void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out
         out.Damaged("the definition of its table cannot be read");
         return;
     }
-    if (table->num_cols > 0xFFFF) {
-        out.Damaged("its table has too many columns");
+    if (table->num_cols > MDB_MAX_COLS) {
+        out.Damaged("its table has more columns than Jet allows");
         return;
     }
     out.Begin(static_cast<std::uint16_t>(table->num_cols));

@@ -122,7 +122,8 @@ void RowStreamWriter::Finish() {
     Flush();
 }
 
-TableRows DecodeRowStream(std::string_view bytes, std::string_view table) {
+TableRows DecodeRowStream(std::string_view bytes, std::string_view table,
+                          std::size_t maxDecodedBytes) {
     Reader in(bytes);
     if (in.Take(sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
         Garbage("no stream header");
@@ -153,6 +154,15 @@ TableRows DecodeRowStream(std::string_view bytes, std::string_view table) {
     TableRows result;
     result.columnCount = in.Get<std::uint16_t>();
     std::unordered_set<std::uint64_t> bookmarks;
+    const std::size_t rowCost =
+        sizeof(StoredRow) + result.columnCount * sizeof(Variant) + 4 * sizeof(std::uint64_t);
+    std::size_t decoded = 0;
+    auto spend = [&](std::size_t cost) {
+        decoded += cost;
+        if (decoded > maxDecodedBytes) {
+            Garbage("more data than a diary holds");
+        }
+    };
     for (;;) {
         const auto mark = in.Get<std::uint8_t>();
         if (mark == kEndMark) {
@@ -161,6 +171,7 @@ TableRows DecodeRowStream(std::string_view bytes, std::string_view table) {
         if (mark != kRowMark) {
             Garbage("unknown record");
         }
+        spend(rowCost);
         StoredRow row;
         row.bookmark = in.Get<std::uint64_t>();
         row.location = in.Get<std::uint64_t>();
@@ -178,6 +189,7 @@ TableRows DecodeRowStream(std::string_view bytes, std::string_view table) {
                 break;
             case kText: {
                 const auto length = in.Get<std::uint32_t>();
+                spend(length);
                 row.values.emplace_back(std::string(in.Take(length)));
                 break;
             }

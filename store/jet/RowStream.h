@@ -56,9 +56,14 @@ private:
     bool failed_ = false;
 };
 
+// What the decoded rows of one table may take in memory: a Null costs one byte in the stream
+// but a whole value once decoded, so the stream's own size limit is not enough.
+inline constexpr std::size_t kMaxDecodedBytes = 256ull * 1024 * 1024;
+
 // Reads a stream written by RowStreamWriter, checking every byte of it. RuntimeError:
 // TableNotFound (naming `table`) when the child found no such table, DatabaseDamaged for a
-// damaged file or a stream that is not well formed.
-TableRows DecodeRowStream(std::string_view bytes, std::string_view table);
+// damaged file, a stream that is not well formed, or rows beyond `maxDecodedBytes`.
+TableRows DecodeRowStream(std::string_view bytes, std::string_view table,
+                          std::size_t maxDecodedBytes = kMaxDecodedBytes);
 
 } // namespace zurodid::jet

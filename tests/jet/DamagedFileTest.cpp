@@ -62,7 +62,7 @@ TEST(JetDamagedFile, MutatedDiariesGiveAnEngineErrorOrACleanRead) {
     std::mt19937 random(20261208);
     int cleanReads = 0;
     int errors = 0;
-    constexpr int kCopies = 400;
+    constexpr int kCopies = 300;
     for (int copy = 0; copy < kCopies; ++copy) {
         WriteBytes(file, Mutate(base, random));
         try {

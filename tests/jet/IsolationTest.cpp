@@ -146,6 +146,10 @@ TEST(JetRowStream, RejectsEveryMalformedStream) {
                   ErrorNumber::DatabaseDamaged)
             << name;
     }
+    // Well formed, but more than the memory a table may take once decoded.
+    EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(good, "T", 64); }),
+              ErrorNumber::DatabaseDamaged);
+    EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(good, "T", 4096); }), 0);
     EXPECT_EQ(ErrorNumberOf([&] {
                   jet::DecodeRowStream(
                       Stream([](jet::RowStreamWriter& out) { out.TableNotFound(); }), "T");

@@ -1,0 +1,26 @@
+// What the reading child sends is checked in the agent's process: any bytes must give rows or
+// a numbered engine error, nothing else.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "platform/RuntimeError.h"
+#include "store/jet/RowStream.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    try {
+        const auto rows = zurodid::jet::DecodeRowStream(
+            std::string_view(reinterpret_cast<const char*>(data), size), "Appointment");
+        for (const auto& row : rows.rows) {
+            if (row.values.size() != rows.columnCount) {
+                std::abort();
+            }
+        }
+    } catch (const zurodid::RuntimeError& error) {
+        if (error.Number() != zurodid::ErrorNumber::DatabaseDamaged &&
+            error.Number() != zurodid::ErrorNumber::TableNotFound) {
+            std::abort();
+        }
+    }
+    return 0;
+}
