@@ -42,11 +42,11 @@ frmList& WindowRegistry::List() {
 }
 
 void WindowRegistry::Show(WindowName name, ShowMode mode) {
+    if (!IsLoaded(name))
+        Load(name);
     QPointer<QWidget> window = Window(name);
     if (!window)
-        window = Load(name);
-    if (!window)
-        return; // closed by its own load handler
+        return; // unloaded while its load handler ran (a message box let the user close it)
     if (mode == ShowMode::Modeless) {
         window->show();
         window->raise();
@@ -73,7 +73,8 @@ QWidget* WindowRegistry::Load(WindowName name) {
         static_cast<frmList*>(window)->Form_Load();
     else if (name == WindowName::frmOption)
         static_cast<frmOption*>(window)->Form_Load();
-    return Window(name);
+    // Still alive even when unloaded meanwhile: deletion waits for the event loop.
+    return window;
 }
 
 QWidget* WindowRegistry::Create(WindowName name) {

@@ -32,6 +32,7 @@ public:
     frmList& List();
 
 private:
+    // Creates the window and runs its load handler; returns it even if that unloaded it.
     QWidget* Load(WindowName window);
     QWidget* Create(WindowName window);
     void Unloaded(WindowName window);
