@@ -2,6 +2,7 @@
 // engine: the texts as the diary holds them, and a row deleted by the diary program after
 // the recordsets were opened.
 #include "WindowTestSupport.h"
+#include "store/jet/JetEngine.h"
 #include "tools/make-diary/DiaryWriter.h"
 #include "windows/frmList.h"
 
@@ -40,6 +41,14 @@ bool DeleteRowHolding(const std::filesystem::path& file, const std::string& text
     return false;
 }
 
+// The engine as the agent has it, except that every visit looks at the file: a change made
+// right after the open is seen at once.
+std::shared_ptr<DBEngine> EveryVisitLooks() {
+    jet::ReaderOptions options;
+    options.recheckInterval = std::chrono::milliseconds(0);
+    return jet::MakeJetEngine(options);
+}
+
 class ListOverDiary : public ::testing::Test {
 protected:
     void Open() {
@@ -54,7 +63,7 @@ protected:
     TempFolder folder;
     std::filesystem::path file = folder.Path() / "Zurodid.mdb";
     std::unique_ptr<ProcessState> state =
-        std::make_unique<ProcessState>([path = folder.Path()] { return path; }, MakeJetEngine());
+        std::make_unique<ProcessState>([path = folder.Path()] { return path; }, EveryVisitLooks());
     fixture::Diary diary = fixture::StandardDiary();
     FakeDesktop desktop;
     FixedClock clock{At(2026, 12, 7, 10, 0)};
