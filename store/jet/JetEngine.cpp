@@ -36,6 +36,8 @@ public:
             NoCurrentRecord();
         }
         Visit(0);
+        // Every reader starts its walk here: the walk sees the file as it is now.
+        lookAtFile_ = true;
     }
 
     void MoveNext() override {
@@ -77,10 +79,11 @@ private:
 
     void RefreshIfChanged() {
         const auto now = std::chrono::steady_clock::now();
-        if (stamp_ && now - lastLook_ < options_.recheckInterval) {
+        if (stamp_ && !lookAtFile_ && now - lastLook_ < options_.recheckInterval) {
             return;
         }
         lastLook_ = now;
+        lookAtFile_ = false;
         if (stamp_ && StampOf(file_) == stamp_) {
             return;
         }
@@ -140,6 +143,7 @@ private:
     std::size_t position_ = 0;
     bool checkedThisVisit_ = false;
     std::chrono::steady_clock::time_point lastLook_;
+    bool lookAtFile_ = false;
 };
 
 class JetDatabase final : public Database {

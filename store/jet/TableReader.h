@@ -28,8 +28,9 @@ struct ReaderOptions {
     IsolationLimits limits;
     int readAttempts = 4; // when the file changes while it is read
     std::chrono::milliseconds settleDelay{50};
-    // How long a look at the file's stamp stays good: a walk over many rows then costs one
-    // look, not one a row. Jet's own page cache waits longer (seconds) before it looks again.
+    // How long a look at the file's stamp stays good within a walk (MoveFirst always looks):
+    // a walk over many rows then costs one look, not one a row. Jet's own page cache waits
+    // longer (seconds) before it looks again.
     std::chrono::milliseconds recheckInterval{100};
 };
 

@@ -29,8 +29,9 @@ jet::ReaderOptions FastOptions() {
 }
 
 std::shared_ptr<Database> OpenDiary(const std::filesystem::path& file,
-                                    const std::string& password) {
-    auto engine = jet::MakeJetEngine(FastOptions());
+                                    const std::string& password,
+                                    const jet::ReaderOptions& options) {
+    auto engine = jet::MakeJetEngine(options);
     auto workspace = engine->CreateWorkspace("Zurodid", "Admin", "");
     return workspace->OpenDatabase(file, false, false, ";PWD=" + password);
 }

@@ -32,7 +32,8 @@ private:
 jet::ReaderOptions FastOptions();
 
 std::shared_ptr<Database> OpenDiary(const std::filesystem::path& file,
-                                    const std::string& password = "");
+                                    const std::string& password = "",
+                                    const jet::ReaderOptions& options = FastOptions());
 
 // Every row of the recordset from MoveFirst to EOF, each as its first `fields` values.
 std::vector<std::vector<Variant>> ReadAll(Recordset& recordset, int fields);
