@@ -13,8 +13,8 @@ std::int64_t Nanoseconds(const timespec& time) {
     return static_cast<std::int64_t>(time.tv_sec) * 1'000'000'000 + time.tv_nsec;
 }
 
-TableRows ReadOnce(const std::string& file, const std::string& table,
-                   const ReaderOptions& options) {
+TableRows ReadIsolated(const std::string& file, const std::string& table,
+                       const ReaderOptions& options) {
     const std::string stream = RunIsolated(
         [&](const ByteSink& sink) {
             RowStreamWriter out(sink);
@@ -42,6 +42,14 @@ std::optional<FileStamp> StampOf(const std::filesystem::path& file) {
 
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options) {
+    return ReadTable(file, table, options, [&options](const std::string& path,
+                                                      const std::string& name) {
+        return ReadIsolated(path, name, options);
+    });
+}
+
+TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
+                    const ReaderOptions& options, const ReadOnce& readOnce) {
     // libmdb searches relative names along $MDBPATH; an absolute name is read as it is.
     const std::string path = std::filesystem::absolute(file).string();
     std::optional<TableRows> changedRead;
@@ -53,7 +61,7 @@ TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
         }
         const bool lastAttempt = attempt >= options.readAttempts;
         try {
-            TableRows rows = ReadOnce(path, table, options);
+            TableRows rows = readOnce(path, table);
             if (StampOf(file) == before) {
                 return {std::move(rows), before};
             }

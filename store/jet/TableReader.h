@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -44,5 +45,10 @@ struct TableRead {
 };
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options);
+
+// The same with another way of reading the file once (absolute path, table name).
+using ReadOnce = std::function<TableRows(const std::string& path, const std::string& table)>;
+TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
+                    const ReaderOptions& options, const ReadOnce& readOnce);
 
 } // namespace zurodid::jet
