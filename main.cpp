@@ -1,7 +1,4 @@
 // Zurodid Agent: the diary's reminder agent in the notification area.
-#include <QApplication>
-#include <QIcon>
-
 #include "agent/SystemClock.h"
 #include "agent/frmAgent.h"
 #include "platform/Files.h"
@@ -9,6 +6,9 @@
 #include "windows/WindowRegistry.h"
 #include "windows/desktop/QtDesktop.h"
 #include "windows/desktop/SingleInstance.h"
+
+#include <QApplication>
+#include <QIcon>
 
 int main(int argc, char* argv[]) {
     using namespace zurodid;
@@ -26,7 +26,8 @@ int main(int argc, char* argv[]) {
     frmAgent agent(state, desktop, clock);
     DesktopLinkLauncher links(desktop);
     WindowRegistry windows(state, desktop, clock, links);
-    desktop.Attach(agent, [&windows](WindowName window, ShowMode mode) { windows.Show(window, mode); });
+    desktop.Attach(agent,
+                   [&windows](WindowName window, ShowMode mode) { windows.Show(window, mode); });
 
     agent.Form_Load();
     return QApplication::exec();

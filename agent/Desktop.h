@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/DateTime.h"
+
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "platform/DateTime.h"
 
 namespace zurodid {
 

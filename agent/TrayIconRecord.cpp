@@ -1,8 +1,8 @@
 #include "agent/TrayIconRecord.h"
 
-#include <algorithm>
-
 #include "platform/CodePage.h"
+
+#include <algorithm>
 
 namespace zurodid {
 namespace {
@@ -45,7 +45,7 @@ std::string TrayIconRecordA::Tip() const {
 
 // One wide character is one byte of the code page in the record's tip.
 TrayIconRecordA SingleByteForm(const TrayIconRecord& record) {
-    TrayIconRecordA out{record.cbSize, record.hwnd, record.uID, record.uFlags,
+    TrayIconRecordA out{record.cbSize,           record.hwnd,  record.uID, record.uFlags,
                         record.uCallbackMessage, record.hIcon, {}};
     for (std::size_t i = 0; i < record.szTip.size(); ++i) {
         std::string bytes = Windows874FromUtf8(Utf8Of(record.szTip[i]));
@@ -55,7 +55,7 @@ TrayIconRecordA SingleByteForm(const TrayIconRecord& record) {
 }
 
 TrayIconRecord WideForm(const TrayIconRecordA& record) {
-    TrayIconRecord out{record.cbSize, record.hwnd, record.uID, record.uFlags,
+    TrayIconRecord out{record.cbSize,           record.hwnd,  record.uID, record.uFlags,
                        record.uCallbackMessage, record.hIcon, {}};
     for (std::size_t i = 0; i < record.szTip.size(); ++i)
         out.szTip[i] = record.szTip[i] == '\0'

@@ -1,9 +1,9 @@
 #include "agent/frmAgent.h"
 
-#include <cmath>
-
 #include "platform/Numbers.h"
 #include "platform/RuntimeError.h"
+
+#include <cmath>
 
 namespace zurodid {
 namespace {
@@ -182,7 +182,8 @@ void frmAgent::ShowAll() {
                     if (auto* text = std::get_if<std::string>(&field1))
                         CurrentItem->SetSubItems(3, std::move(*text));
                     else
-                        CurrentItem->SetSubItems(3, IsNull(field1) ? std::string() : TextOf(field1));
+                        CurrentItem->SetSubItems(3,
+                                                 IsNull(field1) ? std::string() : TextOf(field1));
                 });
             }
             SkippingNoCurrentRecord([&] { rs->MoveNext(); });

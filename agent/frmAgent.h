@@ -1,12 +1,12 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "agent/Desktop.h"
 #include "agent/TrayIconRecord.h"
 #include "store/ListRows.h"
 #include "store/ProcessState.h"
+
+#include <cstdint>
+#include <string>
 
 namespace zurodid {
 
@@ -50,8 +50,8 @@ private:
 };
 
 // Captions of the popup menu, by index.
-inline constexpr const char* kPopupCaptions[8] = {"Show",        "Refresh", "Options", "About",
-                                                  "-",           "Run Zurodid", "-",    "Exit"};
+inline constexpr const char* kPopupCaptions[8] = {"Show", "Refresh",     "Options", "About",
+                                                  "-",    "Run Zurodid", "-",       "Exit"};
 
 // The number text that heads every row: 001..009, 010..099, then plain digits.
 std::string ItemNumberText(int number);

@@ -39,8 +39,7 @@ std::string Convert(const char* to, const char* from, std::string_view input, bo
             continue;
         // EILSEQ or an incomplete sequence at the end: one "?" for the character, then on.
         out += '?';
-        std::size_t skip =
-            inputIsUtf8 ? Utf8SequenceLength(static_cast<unsigned char>(*in)) : 1;
+        std::size_t skip = inputIsUtf8 ? Utf8SequenceLength(static_cast<unsigned char>(*in)) : 1;
         if (skip > inLeft)
             skip = inLeft;
         in += skip;

@@ -35,9 +35,13 @@ double OleDateFromDateTime(DateTime value) {
     return dayNumber >= 0 ? dayNumber + fraction : dayNumber - fraction;
 }
 
-year_month_day DateOf(DateTime value) { return year_month_day{floor<days>(value)}; }
+year_month_day DateOf(DateTime value) {
+    return year_month_day{floor<days>(value)};
+}
 
-seconds TimeOfDay(DateTime value) { return value - floor<days>(value); }
+seconds TimeOfDay(DateTime value) {
+    return value - floor<days>(value);
+}
 
 DateTime MakeDateTime(year_month_day date, seconds timeOfDay) {
     return local_days{date} + timeOfDay;
@@ -47,7 +51,9 @@ long long DaysBetween(DateTime from, DateTime to) {
     return (floor<days>(to) - floor<days>(from)).count();
 }
 
-DateTime AddDays(DateTime value, long long count) { return value + days{count}; }
+DateTime AddDays(DateTime value, long long count) {
+    return value + days{count};
+}
 
 DateTime DateRollingOver(int yearNumber, unsigned month, unsigned day) {
     return local_days{year{yearNumber} / std::chrono::month{month} / 1} + days{day} - days{1};

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/ProfileFile.h"
+
 #include <filesystem>
 #include <string_view>
-
-#include "platform/ProfileFile.h"
 
 namespace zurodid {
 

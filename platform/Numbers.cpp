@@ -1,16 +1,20 @@
 #include "platform/Numbers.h"
 
+#include "platform/RuntimeError.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
 
-#include "platform/RuntimeError.h"
-
 namespace zurodid {
 namespace {
 
-bool IsSkipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSkipped(char c) {
+    return c == ' ' || c == '\t' || c == '\n';
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 int HexDigitValue(char c) {
     if (IsDigit(c))
@@ -48,7 +52,8 @@ double RadixValue(Reader& in, int radix) {
     unsigned long long value = 0;
     bool any = false;
     for (;;) {
-        int digit = radix == 16 ? HexDigitValue(in.Peek()) : (in.Peek() >= '0' && in.Peek() <= '7' ? in.Peek() - '0' : -1);
+        int digit = radix == 16 ? HexDigitValue(in.Peek())
+                                : (in.Peek() >= '0' && in.Peek() <= '7' ? in.Peek() - '0' : -1);
         if (digit < 0)
             break;
         any = true;
@@ -120,8 +125,8 @@ double ValueOfText(std::string_view text) {
         number = "0" + number; // insert() trips a false -Wrestrict in GCC 12
     auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
     if (error == std::errc::result_out_of_range)
-        value = number.find("e-") != std::string::npos ? 0.0
-                                                       : std::numeric_limits<double>::infinity();
+        value =
+            number.find("e-") != std::string::npos ? 0.0 : std::numeric_limits<double>::infinity();
     (void)end;
     return negative ? -value : value;
 }
@@ -165,6 +170,8 @@ StrictInteger16 ConvertStrictInteger16(std::string_view text) {
     return {static_cast<std::int16_t>(rounded), StrictInteger16::Failure::None};
 }
 
-std::string DecimalText(std::int16_t value) { return std::to_string(value); }
+std::string DecimalText(std::int16_t value) {
+    return std::to_string(value);
+}
 
 } // namespace zurodid

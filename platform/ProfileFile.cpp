@@ -1,12 +1,12 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/Files.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <vector>
-
-#include "platform/Files.h"
 
 namespace zurodid {
 namespace {
@@ -32,7 +32,9 @@ std::vector<Line> SplitLines(std::string_view text) {
     return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front()))
@@ -42,7 +44,9 @@ std::string_view Trim(std::string_view s) {
     return s;
 }
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -81,8 +85,8 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
 }
 
 struct SectionSpan {
-    std::size_t header;    // index of the header line
-    std::size_t end;       // one past its last line
+    std::size_t header; // index of the header line
+    std::size_t end;    // one past its last line
 };
 
 std::optional<SectionSpan> FindSection(const std::vector<Line>& lines, std::string_view section) {
@@ -174,9 +178,7 @@ std::string EditProfileText(std::string_view text, std::string_view section, std
             out += lines[i].end;
         }
     };
-    auto keyLine = [&](std::string_view name) {
-        return std::string(name) + "=" + safeValue;
-    };
+    auto keyLine = [&](std::string_view name) { return std::string(name) + "=" + safeValue; };
 
     auto span = FindSection(lines, section);
     if (!span) {

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "store/Variant.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include "store/Variant.h"
 
 namespace zurodid {
 
@@ -45,7 +45,9 @@ public:
     Field Fields(std::int16_t index) { return Field(*this, index); }
 };
 
-inline Variant Field::Value() const { return recordset_.FieldValue(index_); }
+inline Variant Field::Value() const {
+    return recordset_.FieldValue(index_);
+}
 
 class Database {
 public:

@@ -1,8 +1,8 @@
 #pragma once
 
-#include <memory>
-
 #include "store/Dao.h"
+
+#include <memory>
 
 namespace zurodid {
 

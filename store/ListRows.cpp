@@ -13,7 +13,9 @@ std::size_t SubItemSlot(int index) {
 
 } // namespace
 
-const std::string& ListItem::SubItems(int index) const { return subItems_[SubItemSlot(index)]; }
+const std::string& ListItem::SubItems(int index) const {
+    return subItems_[SubItemSlot(index)];
+}
 
 void ListItem::SetSubItems(int index, std::string text) {
     subItems_[SubItemSlot(index)] = std::move(text);

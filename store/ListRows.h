@@ -32,7 +32,7 @@ class ListRowsObserver {
 public:
     virtual ~ListRowsObserver() = default;
     virtual void RowsCleared() = 0;
-    virtual void RowAdded(int position) = 0;          // 1-based
+    virtual void RowAdded(int position) = 0; // 1-based
     virtual void RowChanged(int position, int subItem) = 0;
 };
 

@@ -4,7 +4,9 @@
 
 namespace zurodid {
 
-std::filesystem::path Module1::SettingsPath() const { return folder_() / kSettingsFileName; }
+std::filesystem::path Module1::SettingsPath() const {
+    return folder_() / kSettingsFileName;
+}
 
 std::string Module1::ReadINI(std::string_view section, std::string_view key) const {
     std::string stored =

@@ -1,11 +1,11 @@
 #pragma once
 
+#include "platform/ProfileFile.h"
+
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <string_view>
-
-#include "platform/ProfileFile.h"
 
 namespace zurodid {
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <memory>
-#include <string>
-
 #include "store/AgentSettings.h"
 #include "store/DiaryStore.h"
 #include "store/Module1.h"
+
+#include <memory>
+#include <string>
 
 namespace zurodid {
 
@@ -19,7 +19,7 @@ struct ProcessState {
     zurodid::AgentSettings AgentSettings;
     zurodid::DiaryStore DiaryStore;
     std::string DatabasePassword;
-    Module1::FolderSource AgentFolder;      // the executable's folder, asked at every use
+    Module1::FolderSource AgentFolder;           // the executable's folder, asked at every use
     std::shared_ptr<zurodid::DBEngine> DBEngine; // created once, kept until the process ends
 };
 

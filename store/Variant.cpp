@@ -1,8 +1,8 @@
 #include "store/Variant.h"
 
-#include <charconv>
-
 #include "platform/RuntimeError.h"
+
+#include <charconv>
 
 namespace zurodid {
 

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "platform/DateTime.h"
+
 #include <string>
 #include <variant>
-
-#include "platform/DateTime.h"
 
 namespace zurodid {
 
@@ -13,7 +13,9 @@ struct Null {
 };
 using Variant = std::variant<Null, double, std::string, DateTime>;
 
-inline bool IsNull(const Variant& value) { return std::holds_alternative<Null>(value); }
+inline bool IsNull(const Variant& value) {
+    return std::holds_alternative<Null>(value);
+}
 
 // The value as text (numbers in their shortest decimal form, dates as dd/mm/yyyy hh:nn:ss);
 // Null raises RuntimeError(ErrorNumber::InvalidUseOfNull).

@@ -1,13 +1,12 @@
 // The agent's start-up on a diary of 32,767 appointments all due today, against the bare open
 // and walk of the same table through the engine, in the same run.
-#include <benchmark/benchmark.h>
-
-#include <filesystem>
-
-#include "agent/frmAgent.h"
 #include "agent/SystemClock.h"
+#include "agent/frmAgent.h"
 #include "support/FakeDesktop.h"
 #include "tools/make-diary/DiaryWriter.h"
+
+#include <benchmark/benchmark.h>
+#include <filesystem>
 
 namespace {
 

@@ -1,8 +1,8 @@
 // One tick of the reminder timer with a full list of 32,767 rows due today.
-#include <benchmark/benchmark.h>
-
 #include "agent/frmAgent.h"
 #include "support/FakeDesktop.h"
+
+#include <benchmark/benchmark.h>
 
 namespace {
 

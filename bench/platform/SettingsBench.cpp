@@ -1,11 +1,10 @@
 // Reading the five settings at start-up, from a typical file.
-#include <benchmark/benchmark.h>
-
-#include <filesystem>
-#include <fstream>
-
 #include "store/AgentSettings.h"
 #include "store/Module1.h"
+
+#include <benchmark/benchmark.h>
+#include <filesystem>
+#include <fstream>
 
 namespace {
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include "agent/frmAgent.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeDiary.h"
 #include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
 
 namespace zurodid::testing {
 
@@ -29,8 +29,12 @@ protected:
         clock.now = At(2026, 12, 7, 9, 0);
     }
 
-    void Settings(std::string_view lines) { WriteBytes(folder / "Zurodid.ini", "[Agent]\r\n" + std::string(lines)); }
-    void Appointments(std::vector<std::vector<Variant>> rows) { diary.tables["Appointment"].rows = std::move(rows); }
+    void Settings(std::string_view lines) {
+        WriteBytes(folder / "Zurodid.ini", "[Agent]\r\n" + std::string(lines));
+    }
+    void Appointments(std::vector<std::vector<Variant>> rows) {
+        diary.tables["Appointment"].rows = std::move(rows);
+    }
     std::vector<std::string> Column(int subItem) {
         std::vector<std::string> out;
         for (int k = 1; k <= agent.lvAppointment.ListItems.Count(); ++k)

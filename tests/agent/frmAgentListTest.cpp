@@ -5,7 +5,9 @@ namespace {
 
 using Rows = std::vector<std::vector<Variant>>;
 const Variant kNull{Null{}};
-Variant Text(const char* text) { return Variant{std::string(text)}; }
+Variant Text(const char* text) {
+    return Variant{std::string(text)};
+}
 
 class AgentShowAll : public AgentFixture {
 protected:
@@ -29,9 +31,11 @@ TEST_F(AgentShowAll, ListsTheDaysFromTodayThroughTheSetting) {
     Open();
     agent.ShowAll();
     EXPECT_EQ(Column(0), (std::vector<std::string>{"001", "002", "003", "004"}));
-    EXPECT_EQ(Column(1), (std::vector<std::string>{"07/12/2026", "10/12/2026", "08/12/2026", "09/12/2026"}));
+    EXPECT_EQ(Column(1),
+              (std::vector<std::string>{"07/12/2026", "10/12/2026", "08/12/2026", "09/12/2026"}));
     EXPECT_EQ(Column(2), (std::vector<std::string>{"08:00", "23:59", "10:30", "07:15"}));
-    EXPECT_EQ(Column(3), (std::vector<std::string>{"passed today", "last minute", "", "as number"}));
+    EXPECT_EQ(Column(3),
+              (std::vector<std::string>{"passed today", "last minute", "", "as number"}));
     EXPECT_EQ(agent.ItemCounter, 4);
 }
 
@@ -64,7 +68,8 @@ TEST_F(AgentShowAll, NumbersRowsWithoutGapsAndAppendsASecondRun) {
     agent.ShowAll();
     auto numbers = Column(0);
     ASSERT_EQ(numbers.size(), 1000u);
-    for (auto [k, text] : {std::pair{9, "009"}, {10, "010"}, {99, "099"}, {100, "100"}, {1000, "1000"}})
+    for (auto [k, text] :
+         {std::pair{9, "009"}, {10, "010"}, {99, "099"}, {100, "100"}, {1000, "1000"}})
         EXPECT_EQ(numbers[static_cast<std::size_t>(k - 1)], text);
     agent.ShowAll();
     EXPECT_EQ(Column(0).size(), 2000u);
@@ -109,7 +114,8 @@ TEST_F(AgentShowAll, FailuresHalfwayKeepTheRowsBefore) {
 }
 
 TEST_F(AgentShowAll, AFieldThatIsNoDateEndsTheFillQuietly) {
-    Appointments({{Date(2026, 12, 7, 10, 0), Text("a")}, {Text("tomorrow"), Text("b")},
+    Appointments({{Date(2026, 12, 7, 10, 0), Text("a")},
+                  {Text("tomorrow"), Text("b")},
                   {Date(2026, 12, 7, 12, 0), Text("c")}});
     Open();
     agent.ShowAll();

@@ -37,7 +37,10 @@ TEST_F(TrayAndMenu, MenuItemsByIndex) {
         {0, {{WindowName::frmList, ShowMode::Modeless}}},
         {2, {{WindowName::frmOption, ShowMode::Modeless}}},
         {3, {{WindowName::frmAbout, ShowMode::Modal}}},
-        {4, {}}, {6, {}}, {8, {}}, {-1, {}},
+        {4, {}},
+        {6, {}},
+        {8, {}},
+        {-1, {}},
     };
     for (const auto& c : cases) {
         desktop.shown.clear();

@@ -1,15 +1,16 @@
 // Start-up over real Jet files written by the fixture writer and read by the real engine.
-#include <gtest/gtest.h>
-
 #include "agent/AgentFixture.h"
 #include "tools/make-diary/DiaryWriter.h"
+
+#include <gtest/gtest.h>
 
 namespace zurodid::testing {
 namespace {
 
 class RealDiary : public ::testing::Test {
 protected:
-    RealDiary() : state([this] { return folder.Path(); }, MakeJetEngine()), agent(state, desktop, clock) {
+    RealDiary()
+        : state([this] { return folder.Path(); }, MakeJetEngine()), agent(state, desktop, clock) {
         clock.now = At(2026, 12, 7, 9, 0);
     }
 
@@ -100,7 +101,8 @@ TEST_F(RealDiary, TwoWrongPasswordsThenTheRightOne) {
     const std::vector<std::string> typed = {"secret", "", "Secret"};
     desktop.onShow = [&](WindowName window, ShowMode) {
         if (window == WindowName::frmLogIn)
-            state.DatabasePassword = typed.at(static_cast<std::size_t>(desktop.ShowCount(WindowName::frmLogIn) - 1));
+            state.DatabasePassword =
+                typed.at(static_cast<std::size_t>(desktop.ShowCount(WindowName::frmLogIn) - 1));
     };
     agent.Form_Load();
     EXPECT_EQ(desktop.ShowCount(WindowName::frmLogIn), 3);

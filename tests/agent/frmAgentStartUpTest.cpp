@@ -71,10 +71,14 @@ TEST_F(StartUp, FailuresStopSilentlyAtTheirStep) {
         bool database, anniversary, appointment;
     };
     const Case cases[] = {
-        {"missing file", [](FakeDiary& d) { d.failOpen = ErrorNumber::FileNotFound; }, false, false, false},
-        {"damaged file", [](FakeDiary& d) { d.failOpen = ErrorNumber::DatabaseDamaged; }, false, false, false},
-        {"no Anniversary table", [](FakeDiary& d) { d.tables.erase("Anniversary"); }, true, false, false},
-        {"no Appointment table", [](FakeDiary& d) { d.tables.erase("Appointment"); }, true, true, false},
+        {"missing file", [](FakeDiary& d) { d.failOpen = ErrorNumber::FileNotFound; }, false, false,
+         false},
+        {"damaged file", [](FakeDiary& d) { d.failOpen = ErrorNumber::DatabaseDamaged; }, false,
+         false, false},
+        {"no Anniversary table", [](FakeDiary& d) { d.tables.erase("Anniversary"); }, true, false,
+         false},
+        {"no Appointment table", [](FakeDiary& d) { d.tables.erase("Appointment"); }, true, true,
+         false},
     };
     for (const auto& c : cases) {
         FakeDiary fresh;
@@ -110,7 +114,8 @@ TEST_F(StartUp, APasswordIsAskedUntilRightAndNoEarlierStepRunsTwice) {
         // Between two dialogs the settings must not be read again: change the file.
         Settings("StartUpRemind=0\r\n");
         ++settingsReads;
-        state.DatabasePassword = typed[static_cast<std::size_t>(desktop.ShowCount(WindowName::frmLogIn) - 1)];
+        state.DatabasePassword =
+            typed[static_cast<std::size_t>(desktop.ShowCount(WindowName::frmLogIn) - 1)];
     };
     agent.Form_Load();
     EXPECT_EQ(desktop.ShowCount(WindowName::frmLogIn), 3);
@@ -158,7 +163,8 @@ TEST_F(StartUp, RefreshRebuildsEverythingAndAsksThePasswordAgain) {
     auto firstRecordset = state.DiaryStore.rsAppointment;
     agent.AlarmCursor = 2;
     agent.RemindCursor = 2;
-    diary.tables["Appointment"].rows.push_back({Date(2026, 12, 7, 11, 0), Variant{std::string("b")}});
+    diary.tables["Appointment"].rows.push_back(
+        {Date(2026, 12, 7, 11, 0), Variant{std::string("b")}});
     Settings("StartUpRemind=1\r\n");
     agent.mnusubpopup_Click(1);
     EXPECT_EQ(desktop.ShowCount(WindowName::frmLogIn), 2);

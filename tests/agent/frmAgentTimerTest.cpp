@@ -8,7 +8,8 @@ class Timer1 : public AgentFixture {
 protected:
     void Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
         for (auto [time, subject] : rows) {
-            ListItem& row = agent.lvAppointment.ListItems.Add(ItemNumberText(agent.lvAppointment.ListItems.Count() + 1));
+            ListItem& row = agent.lvAppointment.ListItems.Add(
+                ItemNumberText(agent.lvAppointment.ListItems.Count() + 1));
             row.SetSubItems(1, "07/12/2026");
             row.SetSubItems(2, time);
             row.SetSubItems(3, subject);
@@ -47,7 +48,9 @@ TEST_F(Timer1, OnTimeBoxInTheMinuteThenTheCursorMoves) {
     TickAt(9, 4, 59);
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_EQ(agent.AlarmCursor, 1);
-    desktop.onBox = [&](const ShownBox&) { EXPECT_EQ(agent.AlarmCursor, 1) << "moved before close"; };
+    desktop.onBox = [&](const ShownBox&) {
+        EXPECT_EQ(agent.AlarmCursor, 1) << "moved before close";
+    };
     TickAt(9, 5, 0);
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, "09:05 : Dentist");
@@ -107,7 +110,10 @@ TEST_F(Timer1, AdvanceReminderByLead) {
     };
     const Case cases[] = {
         {"ten minutes ahead", 10, 8, 55, {"64 09:05 : Dentist"}},
-        {"lead zero: critical first, then information", 0, 9, 5,
+        {"lead zero: critical first, then information",
+         0,
+         9,
+         5,
          {"16 09:05 : Dentist", "64 09:05 : Dentist"}},
         {"negative lead: after the appointment", -5, 9, 10, {"64 09:05 : Dentist"}},
     };

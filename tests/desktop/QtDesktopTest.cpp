@@ -1,4 +1,6 @@
-#include <gtest/gtest.h>
+#include "windows/desktop/QtDesktop.h"
+
+#include "agent/AgentFixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -7,9 +9,7 @@
 #include <QStandardPaths>
 #include <QTimer>
 #include <fstream>
-
-#include "agent/AgentFixture.h"
-#include "windows/desktop/QtDesktop.h"
+#include <gtest/gtest.h>
 
 namespace zurodid::testing {
 namespace {
@@ -36,7 +36,8 @@ protected:
     QtDesktopTest()
         : state([this] { return folder.Path(); }, std::make_shared<FakeEngine>(diary)),
           desktop(QIcon()), agent(state, desktop, clock) {
-        desktop.Attach(agent, [this](WindowName window, ShowMode mode) { shown.emplace_back(window, mode); });
+        desktop.Attach(
+            agent, [this](WindowName window, ShowMode mode) { shown.emplace_back(window, mode); });
     }
 
     TempFolder folder;
@@ -119,8 +120,8 @@ TEST_F(QtDesktopTest, TrayActivationsBecomeTheAgentsMessages) {
     ASSERT_NE(desktop.TrayIcon(), nullptr);
     EXPECT_EQ(desktop.TrayIcon()->toolTip(), "Zurodid Agent");
     EXPECT_DOUBLE_EQ(desktop.TwipsPerPixelX(), 15.0) << "96 dpi";
-    for (auto reason : {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick,
-                        QSystemTrayIcon::Unknown})
+    for (auto reason :
+         {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
         emit desktop.TrayIcon()->activated(reason);
     EXPECT_TRUE(shown.empty());
     EXPECT_FALSE(desktop.Menu().isVisible());

@@ -1,11 +1,11 @@
 // The private-profile parser and editor, on any bytes: an edit must read back and must keep
 // every other key's value.
+#include "platform/ProfileFile.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
-
-#include "platform/ProfileFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

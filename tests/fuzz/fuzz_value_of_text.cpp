@@ -1,11 +1,11 @@
 // The number reading of the settings and of the Options dialog, on any bytes.
+#include "platform/Numbers.h"
+#include "platform/RuntimeError.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
-
-#include "platform/Numbers.h"
-#include "platform/RuntimeError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "platform/CodePage.h"
+
+#include <gtest/gtest.h>
 
 namespace zurodid {
 namespace {
@@ -15,12 +15,17 @@ TEST(CodePage, ThaiRoundTripsThroughWindows874) {
 }
 
 TEST(CodePage, WhatTheCodePageCannotHoldBecomesAQuestionMark) {
-    EXPECT_EQ(Windows874FromUtf8("a€b"), "a\x80" "b"); // the euro sign is in the code page
+    EXPECT_EQ(Windows874FromUtf8("a€b"), "a\x80"
+                                         "b"); // the euro sign is in the code page
     EXPECT_EQ(Windows874FromUtf8("aéb"), "a?b");
     EXPECT_EQ(Windows874FromUtf8("日本"), "??");
-    EXPECT_EQ(Windows874FromUtf8("x\xff" "y"), "x?y");   // not UTF-8 at all
-    EXPECT_EQ(Windows874FromUtf8("x\xe0\xb8"), "x?");     // cut in the middle of a character
-    EXPECT_EQ(Utf8FromWindows874("a\xdb" "b"), "a?b");    // a hole of the code page
+    EXPECT_EQ(Windows874FromUtf8("x\xff"
+                                 "y"),
+              "x?y");                                 // not UTF-8 at all
+    EXPECT_EQ(Windows874FromUtf8("x\xe0\xb8"), "x?"); // cut in the middle of a character
+    EXPECT_EQ(Utf8FromWindows874("a\xdb"
+                                 "b"),
+              "a?b"); // a hole of the code page
 }
 
 } // namespace

@@ -1,8 +1,7 @@
-#include <gtest/gtest.h>
+#include "platform/DateTime.h"
 
 #include <cmath>
-
-#include "platform/DateTime.h"
+#include <gtest/gtest.h>
 
 namespace zurodid {
 namespace {
@@ -22,7 +21,7 @@ TEST(OleDate, ConvertsAcrossTheWholeRange) {
         {0.0, At(1899, 12, 30)},
         {1.0, At(1899, 12, 31)},
         {2.0, At(1900, 1, 1)},
-        {-1.25, At(1899, 12, 29, 6)},     // negative days, time still forward
+        {-1.25, At(1899, 12, 29, 6)}, // negative days, time still forward
         {-0.5, At(1899, 12, 30, 12)},
         {46363.378472222, At(2026, 12, 7, 9, 5)},
         {46363.999988426, At(2026, 12, 7, 23, 59, 59)},
@@ -34,7 +33,8 @@ TEST(OleDate, ConvertsAcrossTheWholeRange) {
     for (const auto& c : cases) {
         auto converted = DateTimeFromOleDate(c.ole);
         ASSERT_TRUE(converted) << c.ole;
-        EXPECT_EQ(*converted, c.expected) << c.ole << " gave " << FormatDateTime(*converted, "dd/mm/yyyy hh:nn:ss");
+        EXPECT_EQ(*converted, c.expected)
+            << c.ole << " gave " << FormatDateTime(*converted, "dd/mm/yyyy hh:nn:ss");
         // Between -1 and 0 two numbers name each moment; the inverse gives the positive one.
         if (c.ole >= 0 || c.ole <= -1) {
             EXPECT_NEAR(OleDateFromDateTime(c.expected), c.ole, 1e-5) << c.ole;
@@ -43,7 +43,8 @@ TEST(OleDate, ConvertsAcrossTheWholeRange) {
 }
 
 TEST(OleDate, RejectsWhatNoDateIs) {
-    for (double ole : std::initializer_list<double>{NAN, INFINITY, -INFINITY, -657435.5, 2958466.0, 1e300})
+    for (double ole :
+         std::initializer_list<double>{NAN, INFINITY, -INFINITY, -657435.5, 2958466.0, 1e300})
         EXPECT_FALSE(DateTimeFromOleDate(ole)) << ole;
 }
 
@@ -65,9 +66,14 @@ TEST(Calendar, RollsADayBeyondTheMonthOver) {
 TEST(Format, WritesThePatternsOfTheLists) {
     DateTime value = At(2026, 3, 7, 9, 5, 42);
     const std::pair<std::string_view, std::string_view> cases[] = {
-        {"dd/mm/yyyy", "07/03/2026"}, {"hh:nn", "09:05"}, {"dd/MM/", "07/03/"},
-        {"yyyy", "2026"},             {"MM", "03"},       {"dd", "07"},
-        {"hh:mm", "09:05"},           {"dd/mm/yyyy hh:nn:ss", "07/03/2026 09:05:42"},
+        {"dd/mm/yyyy", "07/03/2026"},
+        {"hh:nn", "09:05"},
+        {"dd/MM/", "07/03/"},
+        {"yyyy", "2026"},
+        {"MM", "03"},
+        {"dd", "07"},
+        {"hh:mm", "09:05"},
+        {"dd/mm/yyyy hh:nn:ss", "07/03/2026 09:05:42"},
     };
     for (auto [pattern, expected] : cases)
         EXPECT_EQ(FormatDateTime(value, pattern), expected) << pattern;

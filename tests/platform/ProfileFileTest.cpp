@@ -1,13 +1,13 @@
-#include <gtest/gtest.h>
+#include "platform/ProfileFile.h"
+
+#include "support/TempFolder.h"
 
 #include <csignal>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include "platform/ProfileFile.h"
-#include "support/TempFolder.h"
 
 namespace zurodid {
 namespace {
@@ -43,10 +43,18 @@ TEST(ProfileRead, FindsKeysByTheWindowsRules) {
         std::optional<std::string> value;
     };
     const Case cases[] = {
-        {"StartUpRemind", "1"},    {"STARTUPREMIND", "1"},     {"Quoted", "  a b  "},
-        {"Single", "x"},           {"Mismatched", "\"x'"},     {"Lone", "\""},
-        {"Empty", ""},             {"NoEquals", ""},           {"Twice", "first"},
-        {"Eq", "a=b"},             {"Remind", std::nullopt},   {"Late", std::nullopt},
+        {"StartUpRemind", "1"},
+        {"STARTUPREMIND", "1"},
+        {"Quoted", "  a b  "},
+        {"Single", "x"},
+        {"Mismatched", "\"x'"},
+        {"Lone", "\""},
+        {"Empty", ""},
+        {"NoEquals", ""},
+        {"Twice", "first"},
+        {"Eq", "a=b"},
+        {"Remind", std::nullopt},
+        {"Late", std::nullopt},
         {"; settings", std::nullopt},
     };
     for (const auto& c : cases)
@@ -69,7 +77,13 @@ TEST(ProfileRead, OddFilesReadWithADefiniteResult) {
         {"header never closes", "[Agent]\nRemind=6\n[Broken\nRemind=7\n", "6"},
         {"header never closes before", "[Agent\nRemind=8\n", std::nullopt},
         {"binary", std::string("\0\xff[Agent]\n\x01Remind=2\0\n", 20), std::nullopt},
-        {"NUL inside a value", std::string("[Agent]\nRemind=1\0" "2\n", 18), std::string("1\0" "2", 3)},
+        {"NUL inside a value",
+         std::string("[Agent]\nRemind=1\0"
+                     "2\n",
+                     18),
+         std::string("1\0"
+                     "2",
+                     3)},
         {"only a header", "[Agent]", std::nullopt},
     };
     for (const auto& c : cases)
@@ -103,10 +117,12 @@ TEST(ProfileWrite, EditsInPlaceAndKeepsEveryOtherByte) {
         std::string after;
     };
     const Case cases[] = {
-        {"replace in place, key spelling kept", "; c\n[Other]\nRemind=9\n\n[agent]\n  remind = 0 \nX=1\n",
-         "Remind", "1", "; c\n[Other]\nRemind=9\n\n[agent]\nremind=1\nX=1\n"},
-        {"append to the section, before its blank lines", "[Agent]\r\nA=1\r\n\r\n[Other]\r\nB=2\r\n",
-         "Remind", "5", "[Agent]\r\nA=1\r\nRemind=5\r\n\r\n[Other]\r\nB=2\r\n"},
+        {"replace in place, key spelling kept",
+         "; c\n[Other]\nRemind=9\n\n[agent]\n  remind = 0 \nX=1\n", "Remind", "1",
+         "; c\n[Other]\nRemind=9\n\n[agent]\nremind=1\nX=1\n"},
+        {"append to the section, before its blank lines",
+         "[Agent]\r\nA=1\r\n\r\n[Other]\r\nB=2\r\n", "Remind", "5",
+         "[Agent]\r\nA=1\r\nRemind=5\r\n\r\n[Other]\r\nB=2\r\n"},
         {"new section at the end, file's own line ends", "[Other]\nB=2", "Remind", "5",
          "[Other]\nB=2\n[Agent]\nRemind=5\n"},
         {"new file gets CR LF", "", "Remind", "5", "[Agent]\r\nRemind=5\r\n"},
@@ -174,7 +190,8 @@ TEST(ProfileWrite, AReadOnlyFolderIsReportedAndLeavesTheOldFile) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0) << "1: reported success, 2: could not drop root, 3: no reason";
+        EXPECT_EQ(WEXITSTATUS(status), 0)
+            << "1: reported success, 2: could not drop root, 3: no reason";
     }
     ::chmod(folder.Path().c_str(), 0755);
     EXPECT_EQ(ReadBytes(file), old);

@@ -1,9 +1,10 @@
-#include <gtest/gtest.h>
+#include "store/AgentSettings.h"
 
 #include "platform/RuntimeError.h"
-#include "store/AgentSettings.h"
 #include "store/Module1.h"
 #include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
 
 namespace zurodid {
 namespace {
@@ -13,15 +14,27 @@ using testing::WriteBytes;
 
 TEST(ReadSetting, TurnsTheStoredTextIntoASixteenBitValue) {
     struct Case {
-        std::string_view stored; // after "AnniversaryStartUp="; "<absent>" leaves the key out
+        std::string_view stored;  // after "AnniversaryStartUp="; "<absent>" leaves the key out
         std::optional<int> value; // empty: overflow error 6
     };
     const Case cases[] = {
-        {"7", 7},          {" 7 ", 7},         {"12abc", 12},       {"abc", 0},
-        {"", 0},           {"<absent>", 0},    {"2.5", 2},          {"3.5", 4},
-        {"&H10", 16},      {"32767", 32767},   {"32768", {}},       {"-32768", -32768},
-        {"1000000000000000000000000", {}},     {"1.4", 1},          {"1.5", 2},
-        {"\"5\"", 5},      {"0000000000000000000009", 0},
+        {"7", 7},
+        {" 7 ", 7},
+        {"12abc", 12},
+        {"abc", 0},
+        {"", 0},
+        {"<absent>", 0},
+        {"2.5", 2},
+        {"3.5", 4},
+        {"&H10", 16},
+        {"32767", 32767},
+        {"32768", {}},
+        {"-32768", -32768},
+        {"1000000000000000000000000", {}},
+        {"1.4", 1},
+        {"1.5", 2},
+        {"\"5\"", 5},
+        {"0000000000000000000009", 0},
     };
     TempFolder folder;
     Module1 module1([&] { return folder.Path(); });

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-
-#include <vector>
+#include "store/ListRows.h"
 
 #include "platform/RuntimeError.h"
-#include "store/ListRows.h"
+
+#include <gtest/gtest.h>
+#include <vector>
 
 namespace zurodid {
 namespace {

@@ -1,8 +1,9 @@
-#include <gtest/gtest.h>
+#include "store/Module1.h"
 
 #include "platform/CodePage.h"
-#include "store/Module1.h"
 #include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
 
 namespace zurodid {
 namespace {
@@ -19,8 +20,7 @@ TEST(Module1, ReadINIReturnsTheTwentyCharacterField) {
     TempFolder folder;
     Module1 module1([&] { return folder.Path(); });
     EXPECT_EQ(module1.ReadINI("Agent", "Remind"), std::string(20, '\0')) << "no file";
-    WriteBytes(folder / "Zurodid.ini",
-               "[Agent]\r\nRemind=1\r\nLong=1000000000000000000000000\r\n");
+    WriteBytes(folder / "Zurodid.ini", "[Agent]\r\nRemind=1\r\nLong=1000000000000000000000000\r\n");
     EXPECT_EQ(module1.ReadINI("Agent", "Remind"), Field("1"));
     EXPECT_EQ(module1.ReadINI("agent", "REMIND"), Field("1"));
     EXPECT_EQ(module1.ReadINI("Agent", "Long"), Field("1000000000000000000"));
@@ -52,8 +52,10 @@ TEST(Module1, FollowsTheFolderAtEveryCall) {
 TEST(Module1, OneOkOfTheOptionsWritesTheFiveKeysInOrder) {
     TempFolder folder;
     Module1 module1([&] { return folder.Path(); });
-    for (auto [key, value] : {std::pair{"StartUpRemind", "1"}, {"AnniversaryStartUp", "7"},
-                              {"AppointmentStartUp", "3"}, {"Remind", "1"},
+    for (auto [key, value] : {std::pair{"StartUpRemind", "1"},
+                              {"AnniversaryStartUp", "7"},
+                              {"AppointmentStartUp", "3"},
+                              {"Remind", "1"},
                               {"AppointmentRemind", "15"}})
         ASSERT_TRUE(module1.WriteINI("Agent", key, value).ok);
     EXPECT_EQ(ReadBytes(folder / "Zurodid.ini"),

@@ -1,7 +1,8 @@
-#include <gtest/gtest.h>
+#include "store/Variant.h"
 
 #include "platform/RuntimeError.h"
-#include "store/Variant.h"
+
+#include <gtest/gtest.h>
 
 namespace zurodid {
 namespace {

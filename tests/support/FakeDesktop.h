@@ -1,11 +1,11 @@
 #pragma once
 
+#include "agent/Desktop.h"
+#include "agent/TrayIconRecord.h"
+
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "agent/Desktop.h"
-#include "agent/TrayIconRecord.h"
 
 namespace zurodid::testing {
 
@@ -20,7 +20,9 @@ struct ShownBox {
 
 class FakeDesktop : public Desktop {
 public:
-    void RegisterTrayIcon(const TrayIconRecordA& record) override { registrations.push_back(record); }
+    void RegisterTrayIcon(const TrayIconRecordA& record) override {
+        registrations.push_back(record);
+    }
     void Show(WindowName window, ShowMode mode) override {
         shown.emplace_back(window, mode);
         if (onShow)

@@ -1,13 +1,13 @@
 #pragma once
 
+#include "platform/RuntimeError.h"
+#include "store/Dao.h"
+
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include "platform/RuntimeError.h"
-#include "store/Dao.h"
 
 namespace zurodid::testing {
 
@@ -23,7 +23,7 @@ struct FakeTable {
 struct FakeDiary {
     std::map<std::string, FakeTable> tables;
     std::string password;
-    std::optional<int> failOpen;  // error of OpenDatabase
+    std::optional<int> failOpen; // error of OpenDatabase
     int opens = 0;
     int workspaces = 0;
 };

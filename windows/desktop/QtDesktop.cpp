@@ -1,5 +1,7 @@
 #include "windows/desktop/QtDesktop.h"
 
+#include "agent/frmAgent.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
@@ -9,8 +11,6 @@
 #include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
-
-#include "agent/frmAgent.h"
 
 namespace zurodid {
 namespace {
@@ -108,9 +108,13 @@ void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view ti
     box.exec();
 }
 
-void QtDesktop::EnableTimer() { timer_.start(); }
+void QtDesktop::EnableTimer() {
+    timer_.start();
+}
 
-void QtDesktop::PopupMenu() { menu_.popup(QCursor::pos()); }
+void QtDesktop::PopupMenu() {
+    menu_.popup(QCursor::pos());
+}
 
 double QtDesktop::TwipsPerPixelX() {
     QScreen* screen = QGuiApplication::primaryScreen();

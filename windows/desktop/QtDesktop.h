@@ -1,14 +1,14 @@
 #pragma once
 
+#include "agent/Desktop.h"
+#include "agent/TrayIconRecord.h"
+
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <functional>
-
-#include "agent/Desktop.h"
-#include "agent/TrayIconRecord.h"
 
 namespace zurodid {
 
