@@ -125,8 +125,7 @@ def screenshots(out):
         options = screen.wait_window("Options")
         time.sleep(0.8)
         shoot(screen, os.path.join(out, "options.png"), frame_of(screen, options), 8)
-        screen.activate(options)
-        screen.keys("alt+F4")
+        screen.close_window(options)
         screen.wait_no_window("Options")
 
         screen.click_tray_icon(button=3)
@@ -135,8 +134,7 @@ def screenshots(out):
         about = screen.wait_window("Zurodid")
         time.sleep(0.8)
         shoot(screen, os.path.join(out, "about.png"), frame_of(screen, about), 8)
-        screen.activate(about)
-        screen.keys("alt+F4")
+        screen.close_window(about)
         screen.wait_no_window("Zurodid")
 
         box = wait_for(screen, dialogs=True, timeout=60)

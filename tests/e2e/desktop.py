@@ -82,24 +82,25 @@ class Desktop:
     def start(self):
         _live_desktops.add(self)
         self.display = self._start_xvfb()
-        self._start_until_ready(["openbox"], lambda: "window id" in self._run(
-            ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], check=False), "openbox")
+        # The panel first: openbox takes in the windows it finds when it starts, whereas a
+        # panel mapped while openbox is still starting has been seen to stay unmanaged.
         self._start_until_ready(
             ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
              "32", "--SetDockType", "true", "--transparent", "false", "--tint", "0xcccccc",
              "--expand", "true"],
             lambda: self.xlib.selection_owner(self.display, "_NET_SYSTEM_TRAY_S0")
-            and self._panel_is_managed(), "trayer's panel")
+            and self._trayer_panels(), "trayer's panel")
+        self._start_until_ready(["openbox"], self._panel_is_managed, "openbox")
         return self
 
-    def _start_until_ready(self, argv, ready, what, attempts=3):
+    def _start_until_ready(self, argv, ready, what, patience=10.0, attempts=3):
         """Starts a desktop program and waits until it is ready; starts it again when it
         ended or got stuck (a panel mapped while the window manager was still starting has
         been seen to stay unmanaged, off the screen's edge)."""
         for _ in range(attempts):
             process = self._spawn(argv, env=self.env())
             with contextlib.suppress(DesktopError):
-                poll(lambda: ready() or process.poll() is not None, 5, what)
+                poll(lambda: ready() or process.poll() is not None, patience, what)
             if process.poll() is None and ready():
                 return
             _end_group(process)
@@ -284,9 +285,8 @@ class Desktop:
         self._run(["xdotool", "type", "--delay", "20", text])
 
     def close_window(self, window):
-        """Closes a window as its close box does (the window manager's Alt+F4)."""
-        self.activate(window)
-        self.keys("alt+F4")
+        """Closes a window as its close box does: the window manager asks it to close."""
+        self._run(["wmctrl", "-i", "-c", hex(window)])
 
     def click_in(self, window, x, y, button=1):
         """Clicks at a point of the window's client area."""
