@@ -187,7 +187,8 @@ void PutMovedRow(MdbTableDef* table, std::vector<MdbField>& fields, int pointerS
             pointer = size >= 4 ? mdb_get_int32(mdb->pg_buf, start & kOffsetMask) : 0;
             continue;
         }
-        PutRow(table, fields, start & kOffsetMask, size, bookmark, MakeBookmark(page, slot), out);
+        PutRow(table, fields, start & kOffsetMask, size, bookmark,
+               MakeBookmark(page, static_cast<std::uint32_t>(slot)), out);
         break;
     }
     mdb_read_pg(mdb, homePage);
