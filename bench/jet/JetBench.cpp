@@ -87,6 +87,7 @@ BENCHMARK(MdbExport)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 // Prints the two results side by side once both ran.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
+    RatioReporter() : ConsoleReporter(OO_Tabular) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
