@@ -107,6 +107,7 @@ public:
                 return status;
             }
             if (done < 0 && errno != EINTR) {
+                // Reaped by someone else (SIGCHLD ignored): the stream's own checks decide.
                 pid_ = -1;
                 return 0;
             }

@@ -1,5 +1,6 @@
 #include "store/jet/JetEngine.h"
 
+#include <algorithm>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
