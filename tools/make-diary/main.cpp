@@ -23,30 +23,14 @@
 //
 // See examples/demo.txt.
 
-#include <chrono>
-#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 
+#include "platform/DateTime.h"
 #include "tools/make-diary/DiaryDescription.h"
 
-namespace {
-
-// The wall-clock time on the desk: libstdc++ 12 has no time-zone database, so localtime_r.
-zurodid::DateTime LocalNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    using namespace std::chrono;
-    const year_month_day date{year(local.tm_year + 1900), month(static_cast<unsigned>(local.tm_mon + 1)),
-                              day(static_cast<unsigned>(local.tm_mday))};
-    return zurodid::DateTime(local_days(date)) + hours(local.tm_hour) + minutes(local.tm_min) +
-           seconds(local.tm_sec);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -66,7 +50,7 @@ int main(int argc, char** argv) {
         text.assign(std::istreambuf_iterator<char>(in), {});
     }
     try {
-        const auto diary = zurodid::fixture::ParseDiaryDescription(text, LocalNow());
+        const auto diary = zurodid::fixture::ParseDiaryDescription(text, zurodid::LocalNow());
         zurodid::fixture::WriteJet3(diary, argv[2]);
     } catch (const std::exception& error) {
         std::cerr << "make-diary: " << source << ": " << error.what() << '\n';
