@@ -269,9 +269,10 @@ class Desktop:
     def click(self, x, y, button=1):
         self._run(["xdotool", "mousemove", str(x), str(y), "click", str(button)])
 
-    def click_tray_icon(self, button=1, index=0):
+    def click_tray_icon(self, button=1, index=0, repeat=1):
         x, y, w, h = poll(lambda: self.tray_icons(), 10, "an icon in the tray")[index]
-        self.click(x + w // 2, y + h // 2, button)
+        self._run(["xdotool", "mousemove", str(x + w // 2), str(y + h // 2), "click", "--repeat",
+                   str(repeat), "--delay", "80", str(button)])
 
     def activate(self, window):
         self._run(["xdotool", "windowactivate", "--sync", str(window)], check=False)
