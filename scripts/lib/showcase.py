@@ -8,7 +8,6 @@
 
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time

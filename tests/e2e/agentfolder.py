@@ -1,5 +1,6 @@
 """The agent as a user installs it: its executable, settings and diary in one folder."""
 
+import datetime
 import math
 import os
 import shutil
@@ -47,10 +48,7 @@ def diary_description(appointments=(), anniversaries=(), password=None):
 
 
 def _day(days):
-    year, month, day = (int(part) for part in FAKE_DAY.split("-"))
-    import datetime
-
-    return (datetime.date(year, month, day) + datetime.timedelta(days=days)).isoformat()
+    return (datetime.date.fromisoformat(FAKE_DAY) + datetime.timedelta(days=days)).isoformat()
 
 
 def _quoted(text):

@@ -10,10 +10,8 @@ import ctypes
 import ctypes.util
 import os
 import random
-import shutil
 import signal
 import subprocess
-import tempfile
 import time
 
 PR_SET_CHILD_SUBREAPER = 36
@@ -29,10 +27,14 @@ class DesktopError(RuntimeError):
 
 
 def poll(condition, timeout, what, interval=0.02):
-    """Returns the first true value of condition() within timeout seconds, else raises."""
+    """Returns the first true value of condition() within timeout seconds, else raises. A
+    window that vanishes while condition() looks at it counts as "not yet"."""
     deadline = time.monotonic() + timeout
     while True:
-        value = condition()
+        try:
+            value = condition()
+        except DesktopError:
+            value = None
         if value:
             return value
         if time.monotonic() > deadline:
@@ -95,8 +97,7 @@ class Desktop:
 
     def _start_until_ready(self, argv, ready, what, patience=10.0, attempts=3):
         """Starts a desktop program and waits until it is ready; starts it again when it
-        ended or got stuck (a panel mapped while the window manager was still starting has
-        been seen to stay unmanaged, off the screen's edge)."""
+        ended or did not get ready in time."""
         for _ in range(attempts):
             process = self._spawn(argv, env=self.env())
             with contextlib.suppress(DesktopError):
@@ -238,10 +239,11 @@ class Desktop:
 
     def _panel_is_managed(self):
         """The window manager has taken trayer's panel in (it sets WM_STATE on it)."""
-        return any("WM_STATE" in self._run(["xprop", "-id", str(panel), "WM_STATE"], check=False)
-                   and "not found" not in self._run(["xprop", "-id", str(panel), "WM_STATE"],
-                                                    check=False)
-                   for panel in self._trayer_panels())
+        for panel in self._trayer_panels():
+            out = self._run(["xprop", "-id", str(panel), "WM_STATE"], check=False)
+            if "window state" in out:
+                return True
+        return False
 
     def _trayer_panels(self):
         out = self._run(["xdotool", "search", "--onlyvisible", "--class", "trayer"],
@@ -311,7 +313,6 @@ class Desktop:
     def menu_choose(self, items_down):
         """After the tray menu opened: go down to the item and choose it."""
         self.keys(*(["Down"] * items_down), "Return")
-
 
     # -- pixels -----------------------------------------------------------------------------
 
