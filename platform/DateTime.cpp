@@ -59,14 +59,42 @@ DateTime DateRollingOver(int yearNumber, unsigned month, unsigned day) {
     return local_days{year{yearNumber} / std::chrono::month{month} / 1} + days{day} - days{1};
 }
 
+namespace {
+
+void PutTwo(char* at, unsigned number) {
+    at[0] = static_cast<char>('0' + number / 10 % 10);
+    at[1] = static_cast<char>('0' + number % 10);
+}
+
+} // namespace
+
 std::string FormatDateTime(DateTime value, std::string_view pattern) {
+    // The two texts of every list row, written straight: a fill makes one of each per row.
+    if (pattern == "hh:nn") {
+        auto minutesOfDay = duration_cast<minutes>(TimeOfDay(value)).count();
+        char text[5] = {0, 0, kTimeSeparator, 0, 0};
+        PutTwo(text, static_cast<unsigned>(minutesOfDay / 60));
+        PutTwo(text + 3, static_cast<unsigned>(minutesOfDay % 60));
+        return std::string(text, sizeof text);
+    }
     auto date = DateOf(value);
+    if (pattern == "dd/mm/yyyy") {
+        auto y = static_cast<unsigned>(static_cast<int>(date.year()));
+        char text[10] = {0, 0, kDateSeparator, 0, 0, kDateSeparator, 0, 0, 0, 0};
+        PutTwo(text, static_cast<unsigned>(date.day()));
+        PutTwo(text + 3, static_cast<unsigned>(date.month()));
+        PutTwo(text + 6, y / 100);
+        PutTwo(text + 8, y % 100);
+        return std::string(text, sizeof text);
+    }
     hh_mm_ss<seconds> time{TimeOfDay(value)};
-    std::string out;
-    out.reserve(pattern.size() + 4);
-    auto two = [&out](unsigned n) {
-        out += static_cast<char>('0' + n / 10 % 10);
-        out += static_cast<char>('0' + n % 10);
+    // Every token writes at most as many characters as it has ("yyyy" four, the others two),
+    // so the pattern's length bounds the text: build it in place, allocate once.
+    std::string out(pattern.size(), '\0');
+    std::size_t n = 0;
+    auto two = [&](unsigned number) {
+        out[n++] = static_cast<char>('0' + number / 10 % 10);
+        out[n++] = static_cast<char>('0' + number % 10);
     };
     bool afterHour = false; // "mm" right after an hour is minutes, otherwise the month
     for (std::size_t i = 0; i < pattern.size();) {
@@ -97,9 +125,10 @@ std::string FormatDateTime(DateTime value, std::string_view pattern) {
             i += 2;
         } else {
             char c = pattern[i++];
-            out += c == '/' ? kDateSeparator : c == ':' ? kTimeSeparator : c;
+            out[n++] = c == '/' ? kDateSeparator : c == ':' ? kTimeSeparator : c;
         }
     }
+    out.resize(n);
     return out;
 }
 
