@@ -2,7 +2,10 @@
 
 #include "WindowTestSupport.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QIcon>
+#include <QPixmap>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -315,6 +318,18 @@ TEST_F(ListFill, TheViewsShowTheRowsInOrderUnderTheirHeaders) {
     list.lvAppointment.ListItems.Add("001").SetSubItems(3, "late");
     ASSERT_EQ(lower->rowCount(), 1);
     EXPECT_EQ(lower->index(0, 3).data().toString(), "late");
+}
+
+TEST_F(ListFill, TheWindowShowsNoIcon) {
+    QPixmap opaque(16, 16);
+    opaque.fill(Qt::red);
+    QApplication::setWindowIcon(QIcon(opaque)); // as main sets the agent's icon for all windows
+    QImage icon = list.windowIcon().pixmap(16, 16).toImage();
+    ASSERT_FALSE(icon.isNull());
+    for (int y = 0; y < icon.height(); ++y)
+        for (int x = 0; x < icon.width(); ++x)
+            ASSERT_EQ(icon.pixelColor(x, y).alpha(), 0) << x << "," << y;
+    QApplication::setWindowIcon(QIcon());
 }
 
 } // namespace
