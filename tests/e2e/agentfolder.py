@@ -1,6 +1,7 @@
 """The agent as a user installs it: its executable, settings and diary in one folder."""
 
 import datetime
+import glob
 import math
 import os
 import shutil
@@ -12,6 +13,14 @@ import desktop
 # Every clocked test starts on this day; the diaries carry absolute dates of it.
 FAKE_DAY = "2026-12-07"
 LOGIN_TITLE = "Zurodid - (Password)"
+
+
+def faketime_library():
+    """The libfaketime that Debian's faketime package installs."""
+    for found in sorted(glob.glob("/usr/lib/*/faketime/libfaketime.so.1") +
+                        glob.glob("/usr/lib/faketime/libfaketime.so.1")):
+        return found
+    raise desktop.DesktopError("libfaketime.so.1 not found: install the faketime package")
 
 
 def tool(variable):
@@ -91,7 +100,11 @@ class AgentFolder:
         argv = [self.executable]
         env = self.screen.env(TZ="UTC")
         if clock:
-            argv = ["faketime", f"{FAKE_DAY} {clock}"] + argv
+            # libfaketime itself, not the faketime wrapper: the wrapper leaves a named
+            # semaphore behind when it is killed, and a later wrapper that gets the same
+            # process id then fails to start ("sem_open: File exists").
+            env["LD_PRELOAD"] = faketime_library()
+            env["FAKETIME"] = f"@{FAKE_DAY} {clock}"
             # Qt's timers keep the real monotonic clock.
             env["FAKETIME_DONT_FAKE_MONOTONIC"] = "1"
         self.started_at = time.time()
