@@ -14,6 +14,10 @@ struct TrayIconRecordA;
 enum class WindowName { frmList, frmLogIn, frmOption, frmAbout };
 enum class ShowMode { Modeless, Modal };
 
+// The tray icon's messages that the agent acts on: a left and a right button's release.
+inline constexpr int kLeftButtonUp = 514;
+inline constexpr int kRightButtonUp = 517;
+
 // Message-box icon flags.
 inline constexpr int vbCritical = 16;
 inline constexpr int vbInformation = 64;

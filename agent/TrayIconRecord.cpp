@@ -7,33 +7,19 @@
 namespace zurodid {
 namespace {
 
-std::string Utf8Of(char16_t c) {
-    std::string out;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
+char CodePageByteOf(char16_t c) {
+    const char utf16[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    std::string bytes = ConvertCharset({utf16, 2}, "UTF-16LE", "WINDOWS-874").value_or("?");
+    return bytes.size() == 1 ? bytes[0] : '?';
 }
 
-char16_t WideOf(const std::string& utf8) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
-    if (utf8.empty())
+char16_t WideOf(char byte) {
+    std::string utf16 =
+        ConvertCharset({&byte, 1}, "WINDOWS-874", "UTF-16LE").value_or(std::string("?\0", 2));
+    if (utf16.size() != 2)
         return u'?';
-    if (byte(0) < 0x80)
-        return byte(0);
-    if (utf8.size() == 2)
-        return static_cast<char16_t>(((byte(0) & 0x1F) << 6) | (byte(1) & 0x3F));
-    if (utf8.size() == 3)
-        return static_cast<char16_t>(((byte(0) & 0x0F) << 12) | ((byte(1) & 0x3F) << 6) |
-                                     (byte(2) & 0x3F));
-    return u'?';
+    return static_cast<char16_t>(static_cast<unsigned char>(utf16[0]) |
+                                 static_cast<unsigned char>(utf16[1]) << 8);
 }
 
 } // namespace
@@ -47,10 +33,8 @@ std::string TrayIconRecordA::Tip() const {
 TrayIconRecordA SingleByteForm(const TrayIconRecord& record) {
     TrayIconRecordA out{record.cbSize,           record.hwnd,  record.uID, record.uFlags,
                         record.uCallbackMessage, record.hIcon, {}};
-    for (std::size_t i = 0; i < record.szTip.size(); ++i) {
-        std::string bytes = Windows874FromUtf8(Utf8Of(record.szTip[i]));
-        out.szTip[i] = bytes.size() == 1 ? bytes[0] : '?';
-    }
+    for (std::size_t i = 0; i < record.szTip.size(); ++i)
+        out.szTip[i] = CodePageByteOf(record.szTip[i]);
     return out;
 }
 
@@ -58,9 +42,7 @@ TrayIconRecord WideForm(const TrayIconRecordA& record) {
     TrayIconRecord out{record.cbSize,           record.hwnd,  record.uID, record.uFlags,
                        record.uCallbackMessage, record.hIcon, {}};
     for (std::size_t i = 0; i < record.szTip.size(); ++i)
-        out.szTip[i] = record.szTip[i] == '\0'
-                           ? u'\0'
-                           : WideOf(Utf8FromWindows874(std::string(1, record.szTip[i])));
+        out.szTip[i] = WideOf(record.szTip[i]);
     return out;
 }
 

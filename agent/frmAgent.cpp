@@ -14,9 +14,6 @@ constexpr std::string_view kMainProgramName = "Zurodid.exe";
 constexpr std::uint32_t kAgentWindowHandle = 1;
 constexpr std::uint32_t kAgentIconHandle = 1;
 
-constexpr int kLeftButtonUp = 514;
-constexpr int kRightButtonUp = 517;
-
 // Start-up steps, each one unit for the retry after a log-in: the record, the registration,
 // one step per settings key, then the password, the open sequence, the list, the window, the
 // cursors and the timer.
@@ -233,7 +230,7 @@ void frmAgent::Timer1_Timer() {
     } done{tickRunning_};
 
     RemindHalf(AlarmCursor, 0, vbCritical);
-    if (lvAppointment.ListItems.Count() >= RemindCursor && state_.AgentSettings.Remind == 1)
+    if (state_.AgentSettings.Remind == 1)
         RemindHalf(RemindCursor, state_.AgentSettings.AppointmentRemind, vbInformation);
 }
 

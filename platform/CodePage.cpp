@@ -18,11 +18,23 @@ std::size_t Utf8SequenceLength(unsigned char lead) {
     return 1;
 }
 
-// Converts with iconv, writing "?" for each input character the target cannot hold.
-std::string Convert(const char* to, const char* from, std::string_view input, bool inputIsUtf8) {
+// How far to step over one input character that does not convert.
+std::size_t StepOver(std::string_view from, const char* at, std::size_t left) {
+    std::size_t step = 1;
+    if (from.starts_with("UTF-8"))
+        step = Utf8SequenceLength(static_cast<unsigned char>(*at));
+    else if (from.starts_with("UTF-16"))
+        step = 2;
+    return step < left ? step : left;
+}
+
+} // namespace
+
+std::optional<std::string> ConvertCharset(std::string_view input, const char* from,
+                                          const char* to) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
-        return std::string(input);
+        return std::nullopt;
     std::string out;
     out.reserve(input.size() * 2);
     char* in = const_cast<char*>(input.data());
@@ -33,31 +45,25 @@ std::string Convert(const char* to, const char* from, std::string_view input, bo
         std::size_t outLeft = sizeof buffer;
         std::size_t result = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
         out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (result != static_cast<std::size_t>(-1))
-            continue;
-        if (errno == E2BIG)
+        if (result != static_cast<std::size_t>(-1) || errno == E2BIG)
             continue;
         // EILSEQ or an incomplete sequence at the end: one "?" for the character, then on.
         out += '?';
-        std::size_t skip = inputIsUtf8 ? Utf8SequenceLength(static_cast<unsigned char>(*in)) : 1;
-        if (skip > inLeft)
-            skip = inLeft;
-        in += skip;
-        inLeft -= skip;
+        std::size_t step = StepOver(from, in, inLeft);
+        in += step;
+        inLeft -= step;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
     }
     iconv_close(cd);
     return out;
 }
 
-} // namespace
-
 std::string Utf8FromWindows874(std::string_view bytes) {
-    return Convert("UTF-8", "WINDOWS-874", bytes, false);
+    return ConvertCharset(bytes, "WINDOWS-874", "UTF-8").value_or(std::string(bytes));
 }
 
 std::string Windows874FromUtf8(std::string_view utf8) {
-    return Convert("WINDOWS-874", "UTF-8", utf8, true);
+    return ConvertCharset(utf8, "UTF-8", "WINDOWS-874").value_or(std::string(utf8));
 }
 
 } // namespace zurodid

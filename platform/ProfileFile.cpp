@@ -119,9 +119,12 @@ std::string_view Unquoted(std::string_view value) {
     return value;
 }
 
-std::string ReadWholeFile(const std::filesystem::path& file, bool& exists) {
+// `exists` false with `error` 0: no such file; with an error number: there but unreadable.
+std::string ReadWholeFile(const std::filesystem::path& file, bool& exists, int& error) {
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
     exists = static_cast<bool>(in);
+    error = exists || errno == ENOENT ? 0 : errno;
     if (!in)
         return {};
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -145,7 +148,8 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
                                     std::string_view fallback, std::size_t size,
                                     const std::filesystem::path& file) {
     bool exists = false;
-    std::string text = ReadWholeFile(file, exists);
+    int error = 0;
+    std::string text = ReadWholeFile(file, exists, error);
     std::optional<std::string> value = FindProfileValue(text, section, key);
     std::string result = value ? *value : std::string(fallback);
     if (size == 0)
@@ -214,12 +218,11 @@ std::string EditProfileText(std::string_view text, std::string_view section, std
 WriteOutcome WritePrivateProfileString(std::string_view section, std::string_view key,
                                        std::string_view value, const std::filesystem::path& file) {
     bool exists = false;
-    std::string text = ReadWholeFile(file, exists);
-    if (!exists) {
-        std::error_code error;
-        if (std::filesystem::exists(file, error))
-            return {false, "Cannot read " + file.string() + ": " + std::strerror(EACCES)};
-    }
+    int error = 0;
+    std::string text = ReadWholeFile(file, exists, error);
+    // A file that is there but cannot be read is not replaced by one made from nothing.
+    if (error != 0)
+        return {false, "Cannot read " + file.string() + ": " + std::strerror(error)};
     return ReplaceFileAtomically(file, EditProfileText(text, section, key, value));
 }
 

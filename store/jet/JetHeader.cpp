@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/CodePage.h"
 #include "platform/RuntimeError.h"
 #include "store/jet/JetErrors.h"
 #include "store/jet/Rc4.h"
-#include "store/jet/TextCodec.h"
 
 namespace zurodid::jet {
 namespace {
@@ -37,9 +37,10 @@ std::string Jet3Password(std::span<const std::uint8_t> plain, std::uint16_t code
         return {};
     }
     // A header without a code page holds Western text.
-    const std::string charset = CharsetOfCodePage(codePage == 0 ? 1252 : codePage);
-    std::string text = ConvertToUtf8(raw, charset.c_str());
-    return text.empty() ? ConvertToUtf8(raw, "CP1252") : text;
+    const std::string charset = "CP" + std::to_string(codePage == 0 ? 1252 : codePage);
+    if (auto text = ConvertCharset(raw, charset.c_str(), "UTF-8"))
+        return *text;
+    return ConvertCharset(raw, "CP1252", "UTF-8").value_or(std::string());
 }
 
 std::string Jet4Password(std::span<const std::uint8_t> plain) {
@@ -60,7 +61,8 @@ std::string Jet4Password(std::span<const std::uint8_t> plain) {
         utf16.push_back(lo);
         utf16.push_back(hi);
     }
-    return utf16.empty() ? std::string() : ConvertToUtf8(utf16, "UTF-16LE");
+    return utf16.empty() ? std::string()
+                         : ConvertCharset(utf16, "UTF-16LE", "UTF-8").value_or(std::string());
 }
 
 } // namespace

@@ -15,8 +15,6 @@
 namespace zurodid {
 namespace {
 
-constexpr int kLeftButtonUp = 514;
-constexpr int kRightButtonUp = 517;
 // The panel may start after the agent at log-in: look for a tray for two minutes.
 constexpr int kTrayRetryIntervalMs = 1000;
 constexpr int kTrayRetries = 120;
