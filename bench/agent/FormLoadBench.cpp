@@ -62,7 +62,8 @@ void BM_FormLoad(benchmark::State& state) {
     testing::FakeDesktop desktop;
     SystemClock clock;
     for (auto _ : state) {
-        auto process = std::make_unique<ProcessState>([] { return DiaryFolder(); }, MakeJetEngine());
+        auto process =
+            std::make_unique<ProcessState>([] { return DiaryFolder(); }, MakeJetEngine());
         auto agent = std::make_unique<frmAgent>(*process, desktop, clock);
         agent->Form_Load();
         if (agent->lvAppointment.ListItems.Count() != 32767)

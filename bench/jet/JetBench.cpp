@@ -1,5 +1,9 @@
 // Opening and walking a 32,767-row Appointment table, against mdb-export on the same file in
 // the same run. Target: open and walk take at most 1.5 times what mdb-export takes.
+#include "store/Dao.h"
+#include "tools/make-diary/DiaryWriter.h"
+
+#include <benchmark/benchmark.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -7,11 +11,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <benchmark/benchmark.h>
-
-#include "store/Dao.h"
-#include "tools/make-diary/DiaryWriter.h"
 
 extern char** environ;
 

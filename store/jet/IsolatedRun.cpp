@@ -7,8 +7,7 @@
 namespace zurodid::jet {
 
 // No fork on Windows: a future Windows build parses in process.
-std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
-                        const IsolationLimits&) {
+std::string RunIsolated(const std::function<void(const ByteSink&)>& work, const IsolationLimits&) {
     std::string out;
     work([&out](const char* data, std::size_t size) {
         out.append(data, size);
@@ -185,8 +184,8 @@ std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
     bool tooLarge = false;
     char buffer[64 * 1024];
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
             timedOut = true;
             break;

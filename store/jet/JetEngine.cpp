@@ -1,13 +1,13 @@
 #include "store/jet/JetEngine.h"
 
+#include "platform/RuntimeError.h"
+#include "store/jet/JetErrors.h"
+#include "store/jet/JetHeader.h"
+
 #include <algorithm>
 #include <limits>
 #include <unordered_map>
 #include <unordered_set>
-
-#include "platform/RuntimeError.h"
-#include "store/jet/JetErrors.h"
-#include "store/jet/JetHeader.h"
 
 namespace zurodid {
 namespace jet {
@@ -208,6 +208,8 @@ std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options) {
 
 } // namespace jet
 
-std::shared_ptr<DBEngine> MakeJetEngine() { return jet::MakeJetEngine(jet::ReaderOptions{}); }
+std::shared_ptr<DBEngine> MakeJetEngine() {
+    return jet::MakeJetEngine(jet::ReaderOptions{});
+}
 
 } // namespace zurodid

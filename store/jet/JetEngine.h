@@ -1,9 +1,9 @@
 #pragma once
 
-#include <memory>
-
 #include "store/Dao.h"
 #include "store/jet/TableReader.h"
+
+#include <memory>
 
 namespace zurodid::jet {
 

@@ -1,16 +1,16 @@
 #include "store/jet/JetHeader.h"
 
+#include "platform/CodePage.h"
+#include "platform/RuntimeError.h"
+#include "store/jet/JetErrors.h"
+#include "store/jet/Rc4.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 #include <string_view>
 #include <vector>
-
-#include "platform/CodePage.h"
-#include "platform/RuntimeError.h"
-#include "store/jet/JetErrors.h"
-#include "store/jet/Rc4.h"
 
 namespace zurodid::jet {
 namespace {
@@ -68,9 +68,8 @@ std::string Jet4Password(std::span<const std::uint8_t> plain) {
 } // namespace
 
 JetHeader ParseJetHeader(std::span<const std::uint8_t> page) {
-    const bool magicOk =
-        page.size() >= kSignatureOffset + kJetSignature.size() &&
-        std::memcmp(page.data(), kMagic, sizeof kMagic) == 0;
+    const bool magicOk = page.size() >= kSignatureOffset + kJetSignature.size() &&
+                         std::memcmp(page.data(), kMagic, sizeof kMagic) == 0;
     if (magicOk && SignatureOf(page) == kAceSignature) {
         throw RuntimeError(ErrorNumber::UnrecognizedFormat,
                            "The diary is an Access 2007 or later file (.accdb format), which "
@@ -115,9 +114,8 @@ JetHeader ReadJetHeader(const std::filesystem::path& file) {
     }
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        throw RuntimeError(kCannotOpenFile,
-                           "Cannot open the diary file '" + file.string() +
-                               "': permission denied or the file is locked.");
+        throw RuntimeError(kCannotOpenFile, "Cannot open the diary file '" + file.string() +
+                                                "': permission denied or the file is locked.");
     }
     std::vector<std::uint8_t> page(kJet3PageSize);
     in.read(reinterpret_cast<char*>(page.data()), static_cast<std::streamsize>(page.size()));

@@ -1,13 +1,11 @@
 #include "store/jet/MdbTableDump.h"
 
 // glib first: mdbtools.h includes it inside its extern "C" block.
-#include <glib.h>
-
-#include <mdbtools.h>
-
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <glib.h>
+#include <mdbtools.h>
 #include <vector>
 
 namespace zurodid::jet {

@@ -1,9 +1,9 @@
 #include "store/jet/RowStream.h"
 
+#include "platform/RuntimeError.h"
+
 #include <cstring>
 #include <unordered_set>
-
-#include "platform/RuntimeError.h"
 
 namespace zurodid::jet {
 namespace {
@@ -97,7 +97,9 @@ void RowStreamWriter::BeginRow(std::uint64_t bookmark, std::uint64_t location) {
     ++rowCount_;
 }
 
-void RowStreamWriter::Null() { PutByte(kNull); }
+void RowStreamWriter::Null() {
+    PutByte(kNull);
+}
 
 void RowStreamWriter::Number(double value) {
     PutByte(kNumber);

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "store/Variant.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "store/Variant.h"
 
 namespace zurodid::jet {
 

@@ -1,10 +1,10 @@
 #include "store/jet/TableReader.h"
 
-#include <sys/stat.h>
-#include <thread>
-
 #include "platform/RuntimeError.h"
 #include "store/jet/MdbTableDump.h"
+
+#include <sys/stat.h>
+#include <thread>
 
 namespace zurodid::jet {
 namespace {
@@ -42,10 +42,10 @@ std::optional<FileStamp> StampOf(const std::filesystem::path& file) {
 
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options) {
-    return ReadTable(file, table, options, [&options](const std::string& path,
-                                                      const std::string& name) {
-        return ReadIsolated(path, name, options);
-    });
+    return ReadTable(file, table, options,
+                     [&options](const std::string& path, const std::string& name) {
+                         return ReadIsolated(path, name, options);
+                     });
 }
 
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,

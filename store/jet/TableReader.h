@@ -1,13 +1,13 @@
 #pragma once
 
+#include "store/jet/IsolatedRun.h"
+#include "store/jet/RowStream.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
-
-#include "store/jet/IsolatedRun.h"
-#include "store/jet/RowStream.h"
 
 namespace zurodid::jet {
 

@@ -1,11 +1,10 @@
 // Reads the Access-written files of the shared fixtures and compares with mdb-export.
+#include "JetTestSupport.h"
+
 #include <cmath>
 #include <cstdio>
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
-
-#include "JetTestSupport.h"
+#include <sys/wait.h>
 
 namespace zurodid::jettest {
 namespace {
@@ -195,9 +194,9 @@ TEST(JetCompatibility, EveryTableOfEveryFixtureAgreesWithMdbExport) {
             for (std::size_t r = 0; r < rows.size(); ++r) {
                 for (int c = 0; c < columns; ++c) {
                     if (!Agrees(rows[r][c], expected[r][c]) && differences++ < 3) {
-                        ADD_FAILURE() << file.filename() << " " << table << " row " << r
-                                      << " column " << c << ": mdb-export says '"
-                                      << expected[r][c].text << "'";
+                        ADD_FAILURE()
+                            << file.filename() << " " << table << " row " << r << " column " << c
+                            << ": mdb-export says '" << expected[r][c].text << "'";
                     }
                 }
             }
@@ -227,8 +226,8 @@ TEST(JetCompatibility, ProtectedFilesNeedTheirPassword) {
 
 TEST(JetCompatibility, DeletedRowsAreNotReturned) {
     SKIP_WITHOUT_FIXTURES();
-    const std::vector<std::vector<Variant>> expected = {
-        {std::string("z"), std::string("y")}, {std::string("v"), std::string("u")}};
+    const std::vector<std::vector<Variant>> expected = {{std::string("z"), std::string("y")},
+                                                        {std::string("v"), std::string("u")}};
     for (const auto& file : FixtureFiles()) {
         if (file.filename().string().starts_with("delTest")) {
             auto recordset = OpenDiary(file)->OpenRecordset("Table", 2);
@@ -247,9 +246,8 @@ TEST(JetCompatibility, MovedRowsAreAllReturned) {
             for (const auto& row : rows) {
                 first.push_back(row[0]);
             }
-            EXPECT_EQ(first, (std::vector<Variant>{std::string("row1col1"),
-                                                   std::string("row2col1"), Null{},
-                                                   std::string("row4col1"), Null{}, Null{},
+            EXPECT_EQ(first, (std::vector<Variant>{std::string("row1col1"), std::string("row2col1"),
+                                                   Null{}, std::string("row4col1"), Null{}, Null{},
                                                    std::string("row7col1")}))
                 << file;
         }

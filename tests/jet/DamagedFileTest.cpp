@@ -1,10 +1,9 @@
+#include "JetTestSupport.h"
+
 #include <cerrno>
+#include <gtest/gtest.h>
 #include <random>
 #include <sys/wait.h>
-
-#include <gtest/gtest.h>
-
-#include "JetTestSupport.h"
 
 namespace zurodid::jettest {
 namespace {

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include "JetTestSupport.h"
 #include "tools/make-diary/DiaryDescription.h"
+
+#include <gtest/gtest.h>
 
 namespace zurodid::jettest {
 namespace {
@@ -49,8 +49,8 @@ repeat 3 now+{n}m | {n} | Note {n}
     EXPECT_EQ(diary.tables[0].rows[1],
               (std::vector<Variant>{Null{}, std::string("a | b \"quoted\" ")}));
     ASSERT_EQ(diary.tables[1].rows.size(), 3u);
-    EXPECT_EQ(diary.tables[1].rows[2], (std::vector<Variant>{kNow + std::chrono::minutes(3), 3.0,
-                                                             std::string("Note 3")}));
+    EXPECT_EQ(diary.tables[1].rows[2],
+              (std::vector<Variant>{kNow + std::chrono::minutes(3), 3.0, std::string("Note 3")}));
 }
 
 TEST(DiaryDescription, NamesTheLineOfAMistake) {

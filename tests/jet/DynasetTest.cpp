@@ -1,9 +1,8 @@
+#include "JetTestSupport.h"
+
 #include <algorithm>
 #include <cstring>
-
 #include <gtest/gtest.h>
-
-#include "JetTestSupport.h"
 
 namespace zurodid::jettest {
 namespace {
@@ -160,9 +159,8 @@ TEST(JetDynaset, RowMovedToAnotherPageKeepsItsPlaceAndIsReadOnce) {
     const auto file = folder / "Zurodid.mdb";
     auto diary = fixture::StandardDiary();
     for (int i = 0; i < 60; ++i) { // three data pages
-        diary.tables[1].rows.push_back(
-            {At(2026, 5, 1) + std::chrono::hours(i), "Row " + std::to_string(i + 100) +
-                                                          std::string(60, '.')});
+        diary.tables[1].rows.push_back({At(2026, 5, 1) + std::chrono::hours(i),
+                                        "Row " + std::to_string(i + 100) + std::string(60, '.')});
     }
     WriteJet3(diary, file);
     auto recordset = OpenDiary(file)->OpenRecordset("Appointment", 2);

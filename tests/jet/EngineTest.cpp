@@ -1,10 +1,9 @@
-#include <cstring>
-
-#include <gtest/gtest.h>
-
 #include "JetTestSupport.h"
 #include "store/jet/JetErrors.h"
 #include "store/jet/JetHeader.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
 
 namespace zurodid::jettest {
 namespace {
@@ -41,8 +40,8 @@ TEST(JetEngine, ReadsLongMemosWhole) {
     while (thai.size() < 150000) {
         thai += "วันเกิดคุณแม่ ";
     }
-    const std::vector<std::string> memos = {"short", std::string(1500, 'm'),
-                                            std::string(1024, 'i'), std::string(1025, 'j'), thai};
+    const std::vector<std::string> memos = {"short", std::string(1500, 'm'), std::string(1024, 'i'),
+                                            std::string(1025, 'j'), thai};
     for (const auto& memo : memos) {
         diary.tables[0].rows.push_back({At(2000, 1, 1), memo});
     }
@@ -61,8 +60,8 @@ TEST(JetEngine, ReadsTablesOfManyPages) {
     auto diary = fixture::StandardDiary();
     constexpr int kRows = 40000;
     for (int i = 0; i < kRows; ++i) {
-        diary.tables[0].rows.push_back({At(1990, 1, 1) + std::chrono::days(i % 365),
-                                        "วันเกิด " + std::to_string(i)});
+        diary.tables[0].rows.push_back(
+            {At(1990, 1, 1) + std::chrono::days(i % 365), "วันเกิด " + std::to_string(i)});
         diary.tables[1].rows.push_back(
             {At(2026, 1, 1) + std::chrono::minutes(i), "นัด " + std::to_string(i)});
     }
@@ -126,9 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(JetConnect, PasswordIsTheRestAfterPwd) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {";PWD=", ""},           {";PWD=abc", "abc"},    {";pwd=abc", "abc"},
-        {";PWD=a;b", "a;b"},     {"", ""},               {"ODBC;PWD=x", "x"},
-        {";UID=me;PWD=x", "x"},  {";XPWD=x", ""},
+        {";PWD=", ""}, {";PWD=abc", "abc"}, {";pwd=abc", "abc"},    {";PWD=a;b", "a;b"},
+        {"", ""},      {"ODBC;PWD=x", "x"}, {";UID=me;PWD=x", "x"}, {";XPWD=x", ""},
     };
     for (const auto& [connect, password] : cases) {
         EXPECT_EQ(jet::PasswordOfConnect(connect), password) << connect;
@@ -183,8 +181,7 @@ TEST(JetEngine, RaisesTheEngineErrorsOfItsOperations) {
              rs->MoveNext();
          },
          ErrorNumber::NoCurrentRecord},
-        {[&] { database->OpenRecordset("Appointment", 2)->Fields(2).Value(); },
-         jet::kItemNotFound},
+        {[&] { database->OpenRecordset("Appointment", 2)->Fields(2).Value(); }, jet::kItemNotFound},
         {[&] { database->OpenRecordset("Appointment", 2)->Fields(-1).Value(); },
          jet::kItemNotFound},
     };

@@ -1,12 +1,11 @@
-#include <cerrno>
-#include <csignal>
-#include <sys/wait.h>
-
-#include <gtest/gtest.h>
-
 #include "JetTestSupport.h"
 #include "store/jet/IsolatedRun.h"
 #include "store/jet/RowStream.h"
+
+#include <cerrno>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
 
 namespace zurodid::jettest {
 namespace {
@@ -74,7 +73,8 @@ TEST(JetIsolation, EveryWayAChildCanFailIsAnEngineError) {
             EXPECT_EQ(out, "abc");
         }
         // Bounded by the wall-clock limit plus the kill, not by the child.
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << child.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
+            << child.name;
         ExpectNoChildLeft();
     }
 }

@@ -28,8 +28,7 @@ jet::ReaderOptions FastOptions() {
     return options;
 }
 
-std::shared_ptr<Database> OpenDiary(const std::filesystem::path& file,
-                                    const std::string& password,
+std::shared_ptr<Database> OpenDiary(const std::filesystem::path& file, const std::string& password,
                                     const jet::ReaderOptions& options) {
     auto engine = jet::MakeJetEngine(options);
     auto workspace = engine->CreateWorkspace("Zurodid", "Admin", "");
@@ -76,7 +75,8 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file) {
 
 void WriteBytes(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 std::filesystem::path SharedFolder() {

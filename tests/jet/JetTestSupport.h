@@ -1,16 +1,15 @@
 #pragma once
 
-#include <filesystem>
-#include <functional>
-#include <string>
-#include <vector>
-
-#include <gtest/gtest.h>
-
 #include "platform/RuntimeError.h"
 #include "store/Dao.h"
 #include "store/jet/JetEngine.h"
 #include "tools/make-diary/DiaryWriter.h"
+
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace zurodid::jettest {
 

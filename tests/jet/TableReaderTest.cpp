@@ -1,9 +1,9 @@
-#include <algorithm>
-
-#include <gtest/gtest.h>
+#include "store/jet/TableReader.h"
 
 #include "JetTestSupport.h"
-#include "store/jet/TableReader.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
 
 namespace zurodid::jettest {
 namespace {
@@ -15,9 +15,9 @@ struct RetryCase {
     const char* name;
     std::vector<During> reads;
     int expectedReads;
-    int expectedError;     // 0: rows come back
-    int expectedRows;      // which read's rows (1-based)
-    bool expectedSteady;   // whether the result knows the file's stamp
+    int expectedError;   // 0: rows come back
+    int expectedRows;    // which read's rows (1-based)
+    bool expectedSteady; // whether the result knows the file's stamp
 };
 
 class JetRereadWhileSaving : public ::testing::TestWithParam<RetryCase> {};
@@ -33,8 +33,8 @@ TEST_P(JetRereadWhileSaving, ReadsAgainABoundedNumberOfTimes) {
     const jet::ReadOnce fake = [&](const std::string&, const std::string&) {
         const During during = param.reads.at(static_cast<std::size_t>(reads++));
         if (during == During::Saves || during == During::SavesAndReadFails) {
-            std::filesystem::last_write_time(
-                file, std::filesystem::last_write_time(file) + std::chrono::seconds(1));
+            std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) +
+                                                       std::chrono::seconds(1));
         }
         if (during == During::SavesAndReadFails || during == During::ReadFails) {
             throw RuntimeError(ErrorNumber::DatabaseDamaged, "torn");
@@ -60,18 +60,22 @@ INSTANTIATE_TEST_SUITE_P(
         RetryCase{"steady", {During::Nothing}, 1, 0, 1, true},
         RetryCase{"one save", {During::Saves, During::Nothing}, 2, 0, 2, true},
         RetryCase{"torn read", {During::SavesAndReadFails, During::Nothing}, 2, 0, 2, true},
-        RetryCase{"saving throughout",
-                  {During::Saves, During::Saves, During::Saves},
-                  3, 0, 3, false},
+        RetryCase{
+            "saving throughout", {During::Saves, During::Saves, During::Saves}, 3, 0, 3, false},
         RetryCase{"last read torn",
                   {During::Saves, During::Saves, During::SavesAndReadFails},
-                  3, 0, 2, false},
+                  3,
+                  0,
+                  2,
+                  false},
         RetryCase{"always torn",
-                  {During::SavesAndReadFails, During::SavesAndReadFails,
-                   During::SavesAndReadFails},
-                  3, ErrorNumber::DatabaseDamaged, 0, false},
-        RetryCase{"damaged and steady", {During::ReadFails}, 1, ErrorNumber::DatabaseDamaged, 0,
-                  false}),
+                  {During::SavesAndReadFails, During::SavesAndReadFails, During::SavesAndReadFails},
+                  3,
+                  ErrorNumber::DatabaseDamaged,
+                  0,
+                  false},
+        RetryCase{
+            "damaged and steady", {During::ReadFails}, 1, ErrorNumber::DatabaseDamaged, 0, false}),
     [](const auto& test) {
         std::string name = test.param.name;
         std::replace(name.begin(), name.end(), ' ', '_');

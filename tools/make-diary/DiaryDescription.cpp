@@ -103,7 +103,8 @@ DateTime DateTimeOf(std::string_view text, DateTime now) {
     const local_days today = floor<days>(now);
     const auto space = text.find(' ');
     const std::string_view datePart = text.substr(0, space);
-    const std::string_view timePart = space == std::string_view::npos ? "" : Trim(text.substr(space));
+    const std::string_view timePart =
+        space == std::string_view::npos ? "" : Trim(text.substr(space));
     if (datePart.starts_with("now")) {
         if (!timePart.empty()) {
             throw bad();
@@ -240,8 +241,8 @@ public:
             if (nameEnd == std::string_view::npos) {
                 throw std::runtime_error("a column needs a name and a type");
             }
-            table.columns.push_back({std::string(Trim(rest.substr(0, nameEnd))),
-                                     TypeNamed(rest.substr(nameEnd + 1))});
+            table.columns.push_back(
+                {std::string(Trim(rest.substr(0, nameEnd))), TypeNamed(rest.substr(nameEnd + 1))});
         } else if (keyword == "row") {
             AddRow(std::string(rest));
         } else if (keyword == "repeat") {

@@ -1,9 +1,9 @@
 #pragma once
 
-#include <string_view>
-
 #include "platform/DateTime.h"
 #include "tools/make-diary/DiaryWriter.h"
+
+#include <string_view>
 
 namespace zurodid::fixture {
 

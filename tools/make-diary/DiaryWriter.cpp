@@ -1,5 +1,10 @@
 #include "tools/make-diary/DiaryWriter.h"
 
+#include "platform/CodePage.h"
+#include "platform/DateTime.h"
+#include "store/jet/JetHeader.h"
+#include "store/jet/Rc4.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -8,11 +13,6 @@
 #include <fstream>
 #include <stdexcept>
 #include <string_view>
-
-#include "platform/CodePage.h"
-#include "platform/DateTime.h"
-#include "store/jet/JetHeader.h"
-#include "store/jet/Rc4.h"
 
 namespace zurodid::fixture {
 namespace {
@@ -66,9 +66,13 @@ void PutDouble(Bytes& out, double value) {
     out.insert(out.end(), raw, raw + sizeof raw);
 }
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+[[noreturn]] void Fail(const std::string& what) {
+    throw std::runtime_error(what);
+}
 
-std::string CodePageText(std::string_view utf8) { return Windows874FromUtf8(utf8); }
+std::string CodePageText(std::string_view utf8) {
+    return Windows874FromUtf8(utf8);
+}
 
 struct FileColumn {
     std::string name;
@@ -472,8 +476,8 @@ void WriteHeader(PageFile& file, const std::string& password) {
         Fail("a password of more than 20 characters");
     }
     std::memcpy(page.data() + jet::kPasswordOffset, stored.data(), stored.size());
-    jet::Rc4Apply(jet::kHeaderKey, std::span(page).subspan(jet::kScrambledOffset,
-                                                           jet::kJet3ScrambledLength));
+    jet::Rc4Apply(jet::kHeaderKey,
+                  std::span(page).subspan(jet::kScrambledOffset, jet::kJet3ScrambledLength));
 }
 
 } // namespace
@@ -481,17 +485,20 @@ void WriteHeader(PageFile& file, const std::string& password) {
 Diary StandardDiary() {
     Diary diary;
     diary.tables.push_back(
-        {"Anniversary", {{"AnniversaryDate", ColumnType::DateTime}, {"Title", ColumnType::Text}}, {}});
-    diary.tables.push_back({"Appointment",
-                            {{"AppointmentDate", ColumnType::DateTime}, {"Subject", ColumnType::Text}},
-                            {}});
+        {"Anniversary",
+         {{"AnniversaryDate", ColumnType::DateTime}, {"Title", ColumnType::Text}},
+         {}});
+    diary.tables.push_back(
+        {"Appointment",
+         {{"AppointmentDate", ColumnType::DateTime}, {"Subject", ColumnType::Text}},
+         {}});
     return diary;
 }
 
 void WriteJet3(const Diary& diary, const std::filesystem::path& file) {
     PageFile pages;
-    pages.Allocate();                             // 0: header
-    pages.Allocate();                             // 1: unused
+    pages.Allocate();                                         // 0: header
+    pages.Allocate();                                         // 1: unused
     const std::uint32_t catalogDefinition = pages.Allocate(); // 2: the catalog, by convention
     const std::uint32_t catalogMap = pages.Allocate();
     WriteHeader(pages, diary.password);
@@ -514,8 +521,8 @@ void WriteJet3(const Diary& diary, const std::filesystem::path& file) {
         placed.push_back({definition, pages.Allocate(), Lay(columns)});
     }
 
-    const auto catalogColumns =
-        Lay({{"Id", kLong}, {"Name", kText}, {"Type", kInteger}, {"Flags", kLong}, {"LvProp", kOle}});
+    const auto catalogColumns = Lay(
+        {{"Id", kLong}, {"Name", kText}, {"Type", kInteger}, {"Flags", kLong}, {"LvProp", kOle}});
     DataPages catalog(pages, catalogDefinition);
     for (std::size_t i = 0; i < diary.tables.size(); ++i) {
         const std::vector<Variant> entry = {static_cast<double>(placed[i].definition),

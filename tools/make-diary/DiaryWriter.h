@@ -1,10 +1,10 @@
 #pragma once
 
+#include "store/Variant.h"
+
 #include <filesystem>
 #include <string>
 #include <vector>
-
-#include "store/Variant.h"
 
 namespace zurodid::fixture {
 

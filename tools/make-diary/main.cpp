@@ -23,14 +23,13 @@
 //
 // See examples/demo.txt.
 
+#include "platform/DateTime.h"
+#include "tools/make-diary/DiaryDescription.h"
+
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
-
-#include "platform/DateTime.h"
-#include "tools/make-diary/DiaryDescription.h"
-
 
 int main(int argc, char** argv) {
     if (argc != 3) {

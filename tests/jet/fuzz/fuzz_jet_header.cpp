@@ -1,11 +1,11 @@
 // The header page of any file the agent is pointed at is read in the agent's own process:
 // any bytes must give a header or a numbered engine error, nothing else.
+#include "platform/RuntimeError.h"
+#include "store/jet/JetHeader.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <span>
-
-#include "platform/RuntimeError.h"
-#include "store/jet/JetHeader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {

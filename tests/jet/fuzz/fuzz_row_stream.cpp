@@ -1,11 +1,11 @@
 // What the reading child sends is checked in the agent's process: any bytes must give rows or
 // a numbered engine error, nothing else.
+#include "platform/RuntimeError.h"
+#include "store/jet/RowStream.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
-
-#include "platform/RuntimeError.h"
-#include "store/jet/RowStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {
