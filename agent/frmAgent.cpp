@@ -190,30 +190,32 @@ void frmAgent::ShowAll() {
     }
 }
 
-int frmAgent::MinutesToGo(DateTime rowTime) {
-    auto now = TimeOfDay(clock_.Now());
-    auto nowMinutes = std::chrono::duration_cast<std::chrono::minutes>(now).count();
+int frmAgent::MinutesToGo(DateTime now, DateTime rowTime) {
+    auto nowMinutes = std::chrono::duration_cast<std::chrono::minutes>(TimeOfDay(now)).count();
     auto rowMinutes = std::chrono::duration_cast<std::chrono::minutes>(TimeOfDay(rowTime)).count();
     return static_cast<int>(rowMinutes - nowMinutes);
 }
 
-void frmAgent::RemindHalf(std::int32_t& cursor, int lead, int iconFlags) {
+void frmAgent::RemindHalf(std::int32_t& cursor, int lead, int iconFlags, DateTime now) {
     ListItemCollection& rows = lvAppointment.ListItems;
     if (rows.Count() < cursor)
         return;
-    auto rowMinutes = MinutesOfTimeText(rows.Item(cursor).SubItems(2));
-    if (!rowMinutes) {
-        // Not a time this list wrote: nothing to remind of.
+    const ListItem& row = rows.Item(cursor);
+    auto rowMinutes = MinutesOfTimeText(row.SubItems(2));
+    // A row of another day is passed over like a row whose minute has gone: comparing the time
+    // of day alone would remind tomorrow's appointment today, and never on its own day.
+    if (!rowMinutes || row.SubItems(1) != FormatDateTime(now, "dd/mm/yyyy")) {
         ++cursor;
         return;
     }
     AlarmTime = DateTime{std::chrono::minutes{*rowMinutes}};
-    if (MinutesToGo(AlarmTime) < lead) {
+    // One reading decides both: a minute that turns between two readings would lose the row.
+    int minutesToGo = MinutesToGo(now, AlarmTime);
+    if (minutesToGo < lead) {
         ++cursor;
         return;
     }
-    if (MinutesToGo(AlarmTime) == lead) {
-        const ListItem& row = rows.Item(cursor);
+    if (minutesToGo == lead) {
         desktop_.MsgBox(row.SubItems(2) + " : " + row.SubItems(3), iconFlags, kAgentTitle);
         ++cursor;
     }
@@ -229,9 +231,11 @@ void frmAgent::Timer1_Timer() {
         ~Done() { flag = false; }
     } done{tickRunning_};
 
-    RemindHalf(AlarmCursor, 0, vbCritical);
+    RemindHalf(AlarmCursor, 0, vbCritical, clock_.Now());
+    // Read again: the on-time box may have been open for minutes.
     if (state_.AgentSettings.Remind == 1)
-        RemindHalf(RemindCursor, state_.AgentSettings.AppointmentRemind, vbInformation);
+        RemindHalf(RemindCursor, state_.AgentSettings.AppointmentRemind, vbInformation,
+                   clock_.Now());
 }
 
 void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*/) {

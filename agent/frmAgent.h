@@ -39,9 +39,10 @@ public:
 
 private:
     void RunStartUpStep(int step);
-    // One half of a tick: the on-time alarm (lead 0, critical icon) or the advance reminder.
-    void RemindHalf(std::int32_t& cursor, int lead, int iconFlags);
-    int MinutesToGo(DateTime rowTime);
+    // One half of a tick: the on-time alarm (lead 0, critical icon) or the advance reminder,
+    // both decided on one reading of the clock.
+    void RemindHalf(std::int32_t& cursor, int lead, int iconFlags, DateTime now);
+    static int MinutesToGo(DateTime now, DateTime rowTime);
 
     ProcessState& state_;
     Desktop& desktop_;
