@@ -51,6 +51,7 @@ protected:
 
 TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     ListItem& row = agent.lvAppointment.ListItems.Add("001");
+    row.SetSubItems(1, "07/12/2026");
     row.SetSubItems(2, "09:05");
     row.SetSubItems(3, "Dentist");
     agent.AlarmCursor = agent.RemindCursor = 1;
