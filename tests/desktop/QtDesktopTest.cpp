@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -94,6 +95,29 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     EXPECT_EQ(icon, QMessageBox::Critical);
     EXPECT_EQ(cursorWhileOpen, 1) << "the cursor moves only after the box is closed";
     EXPECT_TRUE(OpenBoxes().empty());
+}
+
+TEST_F(QtDesktopTest, BoxTextsThatLookLikeMarkupAreShownAsTheyStand) {
+    const std::string texts[] = {"09:05 : <b>card</b>", "09:05 : A &lt; B", "<p>x</p>\n<i>y"};
+    for (const std::string& text : texts) {
+        QString format = "no box";
+        QString labelText;
+        QTimer::singleShot(0, [&] {
+            auto boxes = OpenBoxes();
+            if (boxes.empty())
+                return;
+            // What draws the text: the box's label.
+            auto* label = boxes[0]->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (label) {
+                format = label->textFormat() == Qt::PlainText ? "plain" : "may be rich";
+                labelText = label->text();
+            }
+            boxes[0]->button(QMessageBox::Ok)->click();
+        });
+        desktop.MsgBox(text, vbCritical, "Zurodid Agent");
+        EXPECT_EQ(format, "plain") << text;
+        EXPECT_EQ(labelText.toStdString(), text);
+    }
 }
 
 TEST_F(QtDesktopTest, TheMenuHoldsTheEightItemsAndRoutesTheirIndex) {

@@ -102,6 +102,8 @@ void QtDesktop::Show(WindowName window, ShowMode mode) {
 void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view title) {
     QMessageBox box(iconFlags == vbCritical ? QMessageBox::Critical : QMessageBox::Information,
                     Q(title), Q(text), QMessageBox::Ok);
+    // The text comes from the diary or the settings: never read it as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowIcon(icon_);
     box.exec();
 }
