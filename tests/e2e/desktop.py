@@ -301,7 +301,7 @@ class Desktop:
 
     def wait_popup_menu(self, timeout=5):
         def menu():
-            out = self._run(["xdotool", "search", "--onlyvisible", "--class", "zurodid-agent"],
+            out = self._run(["xdotool", "search", "--onlyvisible", "--classname", "zurodid-agent"],
                             check=False)
             # A menu bypasses the window manager and, unlike the tray icon, sits on the root.
             return next((int(w) for w in out.split()
