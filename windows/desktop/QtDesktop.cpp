@@ -114,6 +114,9 @@ void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view ti
     QMessageBox box(iconFlags == vbCritical ? QMessageBox::Critical : QMessageBox::Information,
                     Q(title), Q(text), QMessageBox::Ok);
     box.setWindowIcon(icon_);
+    // The box's kind for the desktop's tools (X11 WM_WINDOW_ROLE), where a picture says it.
+    box.setWindowRole(iconFlags == vbCritical ? QStringLiteral("critical")
+                                              : QStringLiteral("information"));
     box.exec();
 }
 
