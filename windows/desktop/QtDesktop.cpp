@@ -27,16 +27,16 @@ QString Q(std::string_view text) {
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
     timer_.setInterval(1000);
-    for (int index = 0; index < 8; ++index) {
-        QString caption = QString::fromLatin1(kPopupCaptions[index]);
-        if (caption == QLatin1String("-")) {
+    for (const PopupMenuItem& entry : kPopupMenu) {
+        if (entry.IsSeparator()) {
             menu_.addSeparator();
             continue;
         }
-        QAction* action = menu_.addAction(caption);
+        QAction* action = menu_.addAction(Q(entry.caption));
+        const std::int16_t index = IndexOf(entry.item);
         connect(action, &QAction::triggered, this, [this, index] {
             if (agent_)
-                agent_->mnusubpopup_Click(static_cast<std::int16_t>(index));
+                agent_->mnusubpopup_Click(index);
         });
     }
     trayRetry_.setInterval(kTrayRetryIntervalMs);
