@@ -55,7 +55,7 @@ TEST_F(TrayAndMenu, RunZurodidStartsTheMainProgramEachTime) {
     agent.mnusubpopup_Click(IndexOf(PopupItem::RunZurodid));
     agent.mnusubpopup_Click(IndexOf(PopupItem::RunZurodid));
     ASSERT_EQ(desktop.started.size(), 2u);
-    EXPECT_EQ(desktop.started[0], folder / "Zurodid.exe");
+    EXPECT_EQ(desktop.started[0].program, folder / "Zurodid.exe");
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
