@@ -31,13 +31,13 @@ QString Q(std::string_view text) {
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
     timer_.setInterval(1000);
-    for (int index = 0; index < 8; ++index) {
-        QString caption = QString::fromLatin1(kPopupCaptions[index]);
-        if (caption == QLatin1String("-")) {
+    for (const PopupMenuItem& entry : kPopupMenu) {
+        if (entry.IsSeparator()) {
             menu_.addSeparator();
             continue;
         }
-        QAction* action = menu_.addAction(caption);
+        QAction* action = menu_.addAction(Q(entry.caption));
+        const std::int16_t index = IndexOf(entry.item);
         // Queued: the command runs after the menu has closed and, when a StatusNotifierItem
         // host chose it over D-Bus, after the host's call has been answered; a modal About
         // box must not hold either.
@@ -45,7 +45,7 @@ QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::
             action, &QAction::triggered, this,
             [this, index] {
                 if (agent_)
-                    agent_->mnusubpopup_Click(static_cast<std::int16_t>(index));
+                    agent_->mnusubpopup_Click(index);
             },
             Qt::QueuedConnection);
     }
