@@ -43,3 +43,9 @@ configure_and_build() {
     fi
     cmake --build "$dir" -j "$JOBS"
 }
+
+# The release build that scripts/run starts and scripts/install installs.
+build_release() {
+    configure_and_build "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release \
+        -DZURODID_BUILD_TESTS=OFF -DZURODID_BUILD_BENCH=OFF
+}

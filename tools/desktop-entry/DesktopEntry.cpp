@@ -93,8 +93,8 @@ std::string ExecValue(const std::vector<std::string>& argv) {
 std::string AgentEntry(EntryKind kind, std::string_view executable) {
     CheckPath(executable);
     std::vector<std::string> argv{std::string(executable)};
-    // GLib and KDE look the program up before they turn "%%" back into "%", and so find no
-    // program in a folder whose name holds a "%": env is found, and given the path after.
+    // GLib (gio, GNOME, XFCE) looks the program up before it turns "%%" back into "%", and
+    // so finds none in a folder whose name holds a "%": env is found, and given the path.
     if (executable.find('%') != std::string_view::npos)
         argv.insert(argv.begin(), "/usr/bin/env");
 
