@@ -5,7 +5,8 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg librsvg2-bin)
+    qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg
+    librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
     xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime desktop-file-utils
     libglib2.0-bin)

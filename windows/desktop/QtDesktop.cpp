@@ -5,12 +5,16 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#endif
 
 namespace zurodid {
 namespace {
@@ -102,6 +106,8 @@ void QtDesktop::Show(WindowName window, ShowMode mode) {
 void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view title) {
     QMessageBox box(iconFlags == vbCritical ? QMessageBox::Critical : QMessageBox::Information,
                     Q(title), Q(text), QMessageBox::Ok);
+    // The text comes from the diary or the settings: never read it as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowIcon(icon_);
     box.exec();
 }
@@ -145,12 +151,24 @@ StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
 }
 
 void QtDesktop::EndProcess() {
-    // Take the icon away first, so that no dead icon stays in the tray.
+    // Take the icon away first, so that no dead icon stays in the tray. No event is delivered
+    // from here on: a due tick would open a reminder box in the middle of Exit and wait for it.
     delete tray_;
     tray_ = nullptr;
-    QCoreApplication::processEvents();
+    SendPendingRequestsToTheDisplay();
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void QtDesktop::SendPendingRequestsToTheDisplay() {
+#if QT_CONFIG(xcb)
+    // Flushing the X connection sends the icon's removal without reading any event back.
+    if (auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
+        if (xcb_connection_t* connection = x11->connection())
+            xcb_flush(connection);
+#endif
+    // Elsewhere the process's end takes the icon away with its connection.
 }
 
 } // namespace zurodid

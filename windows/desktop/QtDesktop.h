@@ -44,6 +44,7 @@ public:
 
 private:
     void ShowTrayIconWhenAvailable();
+    static void SendPendingRequestsToTheDisplay();
     void OnActivated(QSystemTrayIcon::ActivationReason reason);
 
     QIcon icon_;
