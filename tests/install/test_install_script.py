@@ -2,7 +2,9 @@
 that a second run changes nothing, and that --remove leaves the home as it was."""
 
 import os
+import shutil
 import subprocess
+import tempfile
 import unittest
 
 import installtest
@@ -149,6 +151,33 @@ class TouchesNeitherDiaryNorSettings(InstallTestCase):
             self.assertEqual(status, 0, output)
             self.assertEqual({path: (file_hash(path), os.stat(path).st_mtime_ns)
                               for path in kept}, kept, args)
+
+
+class CMakeInstallForPackagers(unittest.TestCase):
+    def test_executable_icons_and_menu_entry_under_the_prefix(self):
+        stage = tempfile.mkdtemp(prefix="zurodid-cmake-install-")
+        self.addCleanup(shutil.rmtree, stage, True)
+        prefix = "/opt/zurodid agent"
+        result = subprocess.run(
+            [os.environ.get("ZURODID_CMAKE", "cmake"), "--install", installtest.build_dir(),
+             "--prefix", prefix], env=dict(os.environ, DESTDIR=stage), capture_output=True,
+            text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        root = stage + prefix
+        installed = sorted(os.path.relpath(os.path.join(folder, name), root)
+                           for folder, _, files in os.walk(root) for name in files)
+        self.assertEqual(installed, sorted(
+            ["bin/zurodid-agent", "share/applications/zurodid-agent.desktop"] +
+            [f"share/icons/hicolor/{n}x{n}/apps/zurodid-agent.png"
+             for n in (16, 22, 24, 32, 48, 64, 128, 256)]))
+        entry = os.path.join(root, "share/applications/zurodid-agent.desktop")
+        validate_entry(self, entry)
+        with open(entry, encoding="utf-8") as text:
+            lines = text.read().splitlines()
+        # The entry names the executable where it runs, not where it was staged.
+        self.assertIn(f'Exec="{prefix}/bin/zurodid-agent"', lines)
+        self.assertIn(f"TryExec={prefix}/bin/zurodid-agent", lines)
 
 
 if __name__ == "__main__":
