@@ -137,6 +137,26 @@ class AgainAndAway(InstallTestCase):
         self.assertIn("not UTF-8", output)
         self.assertEqual(self.home.snapshot(), before)
 
+    def test_an_agent_that_ends_at_once_is_reported_not_claimed_started(self):
+        # A build whose agent cannot run: a stand-in that says why and ends.
+        build = os.path.join(self.home.top, "build")
+        os.makedirs(os.path.join(build, "tools", "desktop-entry"))
+        real = installtest.build_dir()
+        for part in ("tools/desktop-entry/desktop-entry", "icons"):
+            os.symlink(os.path.join(real, part), os.path.join(build, part))
+        with open(os.path.join(build, "zurodid-agent"), "w") as stand_in:
+            stand_in.write("#!/bin/sh\necho 'no display for the agent' >&2\nexit 3\n")
+        os.chmod(os.path.join(build, "zurodid-agent"), 0o755)
+        self.home.diary_folder()
+
+        result = subprocess.run([installtest.INSTALL, "--build-dir", build],
+                                env=self.home.env(DISPLAY=":0"), capture_output=True, text=True,
+                                timeout=120, stdin=subprocess.DEVNULL)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn("no display for the agent", result.stderr)
+        self.assertIn("the agent ended at once (exit status 3)", result.stderr)
+        self.assertNotIn("Started the agent", result.stdout)
+
 
 class TouchesNeitherDiaryNorSettings(InstallTestCase):
     def test_diary_and_settings_keep_their_bytes_and_times(self):
