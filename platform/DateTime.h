@@ -11,9 +11,15 @@ namespace zurodid {
 // and what the clock on the desk shows.
 using DateTime = std::chrono::local_seconds;
 
-// The date and time separators written into date and time texts and read back from them.
-inline constexpr char kDateSeparator = '/';
-inline constexpr char kTimeSeparator = ':';
+// The user's date and time separators, written into date and time texts and read back from
+// them: taken from the C library's locale (LC_TIME: the short date and the time format), which
+// a Qt program sets from the environment at start. "/" and ":" where the format has none that
+// is one ASCII character (the texts keep their fixed width).
+char DateSeparator();
+char TimeSeparator();
+
+// The separator of a strftime format: the first character between its fields, or `fallback`.
+char SeparatorOfFormat(std::string_view format, char fallback);
 
 // An OLE Automation date (days since 30 December 1899, the fraction being the time of day,
 // taken as positive even for negative days) to the nearest second. Empty for NaN, infinities
