@@ -1,8 +1,11 @@
 #include "platform/DateTime.h"
 
+#include "platform/CodePage.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <langinfo.h>
 
 namespace zurodid {
@@ -177,6 +180,48 @@ std::string FormatDateTime(DateTime value, std::string_view pattern) {
     }
     out.resize(n);
     return out;
+}
+
+namespace {
+
+// strftime with a format of the C library's locale, the result in UTF-8.
+std::string LocaleFormatted(const char* format, DateTime value) {
+    const auto day = floor<days>(value);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{value - day};
+    std::tm fields{};
+    fields.tm_year = static_cast<int>(date.year()) - 1900;
+    fields.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+    fields.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+    fields.tm_hour = static_cast<int>(time.hours().count());
+    fields.tm_min = static_cast<int>(time.minutes().count());
+    fields.tm_sec = static_cast<int>(time.seconds().count());
+    fields.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+    fields.tm_yday = static_cast<int>((day - local_days{date.year() / January / 1}).count());
+    char buffer[256];
+    std::size_t size = std::strftime(buffer, sizeof buffer, format, &fields);
+    std::string text(buffer, size);
+    std::string_view codeset = nl_langinfo(CODESET);
+    if (codeset != "UTF-8")
+        if (auto utf8 = ConvertCharset(text, codeset.data(), "UTF-8"))
+            return *utf8;
+    return text;
+}
+
+} // namespace
+
+std::string GeneralDateText(DateTime value) {
+    const bool hasDate = floor<days>(value) != kOleEpoch;
+    const bool hasTime = TimeOfDay(value) != seconds{0};
+    std::string text;
+    if (hasDate)
+        text = LocaleFormatted(nl_langinfo(D_FMT), value);
+    if (hasTime || !hasDate) {
+        if (!text.empty())
+            text += ' ';
+        text += LocaleFormatted(nl_langinfo(T_FMT), value);
+    }
+    return text;
 }
 
 std::optional<int> MinutesOfTimeText(std::string_view text) {

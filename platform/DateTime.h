@@ -44,6 +44,11 @@ DateTime DateRollingOver(int year, unsigned month, unsigned day);
 // token, yyyy, hh, nn.
 std::string FormatDateTime(DateTime value, std::string_view pattern);
 
+// A date/time as the Windows runtime turns it into text: the date in the user's short date
+// format, then the time in the user's time format when it has one (a time of day alone, on
+// the zero date 30 December 1899, is written alone). UTF-8.
+std::string GeneralDateText(DateTime value);
+
 // Reads back a time text written with "hh:nn": minutes since midnight, empty when it is not one.
 std::optional<int> MinutesOfTimeText(std::string_view text);
 

@@ -1,5 +1,6 @@
 #include "platform/DateTime.h"
 
+#include "platform/Numbers.h"
 #include "support/TempFolder.h"
 
 #include <clocale>
@@ -135,7 +136,7 @@ void MakeLocales(const testing::TempFolder& folder, std::initializer_list<const 
     }
 }
 
-TEST(Separators, ComeFromTheUsersLocaleWhenWritingAndReadingBack) {
+TEST(LocaleFormats, ComeFromTheUsersLocaleWhenWritingAndReadingBack) {
     testing::TempFolder locales;
     // Finnish: "." between the fields of both the date and the time.
     MakeLocales(locales, {"fi_FI.UTF-8"});
@@ -143,10 +144,11 @@ TEST(Separators, ComeFromTheUsersLocaleWhenWritingAndReadingBack) {
     struct Case {
         const char* locale;
         std::string_view date, time, dayMonth;
+        std::string_view generalDate, number; // as the Windows runtime writes a value as text
     };
     const Case cases[] = {
-        {"fi_FI.UTF-8", "07.12.2026", "09.05", "07.12."},
-        {"C", "07/12/2026", "09:05", "07/12/"},
+        {"fi_FI.UTF-8", "07.12.2026", "09.05", "07.12.", "07.12.2026 09.05.42", "-2,5"},
+        {"C", "07/12/2026", "09:05", "07/12/", "12/07/26 09:05:42", "-2.5"},
     };
     const DateTime value = At(2026, 12, 7, 9, 5, 42);
     for (const Case& c : cases) {
@@ -158,7 +160,11 @@ TEST(Separators, ComeFromTheUsersLocaleWhenWritingAndReadingBack) {
                   std::string(c.date) + " " + std::string(c.time))
             << c.locale;
         EXPECT_EQ(MinutesOfTimeText(c.time), 9 * 60 + 5) << c.locale;
+        EXPECT_EQ(GeneralDateText(value), c.generalDate) << c.locale;
+        ASSERT_NE(std::setlocale(LC_NUMERIC, c.locale), nullptr) << c.locale;
+        EXPECT_EQ(GeneralNumberText(-2.5), c.number) << c.locale;
     }
+    std::setlocale(LC_NUMERIC, "C");
     // A text written with another separator is not a time of this locale.
     ASSERT_NE(std::setlocale(LC_TIME, "fi_FI.UTF-8"), nullptr);
     EXPECT_FALSE(MinutesOfTimeText("09:05"));
