@@ -7,7 +7,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg
     librsvg2-bin)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3 locales
     xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime dbus xfce4-panel
     at-spi2-core python3-gi gir1.2-atspi-2.0 desktop-file-utils libglib2.0-bin)
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus)
