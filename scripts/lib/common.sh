@@ -6,7 +6,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-qpa-plugins mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev python3
     xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime)
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils)
 
@@ -35,11 +35,17 @@ ensure_packages() {
 }
 
 # configure_and_build BUILD_DIR [cmake options...]
+# Configures afresh when the options differ from the last configure of BUILD_DIR (a cache
+# keeps options that are no longer given), then builds.
 configure_and_build() {
     local dir=$1
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$dir" "$@"
+    local stamp="$dir/zurodid-configure-options" wanted
+    wanted=$(printf '%s\n' "$@")
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+        rm -f "$stamp"
+        cmake --fresh -S "$ROOT" -B "$dir" "$@"
+        printf '%s\n' "$wanted" >"$stamp"
     fi
     cmake --build "$dir" -j "$JOBS"
 }
