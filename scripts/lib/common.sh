@@ -7,9 +7,9 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg
     librsvg2-bin)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3 locales
-    xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime dbus xfce4-panel
-    at-spi2-core python3-gi gir1.2-atspi-2.0 desktop-file-utils libglib2.0-bin)
+TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev
+    python3 locales xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime dbus
+    xfce4-panel at-spi2-core python3-gi gir1.2-atspi-2.0 desktop-file-utils libglib2.0-bin)
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus)
 
 # Installs the named packages that are missing: with apt-get as root or through sudo,
@@ -37,11 +37,17 @@ ensure_packages() {
 }
 
 # configure_and_build BUILD_DIR [cmake options...]
+# Configures afresh when the options differ from the last configure of BUILD_DIR (a cache
+# keeps options that are no longer given), then builds.
 configure_and_build() {
     local dir=$1
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$dir" "$@"
+    local stamp="$dir/zurodid-configure-options" wanted
+    wanted=$(printf '%s\n' "$@")
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+        rm -f "$stamp"
+        cmake --fresh -S "$ROOT" -B "$dir" "$@"
+        printf '%s\n' "$wanted" >"$stamp"
     fi
     cmake --build "$dir" -j "$JOBS"
 }

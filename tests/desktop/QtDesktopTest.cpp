@@ -56,7 +56,7 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     row.SetSubItems(1, "07/12/2026");
     row.SetSubItems(2, "09:05");
     row.SetSubItems(3, "Dentist");
-    agent.AlarmCursor = agent.RemindCursor = 1;
+    frmAgentTestAccess::AlarmCursor(agent) = frmAgentTestAccess::RemindCursor(agent) = 1;
     clock.now = At(2026, 12, 7, 9, 5, 0);
     desktop.Timer1().setInterval(50); // many ticks while the box is open
 
@@ -78,7 +78,7 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
             title = boxes[0]->windowTitle();
             text = boxes[0]->text();
             icon = boxes[0]->icon();
-            cursorWhileOpen = agent.AlarmCursor;
+            cursorWhileOpen = frmAgentTestAccess::AlarmCursor(agent);
         } else if (openFor.elapsed() > 600) {
             boxes[0]->button(QMessageBox::Ok)->click();
         }
@@ -86,7 +86,8 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     observer.start();
     desktop.EnableTimer();
 
-    ASSERT_TRUE(Spin([&] { return agent.AlarmCursor == 2; })) << "no box, or never closed";
+    ASSERT_TRUE(Spin([&] { return frmAgentTestAccess::AlarmCursor(agent) == 2; }))
+        << "no box, or never closed";
     Spin([] { return false; }, 300);
     desktop.Timer1().stop();
     observer.stop();
