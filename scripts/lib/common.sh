@@ -8,7 +8,7 @@ BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
     qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
     xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime dbus xfce4-panel
-    at-spi2-core python3-gi gir1.2-atspi-2.0)
+    at-spi2-core python3-gi gir1.2-atspi-2.0 sway waybar qt6-wayland)
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus)
 
 # Installs the named packages that are missing: with apt-get as root or through sudo,

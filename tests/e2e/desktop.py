@@ -22,7 +22,7 @@ Public interface (kept stable for tests, scripts/ and bench/):
     .wait_popup_menu()                        the agent's own popup menu window (XEmbed trays)
     .activate(w) / .keys(...) / .type_text(t) / .close_window(w) / .move_window(w, x, y)
     .screenshot(path, window=None, crop=None)
-  live_descendants(), reap_orphans()          processes left behind
+  become_subreaper(), live_descendants(), reap_orphans()   processes left behind
 
 Everything started here stays a child of this process: the machine's process 1 does not reap
 orphans, so a started desktop makes this process the subreaper of its descendants (not the
@@ -50,7 +50,9 @@ SYSTEM_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sy
 _subreaper = False
 
 
-def _become_subreaper():
+def become_subreaper():
+    """Makes this process the one that orphaned descendants come to (PR_SET_CHILD_SUBREAPER),
+    so that reap_orphans() can end them. Starting a desktop does it."""
     global _subreaper
     if not _subreaper:
         libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
@@ -149,7 +151,7 @@ class Desktop:
     # -- life cycle -------------------------------------------------------------------------
 
     def start(self):
-        _become_subreaper()
+        become_subreaper()
         _live_desktops.add(self)
         self.display = self._start_xvfb()
         self.bus_address = self._start_bus()
@@ -216,7 +218,10 @@ class Desktop:
                 continue
             read_end, write_end = os.pipe()
             xvfb = self.spawn(["Xvfb", f":{number}", "-displayfd", str(write_end), "-screen",
-                               "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+                               "0", f"{width}x{height}x24", "-nolisten", "tcp",
+                               # No reset when the last client leaves: a program that
+                               # connects during a reset is refused ("Cannot open display").
+                               "-noreset"],
                               pass_fds=(write_end,), env=os.environ.copy())
             os.close(write_end)
             with os.fdopen(read_end, "rb") as pipe:
@@ -266,8 +271,6 @@ class Desktop:
         self.processes.append(process)
         return process
 
-    _spawn = spawn  # the earlier name, kept for callers not yet moved
-
     def stop(self):
         """Ends every process started here (newest first) and reaps all descendants."""
         for process in reversed(self.processes):
@@ -295,8 +298,6 @@ class Desktop:
         if check and result.returncode != 0:
             raise DesktopError(f"{argv[0]} failed: {result.stderr.strip()}")
         return result.stdout
-
-    _run = run  # the earlier name, kept for callers not yet moved
 
     def windows(self, title):
         """Ids of the mapped windows whose title is exactly title."""
