@@ -9,7 +9,8 @@ BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
     xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime dbus xfce4-panel
     at-spi2-core python3-gi gir1.2-atspi-2.0 sway waybar qt6-wayland)
-DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus)
+DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
+    at-spi2-core python3-gi gir1.2-atspi-2.0)
 
 # Installs the named packages that are missing: with apt-get as root or through sudo,
 # otherwise names them and stops.

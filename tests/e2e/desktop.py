@@ -7,7 +7,9 @@ A desktop is Xvfb, its own D-Bus session, a panel and openbox. The panel is one 
 
 Public interface (kept stable for tests, scripts/ and bench/):
   poll(condition, timeout, what)              first true value of condition(), else DesktopError
-  Desktop(workdir, tray="trayer", start_panel=True)   also a context manager
+  Desktop(workdir, tray="trayer", start_panel=True, accessibility=True)   a context manager;
+                                              accessibility=False for measurements: Qt
+                                              programs then keep their accessibility off
     .start() / .stop()                        bring up / end everything, reaping all descendants
     .start_panel() / .stop_panel()            a panel that starts late, is killed, restarts
     .env(**extra)                             the environment of a program on this desktop
@@ -133,13 +135,15 @@ WATCHER = "org.kde.StatusNotifierWatcher"
 class Desktop:
     """Xvfb + a D-Bus session + a panel + openbox on a free display, looked at and driven."""
 
-    def __init__(self, workdir, width=1024, height=768, tray="trayer", start_panel=True):
+    def __init__(self, workdir, width=1024, height=768, tray="trayer", start_panel=True,
+                 accessibility=True):
         if tray not in TRAYS:
             raise ValueError(f"tray must be one of {TRAYS}")
         self.workdir = workdir
         self.size = (width, height)
         self.tray = tray
         self.start_with_panel = start_panel
+        self.accessibility = accessibility
         self.processes = []
         self.panel = None
         self.display = None
@@ -252,9 +256,11 @@ class Desktop:
         env.update(DISPLAY=self.display or "", QT_QPA_PLATFORM="xcb",
                    XDG_RUNTIME_DIR=self.runtime_dir, XDG_CONFIG_HOME=home("config"),
                    XDG_DATA_HOME=home("data"), XDG_CACHE_HOME=home("cache"),
-                   # Qt programs show their widgets to the accessibility tree (AT-SPI), as
-                   # they do for a screen reader: menu items are found by their text there.
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+                   LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        if self.accessibility:
+            # Qt programs show their widgets to the accessibility tree (AT-SPI), as they do
+            # for a screen reader: menu items are found by their text there.
+            env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         if self.bus_address:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
         env.update(extra)
