@@ -26,6 +26,7 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(icon);
 
     ProcessState state(&ExecutableFolder, MakeJetEngine());
+    state.module1.RemoveUnfinishedWrites();
     SystemClock clock;
     QtDesktop desktop(icon);
     frmAgent agent(state, desktop, clock);

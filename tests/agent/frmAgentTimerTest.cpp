@@ -6,16 +6,30 @@ namespace {
 // The reminder timer over rows put straight into the agent's hidden list.
 class Timer1 : public AgentFixture {
 protected:
+    // Rows of 7 December 2026, the test's day.
     void Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
-        for (auto [time, subject] : rows) {
-            ListItem& row = agent.lvAppointment.ListItems.Add(
-                ItemNumberText(agent.lvAppointment.ListItems.Count() + 1));
-            row.SetSubItems(1, "07/12/2026");
-            row.SetSubItems(2, time);
-            row.SetSubItems(3, subject);
-        }
+        for (auto [time, subject] : rows)
+            AddRow("07/12/2026", time, subject);
         agent.AlarmCursor = 1;
         agent.RemindCursor = 1;
+    }
+    struct DatedRow {
+        const char* date;
+        const char* time;
+        const char* subject;
+    };
+    void DatedRows(std::initializer_list<DatedRow> rows) {
+        for (const DatedRow& row : rows)
+            AddRow(row.date, row.time, row.subject);
+        agent.AlarmCursor = 1;
+        agent.RemindCursor = 1;
+    }
+    void AddRow(const char* date, const char* time, const char* subject) {
+        ListItem& row = agent.lvAppointment.ListItems.Add(
+            ItemNumberText(agent.lvAppointment.ListItems.Count() + 1));
+        row.SetSubItems(1, date);
+        row.SetSubItems(2, time);
+        row.SetSubItems(3, subject);
     }
     void Remind(int on, int lead) {
         state.AgentSettings.Remind = static_cast<std::int16_t>(on);
@@ -88,17 +102,35 @@ TEST_F(Timer1, TwoRowsInOneMinute) {
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:06 : third"}));
 }
 
-TEST_F(Timer1, MinuteTurningBetweenTheTwoReadingsSkipsTheRowNextTick) {
-    Rows({{"09:05", "x"}});
-    clock.now = At(2026, 12, 7, 9, 5, 59);
-    clock.onRead = [](FakeClock& c) { c.now = At(2026, 12, 7, 9, 6, 0); };
-    agent.Timer1_Timer();
-    clock.onRead = nullptr;
-    EXPECT_TRUE(desktop.boxes.empty());
-    EXPECT_EQ(agent.AlarmCursor, 1);
-    agent.Timer1_Timer();
-    EXPECT_EQ(agent.AlarmCursor, 2);
-    EXPECT_TRUE(desktop.boxes.empty());
+TEST_F(Timer1, AMinuteTurningWithinAHalfStillShowsTheBox) {
+    // Each half decides on one reading of the clock: the minute that turns right after it
+    // must not lose the row.
+    struct Case {
+        const char* name;
+        int remind, lead;
+        int hh, mm;  // the minute the half's reading falls in, at its last second
+        int reading; // the half's reading of this tick, after which the minute turns
+        std::vector<std::string> boxes;
+    };
+    const Case cases[] = {
+        {"on time", 0, 0, 9, 5, 1, {"16 09:05 : x"}},
+        {"advance", 1, 10, 8, 55, 2, {"64 09:05 : x"}},
+    };
+    for (const auto& c : cases) {
+        desktop.boxes.clear();
+        agent.lvAppointment.ListItems.Clear();
+        Rows({{"09:05", "x"}});
+        Remind(c.remind, c.lead);
+        clock.now = At(2026, 12, 7, c.hh, c.mm, 59);
+        clock.readings = 0;
+        clock.onRead = [&c](FakeClock& fake) {
+            if (fake.readings == c.reading)
+                fake.now += std::chrono::seconds{1};
+        };
+        agent.Timer1_Timer();
+        clock.onRead = nullptr;
+        EXPECT_EQ(Boxes(), c.boxes) << c.name;
+    }
 }
 
 TEST_F(Timer1, AdvanceReminderByLead) {
@@ -174,13 +206,22 @@ TEST_F(Timer1, RowsOutOfOrderHoldTheCursor) {
     EXPECT_EQ(agent.AlarmCursor, 3);
 }
 
-TEST_F(Timer1, RowsOfOtherDaysCompareByTimeOfDayAndMidnightResetsNothing) {
-    Rows({{"15:00", "tomorrow's"}, {"00:00", "midnight"}});
+TEST_F(Timer1, RowsOfOtherDaysAreSkippedByBothCursors) {
+    // The list of a fill with AppointmentStartUp above 0: today's rows and tomorrow's.
+    DatedRows({{"08/12/2026", "15:00", "tomorrow's"},
+               {"07/12/2026", "15:00", "today's"},
+               {"08/12/2026", "15:10", "tomorrow, later"}});
+    Remind(1, 0);
+    TickAt(14, 0, 0);
+    EXPECT_EQ(agent.AlarmCursor, 2) << "tomorrow's row passed without a message";
+    EXPECT_EQ(agent.RemindCursor, 2);
     TickAt(15, 0, 0);
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : tomorrow's"}));
-    clock.now = At(2026, 12, 8, 0, 0, 0);
-    agent.Timer1_Timer();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : tomorrow's", "16 00:00 : midnight"}));
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : today's", "64 15:00 : today's"}));
+    TickAt(15, 0, 1);
+    TickAt(15, 10, 0);
+    EXPECT_EQ(agent.AlarmCursor, 4);
+    EXPECT_EQ(agent.RemindCursor, 4);
+    EXPECT_EQ(desktop.boxes.size(), 2u) << "no box of either kind for tomorrow's rows";
 }
 
 TEST_F(Timer1, ATickWhileTheBoxIsOpenDoesNothing) {

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -52,6 +53,7 @@ protected:
 
 TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     ListItem& row = agent.lvAppointment.ListItems.Add("001");
+    row.SetSubItems(1, "07/12/2026");
     row.SetSubItems(2, "09:05");
     row.SetSubItems(3, "Dentist");
     agent.AlarmCursor = agent.RemindCursor = 1;
@@ -94,6 +96,49 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     EXPECT_EQ(icon, QMessageBox::Critical);
     EXPECT_EQ(cursorWhileOpen, 1) << "the cursor moves only after the box is closed";
     EXPECT_TRUE(OpenBoxes().empty());
+}
+
+TEST_F(QtDesktopTest, BoxTextsThatLookLikeMarkupAreShownAsTheyStand) {
+    const std::string texts[] = {"09:05 : <b>card</b>", "09:05 : A &lt; B", "<p>x</p>\n<i>y"};
+    for (const std::string& text : texts) {
+        QString format = "no box";
+        QString labelText;
+        QTimer::singleShot(0, [&] {
+            auto boxes = OpenBoxes();
+            if (boxes.empty())
+                return;
+            // What draws the text: the box's label.
+            auto* label = boxes[0]->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (label) {
+                format = label->textFormat() == Qt::PlainText ? "plain" : "may be rich";
+                labelText = label->text();
+            }
+            boxes[0]->button(QMessageBox::Ok)->click();
+        });
+        desktop.MsgBox(text, vbCritical, "Zurodid Agent");
+        EXPECT_EQ(format, "plain") << text;
+        EXPECT_EQ(labelText.toStdString(), text);
+    }
+}
+
+TEST_F(QtDesktopTest, ExitEndsTheProcessWithoutRunningAnotherHandler) {
+    // Exit chosen, then a tick falls due and an event is posted: neither may run once Exit
+    // runs, or a reminder box would open in the middle of Exit and hold it up.
+    const auto ran = folder / "a handler ran";
+    auto mark = [ran] { WriteBytes(ran, "yes"); };
+    EXPECT_EXIT(
+        {
+            desktop.Menu().actions()[7]->trigger(); // Exit, run once the menu has closed
+            QObject::connect(&desktop.Timer1(), &QTimer::timeout, mark);
+            desktop.Timer1().start(0);
+            QTimer::singleShot(0, mark);
+            QElapsedTimer waited;
+            waited.start();
+            while (waited.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(std::filesystem::exists(ran));
 }
 
 TEST_F(QtDesktopTest, TheMenuHoldsTheEightItemsAndRoutesTheirIndexAfterItCloses) {

@@ -6,12 +6,16 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#endif
 
 namespace zurodid {
 namespace {
@@ -27,13 +31,13 @@ QString Q(std::string_view text) {
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
     timer_.setInterval(1000);
-    for (int index = 0; index < 8; ++index) {
-        QString caption = QString::fromLatin1(kPopupCaptions[index]);
-        if (caption == QLatin1String("-")) {
+    for (const PopupMenuItem& entry : kPopupMenu) {
+        if (entry.IsSeparator()) {
             menu_.addSeparator();
             continue;
         }
-        QAction* action = menu_.addAction(caption);
+        QAction* action = menu_.addAction(Q(entry.caption));
+        const std::int16_t index = IndexOf(entry.item);
         // Queued: the command runs after the menu has closed and, when a StatusNotifierItem
         // host chose it over D-Bus, after the host's call has been answered; a modal About
         // box must not hold either.
@@ -41,7 +45,7 @@ QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::
             action, &QAction::triggered, this,
             [this, index] {
                 if (agent_)
-                    agent_->mnusubpopup_Click(static_cast<std::int16_t>(index));
+                    agent_->mnusubpopup_Click(index);
             },
             Qt::QueuedConnection);
     }
@@ -113,6 +117,8 @@ void QtDesktop::Show(WindowName window, ShowMode mode) {
 void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view title) {
     QMessageBox box(iconFlags == vbCritical ? QMessageBox::Critical : QMessageBox::Information,
                     Q(title), Q(text), QMessageBox::Ok);
+    // The text comes from the diary or the settings: never read it as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowIcon(icon_);
     // The box's kind for the desktop's tools (X11 WM_WINDOW_ROLE), where a picture says it.
     box.setWindowRole(iconFlags == vbCritical ? QStringLiteral("critical")
@@ -166,12 +172,24 @@ StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
 }
 
 void QtDesktop::EndProcess() {
-    // Take the icon away first, so that no dead icon stays in the tray.
+    // Take the icon away first, so that no dead icon stays in the tray. No event is delivered
+    // from here on: a due tick would open a reminder box in the middle of Exit and wait for it.
     delete tray_;
     tray_ = nullptr;
-    QCoreApplication::processEvents();
+    SendPendingRequestsToTheDisplay();
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void QtDesktop::SendPendingRequestsToTheDisplay() {
+#if QT_CONFIG(xcb)
+    // Flushing the X connection sends the icon's removal without reading any event back.
+    if (auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
+        if (xcb_connection_t* connection = x11->connection())
+            xcb_flush(connection);
+#endif
+    // Elsewhere the process's end takes the icon away with its connection.
 }
 
 } // namespace zurodid

@@ -47,6 +47,7 @@ public:
 
 private:
     void ShowTrayIconWhenAHostRuns();
+    static void SendPendingRequestsToTheDisplay();
 
     QIcon icon_;
     QString tip_;
