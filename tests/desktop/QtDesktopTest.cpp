@@ -205,7 +205,9 @@ TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
     }
 
     auto script = folder / "marker.sh";
-    std::ofstream(script) << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/ran\"\n";
+    // Written aside and renamed: "ran" appears only with its whole text.
+    std::ofstream(script) << "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                             "echo \"$1\" > \"$d/ran.new\" && mv \"$d/ran.new\" \"$d/ran\"\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     StartOutcome started = desktop.StartProgram(script, {"a b;c"});
     EXPECT_TRUE(started.started) << started.error;
