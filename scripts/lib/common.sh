@@ -1,5 +1,5 @@
-# Shared by scripts/run and scripts/test: the packages the project needs on Debian 12, and a
-# build step that is quick when nothing changed.
+# Shared by scripts/run, scripts/test and scripts/install: the packages the project needs on
+# Debian 12, and a build step that is quick when nothing changed.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
