@@ -56,7 +56,7 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     row.SetSubItems(1, "07/12/2026");
     row.SetSubItems(2, "09:05");
     row.SetSubItems(3, "Dentist");
-    agent.AlarmCursor = agent.RemindCursor = 1;
+    frmAgentTestAccess::AlarmCursor(agent) = frmAgentTestAccess::RemindCursor(agent) = 1;
     clock.now = At(2026, 12, 7, 9, 5, 0);
     desktop.Timer1().setInterval(50); // many ticks while the box is open
 
@@ -78,7 +78,7 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
             title = boxes[0]->windowTitle();
             text = boxes[0]->text();
             icon = boxes[0]->icon();
-            cursorWhileOpen = agent.AlarmCursor;
+            cursorWhileOpen = frmAgentTestAccess::AlarmCursor(agent);
         } else if (openFor.elapsed() > 600) {
             boxes[0]->button(QMessageBox::Ok)->click();
         }
@@ -86,7 +86,8 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     observer.start();
     desktop.EnableTimer();
 
-    ASSERT_TRUE(Spin([&] { return agent.AlarmCursor == 2; })) << "no box, or never closed";
+    ASSERT_TRUE(Spin([&] { return frmAgentTestAccess::AlarmCursor(agent) == 2; }))
+        << "no box, or never closed";
     Spin([] { return false; }, 300);
     desktop.Timer1().stop();
     observer.stop();
@@ -204,12 +205,35 @@ TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
     }
 
     auto script = folder / "marker.sh";
-    std::ofstream(script) << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/ran\"\n";
+    // Written aside and renamed: "ran" appears only with its whole text.
+    std::ofstream(script) << "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                             "echo \"$1\" > \"$d/ran.new\" && mv \"$d/ran.new\" \"$d/ran\"\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     StartOutcome started = desktop.StartProgram(script, {"a b;c"});
     EXPECT_TRUE(started.started) << started.error;
     EXPECT_TRUE(Spin([&] { return std::filesystem::exists(folder / "ran"); }));
     EXPECT_EQ(ReadBytes(folder / "ran"), "a b;c\n") << "the argument passes whole, no shell";
+}
+
+TEST_F(QtDesktopTest, AWindowsProgramStartsMaximisedThroughWine) {
+    // wine itself is not installed here: a stand-in on the PATH writes down how it was called.
+    std::filesystem::create_directory(folder / "bin");
+    auto wine = folder / "bin" / "wine";
+    std::ofstream(wine) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$(dirname "
+                           "\"$0\")/called.new\"\nmv \"$(dirname \"$0\")/called.new\" "
+                           "\"$(dirname \"$0\")/called\"\n";
+    std::filesystem::permissions(wine, std::filesystem::perms::owner_all);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString((folder / "bin").string()) + ":" + path);
+    auto program = folder / "ไดอารี่ Zurodid" / "Zurodid.exe";
+    std::filesystem::create_directory(program.parent_path());
+    WriteBytes(program, "MZ");
+    StartOutcome outcome = desktop.StartProgram(program, {});
+    qputenv("PATH", path);
+    EXPECT_TRUE(outcome.started) << outcome.error;
+    ASSERT_TRUE(Spin([&] { return std::filesystem::exists(folder / "bin" / "called"); }));
+    EXPECT_EQ(ReadBytes(folder / "bin" / "called"),
+              "start\n/max\n/unix\n" + program.string() + "\n");
 }
 
 } // namespace
