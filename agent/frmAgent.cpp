@@ -286,21 +286,21 @@ void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*
 }
 
 void frmAgent::mnusubpopup_Click(std::int16_t index) {
-    switch (index) {
-    case 0:
+    switch (static_cast<PopupItem>(index)) {
+    case PopupItem::Show:
         desktop_.Show(WindowName::frmList, ShowMode::Modeless);
         return;
-    case 1:
+    case PopupItem::Refresh:
         lvAppointment.ListItems.Clear();
         Form_Load();
         return;
-    case 2:
+    case PopupItem::Options:
         desktop_.Show(WindowName::frmOption, ShowMode::Modeless);
         return;
-    case 3:
+    case PopupItem::About:
         desktop_.Show(WindowName::frmAbout, ShowMode::Modal);
         return;
-    case 5: {
+    case PopupItem::RunZurodid: {
         std::filesystem::path program = state_.AgentFolder() / kMainProgramName;
         StartOutcome outcome = desktop_.StartProgram(program, {});
         if (!outcome.started)
@@ -308,12 +308,14 @@ void frmAgent::mnusubpopup_Click(std::int16_t index) {
                             vbCritical, kAgentTitle);
         return;
     }
-    case 7:
+    case PopupItem::Exit:
         desktop_.EndProcess();
         return;
-    default:
+    case PopupItem::SeparatorBeforeRun:
+    case PopupItem::SeparatorBeforeExit:
         return;
     }
+    // An index outside the menu does nothing.
 }
 
 } // namespace zurodid

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/Desktop.h"
+#include "agent/PopupMenu.h"
 #include "agent/TrayIconRecord.h"
 #include "store/ListRows.h"
 #include "store/ProcessState.h"
@@ -27,6 +28,7 @@ public:
     void Timer1_Timer();
     // A tray notification, the message number standing in the horizontal coordinate (twips).
     void Form_MouseMove(int button, int shift, float x, float y);
+    // A choice in the popup menu: the index of a PopupItem (others do nothing).
     void mnusubpopup_Click(std::int16_t index);
 
     zurodid::TrayIconRecord TrayIconRecord;
@@ -56,10 +58,6 @@ private:
     bool tickRunning_ = false;                           // a reminder box of this tick is open
     std::optional<std::chrono::local_days> lastFillDay_; // the day the list was filled for
 };
-
-// Captions of the popup menu, by index.
-inline constexpr const char* kPopupCaptions[8] = {"Show", "Refresh",     "Options", "About",
-                                                  "-",    "Run Zurodid", "-",       "Exit"};
 
 // The number text that heads every row: 001..009, 010..099, then plain digits.
 std::string ItemNumberText(int number);

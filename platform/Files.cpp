@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -41,14 +42,38 @@ bool WriteAll(int fd, std::string_view bytes) {
     return true;
 }
 
+std::string TemporaryNameOf(const std::filesystem::path& file, long pid) {
+    return file.string() + "." + std::to_string(pid) + ".tmp";
+}
+
 } // namespace
+
+// "<file>.<pid>.tmp" of a process that no longer runs, or of this one (an earlier failed
+// write); a live writer's file is left alone.
+void RemoveUnfinishedReplacements(const std::filesystem::path& file) {
+    const std::string prefix = file.filename().string() + ".";
+    constexpr std::string_view suffix = ".tmp";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+            !name.ends_with(suffix))
+            continue;
+        const std::string digits =
+            name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 9)
+            continue;
+        const auto pid = static_cast<pid_t>(std::stol(digits));
+        if (pid == ::getpid() || (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH))
+            ::unlink(entry.path().c_str());
+    }
+}
 
 WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes) {
     std::filesystem::path folder = file.parent_path();
-    std::string pattern = (folder / (file.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return {false, Describe("Cannot create a file in", folder, errno)};
+    const std::string folderName = folder.empty() ? "." : folder.string();
+    RemoveUnfinishedReplacements(file);
+    const std::string temporary = TemporaryNameOf(file, ::getpid());
 
     struct stat old {};
     mode_t mode;
@@ -59,19 +84,41 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
         ::umask(mask);
         mode = 0666 & ~mask;
     }
+    // An unnamed file while it is written and flushed (the long part): a crash then leaves
+    // nothing behind. It gets its name only for the rename. Where the file system cannot make
+    // unnamed files or /proc is missing, a named one from the start.
+    auto fill = [&](int fd) {
+        return WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0 ? 0 : errno;
+    };
     int error = 0;
-    if (!WriteAll(fd, bytes) || ::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+    int fd = ::open(folderName.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (fd >= 0) {
+        error = fill(fd);
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (error == 0 &&
+            ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0) {
+        fd = ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
+        if (fd < 0)
+            return {false, Describe("Cannot create a file in", folder, errno)};
+        error = fill(fd);
+    }
+    // Renamed at once after it got its name, closed after: the moment in which a crash leaves
+    // the temporary file behind (for the next write to remove) is as short as it can be.
+    if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;
-    if (error == 0 && ::rename(pattern.c_str(), file.c_str()) != 0)
-        error = errno;
     if (error != 0) {
-        ::unlink(pattern.c_str());
+        ::unlink(temporary.c_str());
         return {false, Describe("Cannot write", file, error)};
     }
     // The rename itself reaches the disk with the folder.
-    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY);
+    int dir = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
         ::fsync(dir);
         ::close(dir);

@@ -11,7 +11,12 @@ namespace zurodid {
 std::filesystem::path ExecutableFolder();
 
 // Writes `bytes` to a temporary file beside `file`, flushes it to disk and renames it over
-// `file`, keeping the old file's permissions.
+// `file`, keeping the old file's permissions. The temporary file is unnamed while it is
+// written; it bears the name "<file>.<pid>.tmp" only between its flush and the rename.
 WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes);
+
+// Removes the temporary files that writers of `file` killed in that moment left behind: those
+// of processes that no longer run. ReplaceFileAtomically does this before every write.
+void RemoveUnfinishedReplacements(const std::filesystem::path& file);
 
 } // namespace zurodid

@@ -1,6 +1,7 @@
 #include "store/Module1.h"
 
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 
 namespace zurodid {
 
@@ -20,6 +21,10 @@ WriteOutcome Module1::WriteINI(std::string_view section, std::string_view key,
                                std::string_view value) const {
     return WritePrivateProfileString(Windows874FromUtf8(section), Windows874FromUtf8(key),
                                      Windows874FromUtf8(value), SettingsPath());
+}
+
+void Module1::RemoveUnfinishedWrites() const {
+    RemoveUnfinishedReplacements(SettingsPath());
 }
 
 } // namespace zurodid

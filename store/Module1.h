@@ -30,6 +30,9 @@ public:
     WriteOutcome WriteINI(std::string_view section, std::string_view key,
                           std::string_view value) const;
 
+    // Removes what a save killed half-way left beside the settings file (at start-up).
+    void RemoveUnfinishedWrites() const;
+
 private:
     FolderSource folder_;
 };

@@ -1,5 +1,6 @@
 // One tick of the reminder timer with a full list of 32,767 rows due today.
 #include "agent/frmAgent.h"
+#include "support/BenchRun.h"
 #include "support/FakeDesktop.h"
 
 #include <benchmark/benchmark.h>
@@ -32,3 +33,7 @@ void BM_Timer1Tick(benchmark::State& state) {
 BENCHMARK(BM_Timer1Tick);
 
 } // namespace
+
+int main(int argc, char** argv) {
+    return zurodid::bench::RunBenchmarks(argc, argv);
+}

@@ -5,10 +5,12 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg)
+    qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg
+    librsvg2-bin)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3 locales
-    xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime)
-DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils)
+    xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime dbus xfce4-panel
+    at-spi2-core python3-gi gir1.2-atspi-2.0 desktop-file-utils libglib2.0-bin)
+DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus)
 
 # Installs the named packages that are missing: with apt-get as root or through sudo,
 # otherwise names them and stops.
@@ -42,4 +44,10 @@ configure_and_build() {
         cmake -S "$ROOT" -B "$dir" "$@"
     fi
     cmake --build "$dir" -j "$JOBS"
+}
+
+# The release build that scripts/run starts and scripts/install installs.
+build_release() {
+    configure_and_build "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release \
+        -DZURODID_BUILD_TESTS=OFF -DZURODID_BUILD_BENCH=OFF
 }

@@ -166,7 +166,7 @@ TEST_F(StartUp, RefreshRebuildsEverythingAndAsksThePasswordAgain) {
     diary.tables["Appointment"].rows.push_back(
         {Date(2026, 12, 7, 11, 0), Variant{std::string("b")}});
     Settings("StartUpRemind=1\r\n");
-    agent.mnusubpopup_Click(1);
+    agent.mnusubpopup_Click(IndexOf(PopupItem::Refresh));
     EXPECT_EQ(desktop.ShowCount(WindowName::frmLogIn), 2);
     EXPECT_EQ(desktop.registrations.size(), 2u);
     EXPECT_NE(state.DiaryStore.rsAppointment, firstRecordset);
@@ -184,7 +184,7 @@ TEST_F(StartUp, AFailedRefreshKeepsThePreviousObjects) {
     auto recordset = state.DiaryStore.rsAppointment;
     agent.AlarmCursor = 2;
     diary.failOpen = ErrorNumber::FileNotFound;
-    agent.mnusubpopup_Click(1);
+    agent.mnusubpopup_Click(IndexOf(PopupItem::Refresh));
     EXPECT_EQ(state.DiaryStore.dbDiary, database);
     EXPECT_EQ(state.DiaryStore.rsAppointment, recordset);
     EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 0);

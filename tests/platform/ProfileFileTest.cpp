@@ -165,6 +165,32 @@ TEST(ProfileWrite, ReplacesTheFileAtomicallyKeepingItsPermissions) {
               1);
 }
 
+// A writer killed between naming its temporary file and the rename leaves
+// "<file>.<pid>.tmp"; the next write removes it when that process is gone, and only then.
+TEST(ProfileWrite, RemovesTheTemporaryFilesOfDeadWritersOnly) {
+    TempFolder folder;
+    auto file = folder / "Zurodid.ini";
+    WriteBytes(file, "[Agent]\nRemind=0\n");
+    const pid_t dead = ::fork();
+    ASSERT_GE(dead, 0);
+    if (dead == 0)
+        ::_exit(0);
+    ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+    const std::string base = file.string() + ".";
+    const std::pair<std::string, bool> files[] = {
+        {base + std::to_string(dead) + ".tmp", false},       // its writer is gone
+        {base + std::to_string(::getppid()) + ".tmp", true}, // its writer still runs
+        {base + "12x.tmp", true},                            // not a writer's name
+        {(folder / "Other.ini.").string() + std::to_string(dead) + ".tmp", true},
+    };
+    for (const auto& [name, kept] : files)
+        WriteBytes(name, "[Agent]\nRemind=");
+    ASSERT_TRUE(WritePrivateProfileString("Agent", "Remind", "1", file).ok);
+    EXPECT_EQ(ReadBytes(file), "[Agent]\nRemind=1\n");
+    for (const auto& [name, kept] : files)
+        EXPECT_EQ(std::filesystem::exists(name), kept) << name;
+}
+
 // Writes into a folder the writer may not change: as a plain user, or, when the tests run as
 // root, in a child that has become the user nobody.
 TEST(ProfileWrite, AReadOnlyFolderIsReportedAndLeavesTheOldFile) {

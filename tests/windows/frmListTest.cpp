@@ -49,7 +49,7 @@ protected:
 
     std::unique_ptr<ProcessState> state = MakeState("/nonexistent");
     FakeDesktop desktop;
-    FixedClock clock{At(2026, 12, 7, 10, 0)};
+    FakeClock clock{At(2026, 12, 7, 10, 0)};
     frmList list{*state, desktop, clock};
 };
 
@@ -233,7 +233,7 @@ TEST_F(ListFill, ErrorsWhileReadingARow) {
         if (c.asksForRefresh) {
             ASSERT_EQ(desktop.boxes.size(), 1u);
             EXPECT_EQ(desktop.boxes[0].text, "Please Refresh");
-            EXPECT_EQ(desktop.boxes[0].flags, vbInformation);
+            EXPECT_EQ(desktop.boxes[0].icon, vbInformation);
             EXPECT_EQ(desktop.boxes[0].title, "Zurodid Agent");
         } else {
             EXPECT_TRUE(desktop.boxes.empty());

@@ -17,11 +17,6 @@
 namespace zurodid::test {
 namespace {
 
-class NoLinks final : public LinkLauncher {
-public:
-    StartOutcome Open(const std::string&) override { return {false, "not in this test"}; }
-};
-
 struct Settings {
     std::int16_t startUp, anniversary, appointment, remind, lead;
 };
@@ -50,8 +45,8 @@ protected:
     TempFolder folder;
     std::unique_ptr<ProcessState> state = MakeState(folder.Path());
     FakeDesktop desktop;
-    FixedClock clock{At(2026, 12, 7, 10, 0)};
-    NoLinks links;
+    FakeClock clock{At(2026, 12, 7, 10, 0)};
+    FakeLinkLauncher links;
     WindowRegistry registry{*state, desktop, clock, links};
 };
 
