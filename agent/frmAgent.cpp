@@ -37,33 +37,10 @@ enum StartUpStep : int {
 
 void RaiseIfMissing(const void* object) {
     if (!object)
-        throw RuntimeError(91, "Object variable not set");
-}
-
-// Runs one statement of a fill whose handler skips "no current record" and goes on.
-template <typename Statement> void SkippingNoCurrentRecord(Statement&& statement) {
-    try {
-        statement();
-    } catch (const RuntimeError& error) {
-        if (error.Number() != ErrorNumber::NoCurrentRecord)
-            throw;
-    }
+        throw RuntimeError(ErrorNumber::ObjectNotSet, "Object variable not set");
 }
 
 } // namespace
-
-std::string ItemNumberText(int number) {
-    std::string digits = std::to_string(number);
-    if (number <= 9)
-        return "00" + digits;
-    if (number <= 99)
-        return "0" + digits;
-    return digits;
-}
-
-bool WithinDays(DateTime date, DateTime today, long long days) {
-    return DaysBetween(date, today) < 1 && DaysBetween(AddDays(today, days), date) < 1;
-}
 
 void frmAgent::Form_Load() {
     int step = FillTrayRecord;
@@ -228,45 +205,10 @@ void frmAgent::RunStartUpStep(int step) {
 }
 
 void frmAgent::ShowAll() {
-    try {
-        Recordset* rs = state_.DiaryStore.rsAppointment.get();
-        RaiseIfMissing(rs);
-        if (rs->RecordCount() == 0)
-            return;
-        SkippingNoCurrentRecord([&] { rs->MoveFirst(); });
-        ItemCounter = 0;
-        while (!rs->Eof()) {
-            bool listed = false;
-            DateTime when{};
-            SkippingNoCurrentRecord([&] {
-                Variant field0 = rs->Fields(0).Value();
-                if (IsNull(field0))
-                    return;
-                when = DateOfValue(field0);
-                listed = WithinDays(when, clock_.Now(), state_.AgentSettings.AppointmentStartUp);
-            });
-            if (listed) {
-                if (ItemCounter == INT16_MAX)
-                    throw RuntimeError(ErrorNumber::Overflow, "Overflow");
-                ++ItemCounter;
-                ItemNumber = ItemNumberText(ItemCounter);
-                CurrentItem = &lvAppointment.ListItems.Add(ItemNumber);
-                CurrentItem->SetSubItems(1, FormatDateTime(when, "dd/mm/yyyy"));
-                CurrentItem->SetSubItems(2, FormatDateTime(when, "hh:nn"));
-                SkippingNoCurrentRecord([&] {
-                    Variant field1 = rs->Fields(1).Value();
-                    if (auto* text = std::get_if<std::string>(&field1))
-                        CurrentItem->SetSubItems(3, std::move(*text));
-                    else
-                        CurrentItem->SetSubItems(3,
-                                                 IsNull(field1) ? std::string() : TextOf(field1));
-                });
-            }
-            SkippingNoCurrentRecord([&] { rs->MoveNext(); });
-        }
-    } catch (const std::exception&) {
-        // Any other failure ends the fill; the rows added so far stay.
-    }
+    // Any failure ends the fill quietly; the rows added so far stay.
+    FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
+                          state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
+                          members_);
 }
 
 int frmAgent::MinutesToGo(DateTime now, DateTime rowTime) {
@@ -338,6 +280,7 @@ void frmAgent::mnusubpopup_Click(std::int16_t index) {
         return;
     case PopupItem::Refresh:
         lvAppointment.ListItems.Clear();
+        members_.CurrentItem = nullptr; // its row went with the clear
         Form_Load();
         return;
     case PopupItem::Options:

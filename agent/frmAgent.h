@@ -3,6 +3,7 @@
 #include "agent/Desktop.h"
 #include "agent/PopupMenu.h"
 #include "agent/TrayIconRecord.h"
+#include "store/ListFill.h"
 #include "store/ListRows.h"
 #include "store/ProcessState.h"
 
@@ -32,16 +33,12 @@ public:
     void mnusubpopup_Click(std::int16_t index);
 
     zurodid::TrayIconRecord TrayIconRecord;
-    std::int16_t ItemCounter = 0;
-    // 32 bits, so that a cursor can pass the last row of a full list (32,767 rows).
-    std::int32_t AlarmCursor = 0;
-    std::int32_t RemindCursor = 0;
-    DateTime AlarmTime{}; // the examined row's time of day, on day zero
-    ListItem* CurrentItem = nullptr;
-    std::string ItemNumber;
+    // lvAppointment: the hidden list of the coming appointments, read back by the timer.
     ListView lvAppointment;
 
 private:
+    friend struct frmAgentTestAccess; // tests set and read the cursors and the counter
+
     void RunStartUpStep(int step);
     void RunOpenStep(int step, DiaryStore& store);
     // One line on standard error: the step that failed, what that meant, the file.
@@ -58,14 +55,13 @@ private:
     ProcessState& state_;
     Desktop& desktop_;
     Clock& clock_;
-    bool tickRunning_ = false;                           // a reminder box of this tick is open
+    ListFillMembers members_; // ItemCounter, ItemNumber, CurrentItem of ShowAll
+    // 32 bits, so that a cursor can pass the last row of a full list (32,767 rows).
+    std::int32_t AlarmCursor = 0;
+    std::int32_t RemindCursor = 0;
+    DateTime AlarmTime{};      // the examined row's time of day, on day zero
+    bool tickRunning_ = false; // a reminder box of this tick is open
     std::optional<std::chrono::local_days> lastFillDay_; // the day the list was filled for
 };
-
-// The number text that heads every row: 001..009, 010..099, then plain digits.
-std::string ItemNumberText(int number);
-
-// The date window shared by the lists: today <= date <= today + days, by calendar day.
-bool WithinDays(DateTime date, DateTime today, long long days);
 
 } // namespace zurodid

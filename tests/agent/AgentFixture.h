@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/frmAgent.h"
+#include "support/AgentTestAccess.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeDiary.h"
 #include "support/TempFolder.h"

@@ -119,12 +119,12 @@ TEST_F(NewDay, TheFirstTickOnAnotherDayRebuildsWhateverTheGap) {
         clock.now = At(2026, 12, 7, 22, 0);
         agent.lvAppointment.ListItems.Clear();
         agent.Form_Load();
-        agent.AlarmCursor = agent.RemindCursor = 2;
+        frmAgentTestAccess::AlarmCursor(agent) = frmAgentTestAccess::RemindCursor(agent) = 2;
         clock.now = c.tick;
         agent.Timer1_Timer();
         EXPECT_EQ(Column(1), c.dates) << c.name;
         int expectedCursor = c.dates[0] == "07/12/2026" ? 2 : 1;
-        EXPECT_EQ(agent.AlarmCursor, expectedCursor) << c.name;
+        EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), expectedCursor) << c.name;
     }
 }
 

@@ -56,7 +56,7 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     row.SetSubItems(1, "07/12/2026");
     row.SetSubItems(2, "09:05");
     row.SetSubItems(3, "Dentist");
-    agent.AlarmCursor = agent.RemindCursor = 1;
+    frmAgentTestAccess::AlarmCursor(agent) = frmAgentTestAccess::RemindCursor(agent) = 1;
     clock.now = At(2026, 12, 7, 9, 5, 0);
     desktop.Timer1().setInterval(50); // many ticks while the box is open
 
@@ -78,7 +78,7 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
             title = boxes[0]->windowTitle();
             text = boxes[0]->text();
             icon = boxes[0]->icon();
-            cursorWhileOpen = agent.AlarmCursor;
+            cursorWhileOpen = frmAgentTestAccess::AlarmCursor(agent);
         } else if (openFor.elapsed() > 600) {
             boxes[0]->button(QMessageBox::Ok)->click();
         }
@@ -86,7 +86,8 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     observer.start();
     desktop.EnableTimer();
 
-    ASSERT_TRUE(Spin([&] { return agent.AlarmCursor == 2; })) << "no box, or never closed";
+    ASSERT_TRUE(Spin([&] { return frmAgentTestAccess::AlarmCursor(agent) == 2; }))
+        << "no box, or never closed";
     Spin([] { return false; }, 300);
     desktop.Timer1().stop();
     observer.stop();
@@ -204,7 +205,9 @@ TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
     }
 
     auto script = folder / "marker.sh";
-    std::ofstream(script) << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/ran\"\n";
+    // Written aside and renamed: "ran" appears only with its whole text.
+    std::ofstream(script) << "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                             "echo \"$1\" > \"$d/ran.new\" && mv \"$d/ran.new\" \"$d/ran\"\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     StartOutcome started = desktop.StartProgram(script, {"a b;c"});
     EXPECT_TRUE(started.started) << started.error;
