@@ -9,7 +9,6 @@
 namespace zurodid {
 namespace {
 
-constexpr std::string_view kDiaryFileName = "Zurodid.mdb";
 constexpr std::string_view kMainProgramName = "Zurodid.exe";
 // The agent window has no platform handle here: the desktop layer knows it by these ids.
 constexpr std::uint32_t kAgentWindowHandle = 1;
@@ -205,10 +204,13 @@ void frmAgent::RunStartUpStep(int step) {
 }
 
 void frmAgent::ShowAll() {
-    // Any failure ends the fill quietly; the rows added so far stay.
-    FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
-                          state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
-                          members_);
+    // Any failure ends the fill quietly for the user; the rows added so far stay.
+    FillError error;
+    if (FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
+                              state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
+                              members_, &error) != FillEnd::Complete)
+        LogFailure("filling the agent's list, ended with the rows read so far", error.number,
+                   error.text, state_.AgentFolder() / kDiaryFileName);
 }
 
 int frmAgent::MinutesToGo(DateTime now, DateTime rowTime) {

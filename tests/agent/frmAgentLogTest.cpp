@@ -80,6 +80,18 @@ TEST_F(FailureLog, ANewDayThatCannotOpenTheDiarySaysSoAndNeverThePassword) {
         EXPECT_EQ(line.find("geheim"), std::string::npos) << line;
 }
 
+TEST_F(FailureLog, AFillThatEndsOnAnErrorSaysSo) {
+    Appointments({{Date(2026, 12, 7, 9, 5), Variant{std::string("a")}},
+                  {Date(2026, 12, 7, 9, 6), Variant{std::string("b")}}});
+    diary.tables["Appointment"].failOnRead[1] = ErrorNumber::DatabaseDamaged;
+    agent.Form_Load();
+    EXPECT_EQ(Column(3), std::vector<std::string>{"a"}) << "the rows read so far stay";
+    EXPECT_EQ(log.lines, std::vector<std::string>{
+                             "zurodid-agent: filling the agent's list, ended with the rows read "
+                             "so far: error 3049: injected: " +
+                             (folder / "Zurodid.mdb").string()});
+}
+
 TEST_F(FailureLog, AMainProgramThatCannotStartIsLogged) {
     desktop.startOutcome = {false, "the file does not exist", kFileNotFoundError};
     agent.mnusubpopup_Click(static_cast<std::int16_t>(PopupItem::RunZurodid));
