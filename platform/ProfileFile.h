@@ -19,9 +19,20 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
                                     std::string_view fallback, std::size_t size,
                                     const std::filesystem::path& file);
 
+// The same, with the system's error number when the file is there but cannot be read (0
+// otherwise; the value is then the fallback).
+struct ProfileRead {
+    std::string value;
+    int error = 0;
+};
+ProfileRead ReadPrivateProfileString(std::string_view section, std::string_view key,
+                                     std::string_view fallback, std::size_t size,
+                                     const std::filesystem::path& file);
+
 struct WriteOutcome {
     bool ok = true;
-    std::string error; // what failed, for a message to the user
+    std::string error;   // what failed, for a message to the user
+    int errorNumber = 0; // the system's error number (errno)
 };
 
 // Replaces the file atomically (temporary file in the same folder, flushed, renamed over the
