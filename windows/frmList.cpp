@@ -6,8 +6,6 @@
 
 #include <QCloseEvent>
 #include <QHeaderView>
-#include <QIcon>
-#include <QPixmap>
 
 namespace zurodid {
 namespace {
@@ -45,10 +43,7 @@ frmList::frmList(ProcessState& state, Desktop& desktop, Clock& clock, QWidget* p
       anniversaryModel_(new ListRowsModel(lvAnniversary.ListItems, kAnniversaryHeaders, this)),
       appointmentModel_(new ListRowsModel(lvAppointment.ListItems, kAppointmentHeaders, this)) {
     ui_->setupUi(this);
-    // The list window has no icon: a blank one keeps the application's icon out of its title.
-    QPixmap blank(16, 16);
-    blank.fill(Qt::transparent);
-    setWindowIcon(QIcon(blank));
+    ShowNoWindowIcon(*this);
     PrepareFixedWindow(*this, 7215, 4695);
     ShowColumns(*ui_->lvAnniversary, *anniversaryModel_, kAnniversaryWidths);
     ShowColumns(*ui_->lvAppointment, *appointmentModel_, kAppointmentWidths);

@@ -1,5 +1,5 @@
-# Shared by scripts/run and scripts/test: the packages the project needs on Debian 12, and a
-# build step that is quick when nothing changed.
+# Shared by scripts/run, scripts/test and scripts/install: the packages the project needs on
+# Debian 12, and a build step that is quick when nothing changed.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -7,10 +7,19 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg
     librsvg2-bin)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang clang-format libclang-rt-14-dev
-    python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime dbus xfce4-panel
-    at-spi2-core python3-gi gir1.2-atspi-2.0 desktop-file-utils libglib2.0-bin)
-DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus)
+# One line per need, so that adding a package touches one line.
+TEST_PACKAGES=(
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
+    clang-format                                          # the format check
+    locales                                               # a locale made for the date tests
+    xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime  # the X desktop tests
+    dbus xfce4-panel                                      # a StatusNotifierItem panel
+    at-spi2-core python3-gi gir1.2-atspi-2.0              # reading windows' accessible state
+    sway waybar qt6-wayland                               # the Wayland tests
+    desktop-file-utils libglib2.0-bin                     # checking and launching the entries
+)
+DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
+    at-spi2-core python3-gi gir1.2-atspi-2.0)
 
 # Installs the named packages that are missing: with apt-get as root or through sudo,
 # otherwise names them and stops.

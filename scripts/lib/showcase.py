@@ -56,7 +56,7 @@ def demo(folder, shots, seconds):
     """Runs the agent already laid out in folder on a private desktop on the real clock."""
     os.makedirs(shots, exist_ok=True)
     work = tempfile.mkdtemp(prefix="zurodid-demo-")
-    screen = desktop.Desktop(work)
+    screen = desktop.Desktop(work, accessibility=False)
     try:
         screen.start()
         agent = screen.spawn([os.path.join(folder, "zurodid-agent")], env=screen.env())

@@ -14,7 +14,7 @@ constexpr std::uint8_t kStatusNoTable = 'T';
 constexpr std::uint8_t kStatusDamaged = 'D';
 constexpr std::uint8_t kRowMark = 'R';
 constexpr std::uint8_t kEndMark = 'E';
-enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3 };
+enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3, kNo = 4, kYes = 5 };
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr std::uint32_t kMaxReasonLength = 4096;
 
@@ -106,6 +106,10 @@ void RowStreamWriter::Number(double value) {
     Put(&value, sizeof value);
 }
 
+void RowStreamWriter::Boolean(bool yes) {
+    PutByte(yes ? kYes : kNo);
+}
+
 void RowStreamWriter::Text(std::string_view utf8) {
     PutByte(kText);
     const auto length = static_cast<std::uint32_t>(utf8.size());
@@ -182,12 +186,17 @@ TableRows DecodeRowStream(std::string_view bytes, std::string_view table,
         }
         row.values.reserve(result.columnCount);
         for (std::uint16_t i = 0; i < result.columnCount; ++i) {
-            switch (in.Get<std::uint8_t>()) {
+            const auto tag = in.Get<std::uint8_t>();
+            switch (tag) {
             case kNull:
                 row.values.emplace_back(zurodid::Null{});
                 break;
             case kNumber:
                 row.values.emplace_back(in.Get<double>());
+                break;
+            case kNo:
+            case kYes:
+                row.values.emplace_back(std::in_place_type<bool>, tag == kYes);
                 break;
             case kText: {
                 const auto length = in.Get<std::uint32_t>();

@@ -40,6 +40,7 @@ public:
     void BeginRow(std::uint64_t bookmark, std::uint64_t location);
     void Null();
     void Number(double value);
+    void Boolean(bool yes); // a Yes/No field
     void Text(std::string_view utf8);
     void OleDate(double value);
     // Ends the stream after the last row; flushes.

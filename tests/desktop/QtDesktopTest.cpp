@@ -205,12 +205,35 @@ TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
     }
 
     auto script = folder / "marker.sh";
-    std::ofstream(script) << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/ran\"\n";
+    // Written aside and renamed: "ran" appears only with its whole text.
+    std::ofstream(script) << "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                             "echo \"$1\" > \"$d/ran.new\" && mv \"$d/ran.new\" \"$d/ran\"\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     StartOutcome started = desktop.StartProgram(script, {"a b;c"});
     EXPECT_TRUE(started.started) << started.error;
     EXPECT_TRUE(Spin([&] { return std::filesystem::exists(folder / "ran"); }));
     EXPECT_EQ(ReadBytes(folder / "ran"), "a b;c\n") << "the argument passes whole, no shell";
+}
+
+TEST_F(QtDesktopTest, AWindowsProgramStartsMaximisedThroughWine) {
+    // wine itself is not installed here: a stand-in on the PATH writes down how it was called.
+    std::filesystem::create_directory(folder / "bin");
+    auto wine = folder / "bin" / "wine";
+    std::ofstream(wine) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$(dirname "
+                           "\"$0\")/called.new\"\nmv \"$(dirname \"$0\")/called.new\" "
+                           "\"$(dirname \"$0\")/called\"\n";
+    std::filesystem::permissions(wine, std::filesystem::perms::owner_all);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString((folder / "bin").string()) + ":" + path);
+    auto program = folder / "ไดอารี่ Zurodid" / "Zurodid.exe";
+    std::filesystem::create_directory(program.parent_path());
+    WriteBytes(program, "MZ");
+    StartOutcome outcome = desktop.StartProgram(program, {});
+    qputenv("PATH", path);
+    EXPECT_TRUE(outcome.started) << outcome.error;
+    ASSERT_TRUE(Spin([&] { return std::filesystem::exists(folder / "bin" / "called"); }));
+    EXPECT_EQ(ReadBytes(folder / "bin" / "called"),
+              "start\n/max\n/unix\n" + program.string() + "\n");
 }
 
 } // namespace

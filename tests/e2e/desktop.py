@@ -7,7 +7,9 @@ A desktop is Xvfb, its own D-Bus session, a panel and openbox. The panel is one 
 
 Public interface (kept stable for tests, scripts/ and bench/):
   poll(condition, timeout, what)              first true value of condition(), else DesktopError
-  Desktop(workdir, tray="trayer", start_panel=True)   also a context manager
+  Desktop(workdir, tray="trayer", start_panel=True, accessibility=True)   a context manager;
+                                              accessibility=False for measurements: Qt
+                                              programs then keep their accessibility off
     .start() / .stop()                        bring up / end everything, reaping all descendants
     .start_panel() / .stop_panel()            a panel that starts late, is killed, restarts
     .env(**extra)                             the environment of a program on this desktop
@@ -22,7 +24,7 @@ Public interface (kept stable for tests, scripts/ and bench/):
     .wait_popup_menu()                        the agent's own popup menu window (XEmbed trays)
     .activate(w) / .keys(...) / .type_text(t) / .close_window(w) / .move_window(w, x, y)
     .screenshot(path, window=None, crop=None)
-  live_descendants(), reap_orphans()          processes left behind
+  become_subreaper(), live_descendants(), reap_orphans()   processes left behind
 
 Everything started here stays a child of this process: the machine's process 1 does not reap
 orphans, so a started desktop makes this process the subreaper of its descendants (not the
@@ -50,7 +52,9 @@ SYSTEM_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sy
 _subreaper = False
 
 
-def _become_subreaper():
+def become_subreaper():
+    """Makes this process the one that orphaned descendants come to (PR_SET_CHILD_SUBREAPER),
+    so that reap_orphans() can end them. Starting a desktop does it."""
     global _subreaper
     if not _subreaper:
         libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
@@ -131,13 +135,15 @@ WATCHER = "org.kde.StatusNotifierWatcher"
 class Desktop:
     """Xvfb + a D-Bus session + a panel + openbox on a free display, looked at and driven."""
 
-    def __init__(self, workdir, width=1024, height=768, tray="trayer", start_panel=True):
+    def __init__(self, workdir, width=1024, height=768, tray="trayer", start_panel=True,
+                 accessibility=True):
         if tray not in TRAYS:
             raise ValueError(f"tray must be one of {TRAYS}")
         self.workdir = workdir
         self.size = (width, height)
         self.tray = tray
         self.start_with_panel = start_panel
+        self.accessibility = accessibility
         self.processes = []
         self.panel = None
         self.display = None
@@ -149,7 +155,7 @@ class Desktop:
     # -- life cycle -------------------------------------------------------------------------
 
     def start(self):
-        _become_subreaper()
+        become_subreaper()
         _live_desktops.add(self)
         self.display = self._start_xvfb()
         self.bus_address = self._start_bus()
@@ -216,7 +222,10 @@ class Desktop:
                 continue
             read_end, write_end = os.pipe()
             xvfb = self.spawn(["Xvfb", f":{number}", "-displayfd", str(write_end), "-screen",
-                               "0", f"{width}x{height}x24", "-nolisten", "tcp"],
+                               "0", f"{width}x{height}x24", "-nolisten", "tcp",
+                               # No reset when the last client leaves: a program that
+                               # connects during a reset is refused ("Cannot open display").
+                               "-noreset"],
                               pass_fds=(write_end,), env=os.environ.copy())
             os.close(write_end)
             with os.fdopen(read_end, "rb") as pipe:
@@ -247,9 +256,11 @@ class Desktop:
         env.update(DISPLAY=self.display or "", QT_QPA_PLATFORM="xcb",
                    XDG_RUNTIME_DIR=self.runtime_dir, XDG_CONFIG_HOME=home("config"),
                    XDG_DATA_HOME=home("data"), XDG_CACHE_HOME=home("cache"),
-                   # Qt programs show their widgets to the accessibility tree (AT-SPI), as
-                   # they do for a screen reader: menu items are found by their text there.
-                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", LANG="C.UTF-8", LC_ALL="C.UTF-8")
+                   LANG="C.UTF-8", LC_ALL="C.UTF-8")
+        if self.accessibility:
+            # Qt programs show their widgets to the accessibility tree (AT-SPI), as they do
+            # for a screen reader: menu items are found by their text there.
+            env["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1"
         if self.bus_address:
             env["DBUS_SESSION_BUS_ADDRESS"] = self.bus_address
         env.update(extra)
@@ -265,8 +276,6 @@ class Desktop:
         _tracked.add(process.pid)
         self.processes.append(process)
         return process
-
-    _spawn = spawn  # the earlier name, kept for callers not yet moved
 
     def stop(self):
         """Ends every process started here (newest first) and reaps all descendants."""
@@ -295,8 +304,6 @@ class Desktop:
         if check and result.returncode != 0:
             raise DesktopError(f"{argv[0]} failed: {result.stderr.strip()}")
         return result.stdout
-
-    _run = run  # the earlier name, kept for callers not yet moved
 
     def windows(self, title):
         """Ids of the mapped windows whose title is exactly title."""

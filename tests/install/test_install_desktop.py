@@ -1,6 +1,7 @@
 """Installed beside a diary in a wine prefix, the agent starts as a log-in would start it.
 
-A throw-away home on a real X desktop with a tray: scripts/install finds the diary, the
+A throw-away home on a real X desktop with a tray (trayer, and the XFCE panel; the argument
+names the class to run): scripts/install finds the diary, the
 autostart entry is run by GLib's launcher (gio launch, the reading GNOME and XFCE sessions give
 it), and the agent comes up in the diary's folder with its icon and its list window. A second
 install ends that agent by process id and starts the new one, changing no file; --remove ends
@@ -62,6 +63,8 @@ class ZombieCollector:
 
 
 class InstalledAgentStartsAtLogIn(unittest.TestCase):
+    tray = "trayer"  # the panel that hosts the icon (desktop.TRAYS)
+
     def setUp(self):
         self.home = Home()
         self.addCleanup(self.home.remove)
@@ -72,14 +75,14 @@ class InstalledAgentStartsAtLogIn(unittest.TestCase):
         self.diary = os.path.join(self.folder, "Zurodid.mdb")
         with open(os.path.join(self.folder, "Zurodid.ini"), "wb") as settings:
             settings.write(installtest.settings_text(startup_remind=1))
-        self.screen = desktop.Desktop(self.work)
+        self.screen = desktop.Desktop(self.work, tray=self.tray)
         self.addCleanup(self._stop_desktop)
         self.screen.start()
 
     def _stop_desktop(self):
         artifacts = os.environ.get("ZURODID_E2E_ARTIFACTS")
         if artifacts and self.screen.display:
-            kept = os.path.join(artifacts, "install." + self._testMethodName)
+            kept = os.path.join(artifacts, f"install.{self.tray}.{self._testMethodName}")
             os.makedirs(kept, exist_ok=True)
             with contextlib.suppress(desktop.DesktopError, OSError, subprocess.SubprocessError):
                 self.screen.screenshot(os.path.join(kept, "screen.png"))
@@ -136,6 +139,12 @@ class InstalledAgentStartsAtLogIn(unittest.TestCase):
         ini = os.path.join(self.folder, "Zurodid.ini")
         self.assertEqual(without(self.home.snapshot(), ini), without(before, ini))
         self.assertEqual(file_hash(self.diary), diary)
+
+
+class OnTheXfcePanel(InstalledAgentStartsAtLogIn):
+    """The same on the XFCE panel, whose tray takes the icon as a StatusNotifierItem."""
+
+    tray = "xfce"
 
 
 if __name__ == "__main__":

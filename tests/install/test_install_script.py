@@ -2,7 +2,9 @@
 that a second run changes nothing, and that --remove leaves the home as it was."""
 
 import os
+import shutil
 import subprocess
+import tempfile
 import unittest
 
 import installtest
@@ -135,6 +137,26 @@ class AgainAndAway(InstallTestCase):
         self.assertIn("not UTF-8", output)
         self.assertEqual(self.home.snapshot(), before)
 
+    def test_an_agent_that_ends_at_once_is_reported_not_claimed_started(self):
+        # A build whose agent cannot run: a stand-in that says why and ends.
+        build = os.path.join(self.home.top, "build")
+        os.makedirs(os.path.join(build, "tools", "desktop-entry"))
+        real = installtest.build_dir()
+        for part in ("tools/desktop-entry/desktop-entry", "icons"):
+            os.symlink(os.path.join(real, part), os.path.join(build, part))
+        with open(os.path.join(build, "zurodid-agent"), "w") as stand_in:
+            stand_in.write("#!/bin/sh\necho 'no display for the agent' >&2\nexit 3\n")
+        os.chmod(os.path.join(build, "zurodid-agent"), 0o755)
+        self.home.diary_folder()
+
+        result = subprocess.run([installtest.INSTALL, "--build-dir", build],
+                                env=self.home.env(DISPLAY=":0"), capture_output=True, text=True,
+                                timeout=120, stdin=subprocess.DEVNULL)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn("no display for the agent", result.stderr)
+        self.assertIn("the agent ended at once (exit status 3)", result.stderr)
+        self.assertNotIn("Started the agent", result.stdout)
+
 
 class TouchesNeitherDiaryNorSettings(InstallTestCase):
     def test_diary_and_settings_keep_their_bytes_and_times(self):
@@ -149,6 +171,33 @@ class TouchesNeitherDiaryNorSettings(InstallTestCase):
             self.assertEqual(status, 0, output)
             self.assertEqual({path: (file_hash(path), os.stat(path).st_mtime_ns)
                               for path in kept}, kept, args)
+
+
+class CMakeInstallForPackagers(unittest.TestCase):
+    def test_executable_icons_and_menu_entry_under_the_prefix(self):
+        stage = tempfile.mkdtemp(prefix="zurodid-cmake-install-")
+        self.addCleanup(shutil.rmtree, stage, True)
+        prefix = "/opt/zurodid agent"
+        result = subprocess.run(
+            [os.environ.get("ZURODID_CMAKE", "cmake"), "--install", installtest.build_dir(),
+             "--prefix", prefix], env=dict(os.environ, DESTDIR=stage), capture_output=True,
+            text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        root = stage + prefix
+        installed = sorted(os.path.relpath(os.path.join(folder, name), root)
+                           for folder, _, files in os.walk(root) for name in files)
+        self.assertEqual(installed, sorted(
+            ["bin/zurodid-agent", "share/applications/zurodid-agent.desktop"] +
+            [f"share/icons/hicolor/{n}x{n}/apps/zurodid-agent.png"
+             for n in (16, 22, 24, 32, 48, 64, 128, 256)]))
+        entry = os.path.join(root, "share/applications/zurodid-agent.desktop")
+        validate_entry(self, entry)
+        with open(entry, encoding="utf-8") as text:
+            lines = text.read().splitlines()
+        # The entry names the executable where it runs, not where it was staged.
+        self.assertIn(f'Exec="{prefix}/bin/zurodid-agent"', lines)
+        self.assertIn(f"TryExec={prefix}/bin/zurodid-agent", lines)
 
 
 if __name__ == "__main__":

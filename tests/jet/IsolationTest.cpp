@@ -100,15 +100,20 @@ TEST(JetRowStream, RoundTripsValues) {
         out.Number(-1);
         out.Text("");
         out.OleDate(1e12); // beyond the calendar: kept as the stored number
+        out.BeginRow(jet::MakeBookmark(7, 3), jet::MakeBookmark(7, 3));
+        out.Boolean(true);
+        out.Boolean(false);
+        out.Null();
         out.Finish();
     });
     const auto rows = jet::DecodeRowStream(bytes, "T");
     ASSERT_EQ(rows.columnCount, 3);
-    ASSERT_EQ(rows.rows.size(), 2u);
+    ASSERT_EQ(rows.rows.size(), 3u);
     EXPECT_EQ(rows.rows[0].values,
               (std::vector<Variant>{Null{}, std::string("ทดสอบ"), At(1900, 1, 1, 12)}));
     EXPECT_EQ(rows.rows[1].location, jet::MakeBookmark(9, 0));
     EXPECT_EQ(rows.rows[1].values, (std::vector<Variant>{-1.0, std::string(""), 1e12}));
+    EXPECT_EQ(rows.rows[2].values, (std::vector<Variant>{true, false, Null{}}));
 }
 
 TEST(JetRowStream, RejectsEveryMalformedStream) {

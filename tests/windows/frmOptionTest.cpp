@@ -4,8 +4,12 @@
 #include "windows/WindowRegistry.h"
 #include "windows/frmList.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
+#include <QImage>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -45,6 +49,18 @@ protected:
     FakeLinkLauncher links;
     WindowRegistry registry{*state, desktop, clock, links};
 };
+
+TEST_F(OptionsDialog, TheWindowShowsNoIcon) {
+    QPixmap opaque(16, 16);
+    opaque.fill(Qt::red);
+    QApplication::setWindowIcon(QIcon(opaque)); // as main sets the agent's icon for all windows
+    QImage icon = Open().windowIcon().pixmap(16, 16).toImage();
+    QApplication::setWindowIcon(QIcon());
+    ASSERT_FALSE(icon.isNull());
+    for (int y = 0; y < icon.height(); ++y)
+        for (int x = 0; x < icon.width(); ++x)
+            ASSERT_EQ(icon.pixelColor(x, y).alpha(), 0) << x << "," << y;
+}
 
 TEST_F(OptionsDialog, LoadShowsTheSettingsInForce) {
     struct Case {

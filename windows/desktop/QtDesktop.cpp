@@ -158,12 +158,15 @@ StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
         args << QString::fromStdString(argument);
     QString executable = path;
 #ifndef Q_OS_WIN
-    // A Windows program runs through wine where it is installed.
+    // A Windows program runs through wine where it is installed; wine's start asks for the
+    // window maximised and given the focus, as the main program is meant to open.
     if (path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
         executable = QStandardPaths::findExecutable(QStringLiteral("wine"));
         if (executable.isEmpty())
             return {false, "it is a Windows program and wine is not installed"};
-        args.prepend(path);
+        args = QStringList{QStringLiteral("start"), QStringLiteral("/max"), QStringLiteral("/unix"),
+                           path} +
+               args;
     }
 #endif
     if (!QProcess::startDetached(executable, args, info.absolutePath()))
