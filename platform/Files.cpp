@@ -23,12 +23,6 @@ std::filesystem::path ExecutableFolder() {
     return exe.parent_path();
 }
 
-namespace {
-
-std::string Describe(const std::string& what, const std::filesystem::path& file, int error) {
-    return what + " " + file.string() + ": " + std::strerror(error);
-}
-
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -40,6 +34,12 @@ bool WriteAll(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+namespace {
+
+std::string Describe(const std::string& what, const std::filesystem::path& file, int error) {
+    return what + " " + file.string() + ": " + std::strerror(error);
 }
 
 std::string TemporaryNameOf(const std::filesystem::path& file, long pid) {

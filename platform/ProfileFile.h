@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Files.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -28,12 +30,6 @@ struct ProfileRead {
 ProfileRead ReadPrivateProfileString(std::string_view section, std::string_view key,
                                      std::string_view fallback, std::size_t size,
                                      const std::filesystem::path& file);
-
-struct WriteOutcome {
-    bool ok = true;
-    std::string error;   // what failed, for a message to the user
-    int errorNumber = 0; // the system's error number (errno)
-};
 
 // Replaces the file atomically (temporary file in the same folder, flushed, renamed over the
 // old one with its permissions), so a crash or a full disk leaves the old file or the new one.
