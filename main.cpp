@@ -13,6 +13,11 @@
 int main(int argc, char* argv[]) {
     using namespace zurodid;
     QApplication app(argc, argv);
+    // Qt gives a StatusNotifierItem host the application name as the item's title (and id):
+    // the user sees "Zurodid Agent" there. The desktop file name is the Wayland app id and the
+    // name of the installed menu entry and icon.
+    QApplication::setApplicationName(QString::fromUtf8(kAgentTitle.data(), kAgentTitle.size()));
+    QApplication::setDesktopFileName(QStringLiteral("zurodid-agent"));
     QApplication::setQuitOnLastWindowClosed(false);
     SingleInstance instance(QString::fromStdString(ExecutableFolder().string()));
     if (!instance.IsFirst())

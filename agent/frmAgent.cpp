@@ -36,33 +36,10 @@ enum StartUpStep : int {
 
 void RaiseIfMissing(const void* object) {
     if (!object)
-        throw RuntimeError(91, "Object variable not set");
-}
-
-// Runs one statement of a fill whose handler skips "no current record" and goes on.
-template <typename Statement> void SkippingNoCurrentRecord(Statement&& statement) {
-    try {
-        statement();
-    } catch (const RuntimeError& error) {
-        if (error.Number() != ErrorNumber::NoCurrentRecord)
-            throw;
-    }
+        throw RuntimeError(ErrorNumber::ObjectNotSet, "Object variable not set");
 }
 
 } // namespace
-
-std::string ItemNumberText(int number) {
-    std::string digits = std::to_string(number);
-    if (number <= 9)
-        return "00" + digits;
-    if (number <= 99)
-        return "0" + digits;
-    return digits;
-}
-
-bool WithinDays(DateTime date, DateTime today, long long days) {
-    return DaysBetween(date, today) < 1 && DaysBetween(AddDays(today, days), date) < 1;
-}
 
 void frmAgent::Form_Load() {
     int step = FillTrayRecord;
@@ -80,6 +57,49 @@ void frmAgent::Form_Load() {
             return;
         }
     }
+}
+
+// One step of the open sequence into `store`, each member replaced only once its new object
+// is there.
+void frmAgent::RunOpenStep(int step, DiaryStore& store) {
+    switch (step) {
+    case CreateWorkspace:
+        RaiseIfMissing(state_.DBEngine.get());
+        store.wsDiary = state_.DBEngine->CreateWorkspace("Zurodid", "Admin", "");
+        return;
+    case OpenDatabase:
+        RaiseIfMissing(store.wsDiary.get());
+        store.dbDiary = store.wsDiary->OpenDatabase(state_.AgentFolder() / kDiaryFileName, false,
+                                                    false, ";PWD=" + state_.DatabasePassword);
+        return;
+    case OpenAnniversary:
+        RaiseIfMissing(store.dbDiary.get());
+        store.rsAnniversary = store.dbDiary->OpenRecordset("Anniversary", dbOpenDynaset);
+        return;
+    case OpenAppointment:
+        RaiseIfMissing(store.dbDiary.get());
+        store.rsAppointment = store.dbDiary->OpenRecordset("Appointment", dbOpenDynaset);
+        return;
+    default:
+        return;
+    }
+}
+
+void frmAgent::RebuildForNewDay() {
+    // The open sequence with the password already given, all or nothing: a diary that cannot
+    // be opened now leaves the previous objects, and the list is refilled from them.
+    DiaryStore reopened;
+    try {
+        for (int step = CreateWorkspace; step <= OpenAppointment; ++step)
+            RunOpenStep(step, reopened);
+        state_.DiaryStore = std::move(reopened);
+    } catch (const std::exception&) {
+    }
+    lvAppointment.ListItems.Clear();
+    lastFillDay_ = std::chrono::floor<std::chrono::days>(clock_.Now());
+    ShowAll();
+    AlarmCursor = 1;
+    RemindCursor = 1;
 }
 
 void frmAgent::RunStartUpStep(int step) {
@@ -108,23 +128,13 @@ void frmAgent::RunStartUpStep(int step) {
         state_.DatabasePassword.clear();
         return;
     case CreateWorkspace:
-        RaiseIfMissing(state_.DBEngine.get());
-        store.wsDiary = state_.DBEngine->CreateWorkspace("Zurodid", "Admin", "");
-        return;
     case OpenDatabase:
-        RaiseIfMissing(store.wsDiary.get());
-        store.dbDiary = store.wsDiary->OpenDatabase(state_.AgentFolder() / kDiaryFileName, false,
-                                                    false, ";PWD=" + state_.DatabasePassword);
-        return;
     case OpenAnniversary:
-        RaiseIfMissing(store.dbDiary.get());
-        store.rsAnniversary = store.dbDiary->OpenRecordset("Anniversary", dbOpenDynaset);
-        return;
     case OpenAppointment:
-        RaiseIfMissing(store.dbDiary.get());
-        store.rsAppointment = store.dbDiary->OpenRecordset("Appointment", dbOpenDynaset);
+        RunOpenStep(step, store);
         return;
     case FillList:
+        lastFillDay_ = std::chrono::floor<std::chrono::days>(clock_.Now());
         ShowAll();
         return;
     case ShowListWindow:
@@ -149,71 +159,38 @@ void frmAgent::RunStartUpStep(int step) {
 }
 
 void frmAgent::ShowAll() {
-    try {
-        Recordset* rs = state_.DiaryStore.rsAppointment.get();
-        RaiseIfMissing(rs);
-        if (rs->RecordCount() == 0)
-            return;
-        SkippingNoCurrentRecord([&] { rs->MoveFirst(); });
-        ItemCounter = 0;
-        while (!rs->Eof()) {
-            bool listed = false;
-            DateTime when{};
-            SkippingNoCurrentRecord([&] {
-                Variant field0 = rs->Fields(0).Value();
-                if (IsNull(field0))
-                    return;
-                when = DateOfValue(field0);
-                listed = WithinDays(when, clock_.Now(), state_.AgentSettings.AppointmentStartUp);
-            });
-            if (listed) {
-                if (ItemCounter == INT16_MAX)
-                    throw RuntimeError(ErrorNumber::Overflow, "Overflow");
-                ++ItemCounter;
-                ItemNumber = ItemNumberText(ItemCounter);
-                CurrentItem = &lvAppointment.ListItems.Add(ItemNumber);
-                CurrentItem->SetSubItems(1, FormatDateTime(when, "dd/mm/yyyy"));
-                CurrentItem->SetSubItems(2, FormatDateTime(when, "hh:nn"));
-                SkippingNoCurrentRecord([&] {
-                    Variant field1 = rs->Fields(1).Value();
-                    if (auto* text = std::get_if<std::string>(&field1))
-                        CurrentItem->SetSubItems(3, std::move(*text));
-                    else
-                        CurrentItem->SetSubItems(3,
-                                                 IsNull(field1) ? std::string() : TextOf(field1));
-                });
-            }
-            SkippingNoCurrentRecord([&] { rs->MoveNext(); });
-        }
-    } catch (const std::exception&) {
-        // Any other failure ends the fill; the rows added so far stay.
-    }
+    // Any failure ends the fill quietly; the rows added so far stay.
+    FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
+                          state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
+                          members_);
 }
 
-int frmAgent::MinutesToGo(DateTime rowTime) {
-    auto now = TimeOfDay(clock_.Now());
-    auto nowMinutes = std::chrono::duration_cast<std::chrono::minutes>(now).count();
+int frmAgent::MinutesToGo(DateTime now, DateTime rowTime) {
+    auto nowMinutes = std::chrono::duration_cast<std::chrono::minutes>(TimeOfDay(now)).count();
     auto rowMinutes = std::chrono::duration_cast<std::chrono::minutes>(TimeOfDay(rowTime)).count();
     return static_cast<int>(rowMinutes - nowMinutes);
 }
 
-void frmAgent::RemindHalf(std::int32_t& cursor, int lead, int iconFlags) {
+void frmAgent::RemindHalf(std::int32_t& cursor, int lead, int iconFlags, DateTime now) {
     ListItemCollection& rows = lvAppointment.ListItems;
     if (rows.Count() < cursor)
         return;
-    auto rowMinutes = MinutesOfTimeText(rows.Item(cursor).SubItems(2));
-    if (!rowMinutes) {
-        // Not a time this list wrote: nothing to remind of.
+    const ListItem& row = rows.Item(cursor);
+    auto rowMinutes = MinutesOfTimeText(row.SubItems(2));
+    // A row of another day is passed over like a row whose minute has gone: comparing the time
+    // of day alone would remind tomorrow's appointment today, and never on its own day.
+    if (!rowMinutes || row.SubItems(1) != FormatDateTime(now, "dd/mm/yyyy")) {
         ++cursor;
         return;
     }
     AlarmTime = DateTime{std::chrono::minutes{*rowMinutes}};
-    if (MinutesToGo(AlarmTime) < lead) {
+    // One reading decides both: a minute that turns between two readings would lose the row.
+    int minutesToGo = MinutesToGo(now, AlarmTime);
+    if (minutesToGo < lead) {
         ++cursor;
         return;
     }
-    if (MinutesToGo(AlarmTime) == lead) {
-        const ListItem& row = rows.Item(cursor);
+    if (minutesToGo == lead) {
         desktop_.MsgBox(row.SubItems(2) + " : " + row.SubItems(3), iconFlags, kAgentTitle);
         ++cursor;
     }
@@ -229,9 +206,17 @@ void frmAgent::Timer1_Timer() {
         ~Done() { flag = false; }
     } done{tickRunning_};
 
-    RemindHalf(AlarmCursor, 0, vbCritical);
+    DateTime now = clock_.Now();
+    // A new day (midnight passed, or a resume from sleep) brings a new day's list.
+    if (lastFillDay_ && std::chrono::floor<std::chrono::days>(now) != *lastFillDay_) {
+        RebuildForNewDay();
+        now = clock_.Now();
+    }
+    RemindHalf(AlarmCursor, 0, vbCritical, now);
+    // Read again: the on-time box may have been open for minutes.
     if (state_.AgentSettings.Remind == 1)
-        RemindHalf(RemindCursor, state_.AgentSettings.AppointmentRemind, vbInformation);
+        RemindHalf(RemindCursor, state_.AgentSettings.AppointmentRemind, vbInformation,
+                   clock_.Now());
 }
 
 void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*/) {
@@ -243,21 +228,22 @@ void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*
 }
 
 void frmAgent::mnusubpopup_Click(std::int16_t index) {
-    switch (index) {
-    case 0:
+    switch (static_cast<PopupItem>(index)) {
+    case PopupItem::Show:
         desktop_.Show(WindowName::frmList, ShowMode::Modeless);
         return;
-    case 1:
+    case PopupItem::Refresh:
         lvAppointment.ListItems.Clear();
+        members_.CurrentItem = nullptr; // its row went with the clear
         Form_Load();
         return;
-    case 2:
+    case PopupItem::Options:
         desktop_.Show(WindowName::frmOption, ShowMode::Modeless);
         return;
-    case 3:
+    case PopupItem::About:
         desktop_.Show(WindowName::frmAbout, ShowMode::Modal);
         return;
-    case 5: {
+    case PopupItem::RunZurodid: {
         std::filesystem::path program = state_.AgentFolder() / kMainProgramName;
         StartOutcome outcome = desktop_.StartProgram(program, {});
         if (!outcome.started)
@@ -265,12 +251,14 @@ void frmAgent::mnusubpopup_Click(std::int16_t index) {
                             vbCritical, kAgentTitle);
         return;
     }
-    case 7:
+    case PopupItem::Exit:
         desktop_.EndProcess();
         return;
-    default:
+    case PopupItem::SeparatorBeforeRun:
+    case PopupItem::SeparatorBeforeExit:
         return;
     }
+    // An index outside the menu does nothing.
 }
 
 } // namespace zurodid

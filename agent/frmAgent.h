@@ -1,11 +1,15 @@
 #pragma once
 
 #include "agent/Desktop.h"
+#include "agent/PopupMenu.h"
 #include "agent/TrayIconRecord.h"
+#include "store/ListFill.h"
 #include "store/ListRows.h"
 #include "store/ProcessState.h"
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace zurodid {
@@ -25,38 +29,36 @@ public:
     void Timer1_Timer();
     // A tray notification, the message number standing in the horizontal coordinate (twips).
     void Form_MouseMove(int button, int shift, float x, float y);
+    // A choice in the popup menu: the index of a PopupItem (others do nothing).
     void mnusubpopup_Click(std::int16_t index);
 
     zurodid::TrayIconRecord TrayIconRecord;
-    std::int16_t ItemCounter = 0;
-    // 32 bits, so that a cursor can pass the last row of a full list (32,767 rows).
-    std::int32_t AlarmCursor = 0;
-    std::int32_t RemindCursor = 0;
-    DateTime AlarmTime{}; // the examined row's time of day, on day zero
-    ListItem* CurrentItem = nullptr;
-    std::string ItemNumber;
+    // lvAppointment: the hidden list of the coming appointments, read back by the timer.
     ListView lvAppointment;
 
 private:
+    friend struct frmAgentTestAccess; // tests set and read the cursors and the counter
+
     void RunStartUpStep(int step);
-    // One half of a tick: the on-time alarm (lead 0, critical icon) or the advance reminder.
-    void RemindHalf(std::int32_t& cursor, int lead, int iconFlags);
-    int MinutesToGo(DateTime rowTime);
+    void RunOpenStep(int step, DiaryStore& store);
+    // At the first tick of a new day: the diary opened again without asking anything, the
+    // list refilled for the day, both cursors on row 1. No icon, settings or list window.
+    void RebuildForNewDay();
+    // One half of a tick: the on-time alarm (lead 0, critical icon) or the advance reminder,
+    // both decided on one reading of the clock.
+    void RemindHalf(std::int32_t& cursor, int lead, int iconFlags, DateTime now);
+    static int MinutesToGo(DateTime now, DateTime rowTime);
 
     ProcessState& state_;
     Desktop& desktop_;
     Clock& clock_;
+    ListFillMembers members_; // ItemCounter, ItemNumber, CurrentItem of ShowAll
+    // 32 bits, so that a cursor can pass the last row of a full list (32,767 rows).
+    std::int32_t AlarmCursor = 0;
+    std::int32_t RemindCursor = 0;
+    DateTime AlarmTime{};      // the examined row's time of day, on day zero
     bool tickRunning_ = false; // a reminder box of this tick is open
+    std::optional<std::chrono::local_days> lastFillDay_; // the day the list was filled for
 };
-
-// Captions of the popup menu, by index.
-inline constexpr const char* kPopupCaptions[8] = {"Show", "Refresh",     "Options", "About",
-                                                  "-",    "Run Zurodid", "-",       "Exit"};
-
-// The number text that heads every row: 001..009, 010..099, then plain digits.
-std::string ItemNumberText(int number);
-
-// The date window shared by the lists: today <= date <= today + days, by calendar day.
-bool WithinDays(DateTime date, DateTime today, long long days);
 
 } // namespace zurodid

@@ -1,7 +1,12 @@
 #include "platform/DateTime.h"
 
+#include "platform/CodePage.h"
+
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
+#include <langinfo.h>
 
 namespace zurodid {
 namespace {
@@ -59,6 +64,48 @@ DateTime DateRollingOver(int yearNumber, unsigned month, unsigned day) {
     return local_days{year{yearNumber} / std::chrono::month{month} / 1} + days{day} - days{1};
 }
 
+char SeparatorOfFormat(std::string_view format, char fallback) {
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        char c = format[i];
+        if (c != '%') {
+            auto byte = static_cast<unsigned char>(c);
+            bool oneAsciiCharacter = byte < 0x80 && (std::ispunct(byte) || byte == ' ');
+            return oneAsciiCharacter ? c : fallback;
+        }
+        // A conversion: flags, width and the E or O modifier, then its letter.
+        ++i;
+        while (i < format.size() &&
+               (std::string_view("_-0^#EO").find(format[i]) != std::string_view::npos ||
+                (format[i] >= '0' && format[i] <= '9')))
+            ++i;
+        if (i == format.size())
+            break;
+        switch (format[i]) {
+        case 'D': // %m/%d/%y
+            return '/';
+        case 'F': // %Y-%m-%d
+            return '-';
+        case 'T': // %H:%M:%S
+        case 'R': // %H:%M
+        case 'r': // %I:%M:%S %p
+            return ':';
+        case '%':
+            return fallback;
+        default:
+            break;
+        }
+    }
+    return fallback;
+}
+
+char DateSeparator() {
+    return SeparatorOfFormat(nl_langinfo(D_FMT), '/');
+}
+
+char TimeSeparator() {
+    return SeparatorOfFormat(nl_langinfo(T_FMT), ':');
+}
+
 namespace {
 
 void PutTwo(char* at, unsigned number) {
@@ -72,7 +119,7 @@ std::string FormatDateTime(DateTime value, std::string_view pattern) {
     // The two texts of every list row, written straight: a fill makes one of each per row.
     if (pattern == "hh:nn") {
         auto minutesOfDay = duration_cast<minutes>(TimeOfDay(value)).count();
-        char text[5] = {0, 0, kTimeSeparator, 0, 0};
+        char text[5] = {0, 0, TimeSeparator(), 0, 0};
         PutTwo(text, static_cast<unsigned>(minutesOfDay / 60));
         PutTwo(text + 3, static_cast<unsigned>(minutesOfDay % 60));
         return std::string(text, sizeof text);
@@ -80,7 +127,8 @@ std::string FormatDateTime(DateTime value, std::string_view pattern) {
     auto date = DateOf(value);
     if (pattern == "dd/mm/yyyy") {
         auto y = static_cast<unsigned>(static_cast<int>(date.year()));
-        char text[10] = {0, 0, kDateSeparator, 0, 0, kDateSeparator, 0, 0, 0, 0};
+        const char separator = DateSeparator();
+        char text[10] = {0, 0, separator, 0, 0, separator, 0, 0, 0, 0};
         PutTwo(text, static_cast<unsigned>(date.day()));
         PutTwo(text + 3, static_cast<unsigned>(date.month()));
         PutTwo(text + 6, y / 100);
@@ -91,6 +139,8 @@ std::string FormatDateTime(DateTime value, std::string_view pattern) {
     // Every token writes at most as many characters as it has ("yyyy" four, the others two),
     // so the pattern's length bounds the text: build it in place, allocate once.
     std::string out(pattern.size(), '\0');
+    const char dateSeparator = DateSeparator();
+    const char timeSeparator = TimeSeparator();
     std::size_t n = 0;
     auto two = [&](unsigned number) {
         out[n++] = static_cast<char>('0' + number / 10 % 10);
@@ -125,16 +175,58 @@ std::string FormatDateTime(DateTime value, std::string_view pattern) {
             i += 2;
         } else {
             char c = pattern[i++];
-            out[n++] = c == '/' ? kDateSeparator : c == ':' ? kTimeSeparator : c;
+            out[n++] = c == '/' ? dateSeparator : c == ':' ? timeSeparator : c;
         }
     }
     out.resize(n);
     return out;
 }
 
+namespace {
+
+// strftime with a format of the C library's locale, the result in UTF-8.
+std::string LocaleFormatted(const char* format, DateTime value) {
+    const auto day = floor<days>(value);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{value - day};
+    std::tm fields{};
+    fields.tm_year = static_cast<int>(date.year()) - 1900;
+    fields.tm_mon = static_cast<int>(static_cast<unsigned>(date.month())) - 1;
+    fields.tm_mday = static_cast<int>(static_cast<unsigned>(date.day()));
+    fields.tm_hour = static_cast<int>(time.hours().count());
+    fields.tm_min = static_cast<int>(time.minutes().count());
+    fields.tm_sec = static_cast<int>(time.seconds().count());
+    fields.tm_wday = static_cast<int>(weekday{day}.c_encoding());
+    fields.tm_yday = static_cast<int>((day - local_days{date.year() / January / 1}).count());
+    char buffer[256];
+    std::size_t size = std::strftime(buffer, sizeof buffer, format, &fields);
+    std::string text(buffer, size);
+    std::string_view codeset = nl_langinfo(CODESET);
+    if (codeset != "UTF-8")
+        if (auto utf8 = ConvertCharset(text, codeset.data(), "UTF-8"))
+            return *utf8;
+    return text;
+}
+
+} // namespace
+
+std::string GeneralDateText(DateTime value) {
+    const bool hasDate = floor<days>(value) != kOleEpoch;
+    const bool hasTime = TimeOfDay(value) != seconds{0};
+    std::string text;
+    if (hasDate)
+        text = LocaleFormatted(nl_langinfo(D_FMT), value);
+    if (hasTime || !hasDate) {
+        if (!text.empty())
+            text += ' ';
+        text += LocaleFormatted(nl_langinfo(T_FMT), value);
+    }
+    return text;
+}
+
 std::optional<int> MinutesOfTimeText(std::string_view text) {
     auto digit = [&](std::size_t i) { return text[i] >= '0' && text[i] <= '9'; };
-    if (text.size() != 5 || text[2] != kTimeSeparator || !digit(0) || !digit(1) || !digit(3) ||
+    if (text.size() != 5 || text[2] != TimeSeparator() || !digit(0) || !digit(1) || !digit(3) ||
         !digit(4))
         return std::nullopt;
     int hours = (text[0] - '0') * 10 + (text[1] - '0');

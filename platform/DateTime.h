@@ -11,9 +11,15 @@ namespace zurodid {
 // and what the clock on the desk shows.
 using DateTime = std::chrono::local_seconds;
 
-// The date and time separators written into date and time texts and read back from them.
-inline constexpr char kDateSeparator = '/';
-inline constexpr char kTimeSeparator = ':';
+// The user's date and time separators, written into date and time texts and read back from
+// them: taken from the C library's locale (LC_TIME: the short date and the time format), which
+// a Qt program sets from the environment at start. "/" and ":" where the format has none that
+// is one ASCII character (the texts keep their fixed width).
+char DateSeparator();
+char TimeSeparator();
+
+// The separator of a strftime format: the first character between its fields, or `fallback`.
+char SeparatorOfFormat(std::string_view format, char fallback);
 
 // An OLE Automation date (days since 30 December 1899, the fraction being the time of day,
 // taken as positive even for negative days) to the nearest second. Empty for NaN, infinities
@@ -37,6 +43,11 @@ DateTime DateRollingOver(int year, unsigned month, unsigned day);
 // "dd"; "/" and ":" stand for the date and time separators. Tokens: dd, MM or mm after a date
 // token, yyyy, hh, nn.
 std::string FormatDateTime(DateTime value, std::string_view pattern);
+
+// A date/time as the Windows runtime turns it into text: the date in the user's short date
+// format, then the time in the user's time format when it has one (a time of day alone, on
+// the zero date 30 December 1899, is written alone). UTF-8.
+std::string GeneralDateText(DateTime value);
 
 // Reads back a time text written with "hh:nn": minutes since midnight, empty when it is not one.
 std::optional<int> MinutesOfTimeText(std::string_view text);

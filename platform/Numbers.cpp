@@ -2,8 +2,10 @@
 
 #include "platform/RuntimeError.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <langinfo.h>
 #include <limits>
 
 namespace zurodid {
@@ -172,6 +174,21 @@ StrictInteger16 ConvertStrictInteger16(std::string_view text) {
 
 std::string DecimalText(std::int16_t value) {
     return std::to_string(value);
+}
+
+std::string GeneralNumberText(double value) {
+    if (value == 0)
+        return "0"; // no "-0"
+    // printf's %.15g is that rule; to_chars writes it whatever the locale says.
+    char buffer[32];
+    auto written =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, written.ptr);
+    std::replace(text.begin(), text.end(), 'e', 'E');
+    if (std::string_view radix = nl_langinfo(RADIXCHAR); !radix.empty() && radix != ".")
+        if (auto point = text.find('.'); point != std::string::npos)
+            text.replace(point, 1, radix);
+    return text;
 }
 
 } // namespace zurodid

@@ -29,4 +29,9 @@ StrictInteger16 ConvertStrictInteger16(std::string_view text);
 // Decimal digits with a leading minus for negatives: 7, 0, -5.
 std::string DecimalText(std::int16_t value);
 
+// A number as the Windows runtime turns it into text: at most 15 significant digits, the
+// exponent form ("1E+15", "1E-05") only below 0.0001 or from 1E+15 on, the user's decimal
+// separator (the C library's locale). 1000000 gives "1000000", 2.5 "2.5".
+std::string GeneralNumberText(double value);
+
 } // namespace zurodid

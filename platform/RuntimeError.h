@@ -10,6 +10,7 @@ namespace zurodid {
 namespace ErrorNumber {
 inline constexpr int Overflow = 6;
 inline constexpr int TypeMismatch = 13;
+inline constexpr int ObjectNotSet = 91;
 inline constexpr int InvalidUseOfNull = 94;
 inline constexpr int InvalidPropertyValue = 380;
 inline constexpr int EngineFailure = 3000;

@@ -1,8 +1,7 @@
 #include "store/Variant.h"
 
+#include "platform/Numbers.h"
 #include "platform/RuntimeError.h"
-
-#include <charconv>
 
 namespace zurodid {
 
@@ -11,15 +10,10 @@ std::string TextOf(const Variant& value) {
         std::string operator()(Null) const {
             throw RuntimeError(ErrorNumber::InvalidUseOfNull, "Invalid use of Null");
         }
-        std::string operator()(double number) const {
-            char buffer[32];
-            auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
-            return std::string(buffer, result.ptr);
-        }
+        std::string operator()(double number) const { return GeneralNumberText(number); }
         std::string operator()(const std::string& text) const { return text; }
-        std::string operator()(DateTime date) const {
-            return FormatDateTime(date, "dd/mm/yyyy hh:nn:ss");
-        }
+        std::string operator()(DateTime date) const { return GeneralDateText(date); }
+        std::string operator()(bool yes) const { return yes ? "True" : "False"; }
     };
     return std::visit(Visitor{}, value);
 }
@@ -29,6 +23,8 @@ DateTime DateOfValue(const Variant& value) {
         throw RuntimeError(ErrorNumber::InvalidUseOfNull, "Invalid use of Null");
     if (auto date = std::get_if<DateTime>(&value))
         return *date;
+    if (auto yes = std::get_if<bool>(&value))
+        return *DateTimeFromOleDate(*yes ? -1.0 : 0.0);
     if (auto number = std::get_if<double>(&value))
         if (auto date = DateTimeFromOleDate(*number))
             return *date;

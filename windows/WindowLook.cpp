@@ -1,6 +1,8 @@
 #include "windows/WindowLook.h"
 
 #include <QGuiApplication>
+#include <QIcon>
+#include <QPixmap>
 #include <QScreen>
 #include <QWidget>
 
@@ -17,6 +19,12 @@ QFont FormFont() {
     font.setPointSizeF(8.25);
     font.setWeight(QFont::Normal);
     return font;
+}
+
+void ShowNoWindowIcon(QWidget& window) {
+    QPixmap blank(16, 16);
+    blank.fill(Qt::transparent);
+    window.setWindowIcon(QIcon(blank));
 }
 
 void PrepareFixedWindow(QWidget& window, int clientWidthTwips, int clientHeightTwips) {

@@ -15,6 +15,9 @@ constexpr int Twips(int twips) {
 // missing (Linux).
 QFont FormFont();
 
+// For a window that has no icon: a blank one keeps the application's icon out of its title.
+void ShowNoWindowIcon(QWidget& window);
+
 // What every window does when it is loaded: the form font, a fixed client size, centred on
 // the screen that holds it.
 void PrepareFixedWindow(QWidget& window, int clientWidthTwips, int clientHeightTwips);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/Desktop.h"
+#include "store/ListFill.h"
 #include "store/ListRows.h"
 #include "store/ProcessState.h"
 
@@ -26,16 +27,13 @@ public:
     ~frmList() override;
 
     void Form_Load();
-    // Empties both lists and fills them again; never lets an error out.
+    // Empties both lists and fills them again; a row deleted since the open asks the user to
+    // refresh. Never lets an error out.
     void ShowAll();
 
     // The rows the two views show.
     ListView lvAnniversary;
     ListView lvAppointment;
-
-    std::int16_t ItemCounter = 0;
-    std::string ItemNumber;
-    ListItem* CurrentItem = nullptr;
 
 signals:
     void Unloaded();
@@ -44,15 +42,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    template <typename Action> bool Step(Action&& action);
-    bool AnniversaryPass(DateTime today, int year, const std::string& yearText);
-    bool AppointmentPass(DateTime today);
-    bool AnniversaryFallsWithin(int year, DateTime today);
-    bool AppointmentFallsWithin(DateTime today);
-    void CountRow();
-    ListItem& Current();
-
     std::unique_ptr<Ui::frmList> ui_;
+    ListFillMembers members_; // ItemCounter, ItemNumber, CurrentItem of the fill
     ProcessState& state_;
     Desktop& desktop_;
     Clock& clock_;

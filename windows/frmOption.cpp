@@ -42,6 +42,7 @@ frmOption::frmOption(ProcessState& state, Desktop& desktop, std::function<void()
       ui_(std::make_unique<Ui::frmOption>()), state_(state), desktop_(desktop),
       refillList_(std::move(refillList)) {
     ui_->setupUi(this);
+    ShowNoWindowIcon(*this);
     PrepareFixedWindow(*this, 3855, 3195);
     // A greyed box, shown for a stored 2, goes back to plain on/off once the user clicks it.
     for (QCheckBox* box : {ui_->chkStartUp, ui_->chkRemind})

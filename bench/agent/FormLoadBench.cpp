@@ -2,6 +2,7 @@
 // and walk of the same table through the engine, in the same run.
 #include "agent/SystemClock.h"
 #include "agent/frmAgent.h"
+#include "support/BenchRun.h"
 #include "support/FakeDesktop.h"
 #include "tools/make-diary/DiaryWriter.h"
 
@@ -14,8 +15,7 @@ using namespace zurodid;
 
 const std::filesystem::path& DiaryFolder() {
     static const std::filesystem::path folder = [] {
-        auto path = std::filesystem::temp_directory_path() / "zurodid-formload-bench";
-        std::filesystem::create_directories(path);
+        const std::filesystem::path& path = bench::RunFolder();
         fixture::Diary diary = fixture::StandardDiary();
         DateTime today = std::chrono::floor<std::chrono::days>(LocalNow());
         for (auto& table : diary.tables)
@@ -78,3 +78,12 @@ void BM_FormLoad(benchmark::State& state) {
 BENCHMARK(BM_FormLoad)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+int main(int argc, char** argv) {
+    // The diary is written before the first run; the start-up is set against the bare open
+    // and walk, with one table opened and with both.
+    return zurodid::bench::RunBenchmarks(
+        argc, argv,
+        {[] { DiaryFolder(); },
+         {{"BM_FormLoad", "BM_OpenAndWalk/0", 1.2}, {"BM_FormLoad", "BM_OpenAndWalk/1", 1.2}}});
+}

@@ -1,5 +1,7 @@
 // One tick of the reminder timer with a full list of 32,767 rows due today.
 #include "agent/frmAgent.h"
+#include "support/AgentTestAccess.h"
+#include "support/BenchRun.h"
 #include "support/FakeDesktop.h"
 
 #include <benchmark/benchmark.h>
@@ -21,14 +23,18 @@ void BM_Timer1Tick(benchmark::State& state) {
         row.SetSubItems(2, "23:59");
         row.SetSubItems(3, "a subject of ordinary length");
     }
-    agent.AlarmCursor = 16384; // a row in the middle, waiting
-    agent.RemindCursor = 16384;
+    frmAgentTestAccess::AlarmCursor(agent) = 16384; // a row in the middle, waiting
+    frmAgentTestAccess::RemindCursor(agent) = 16384;
     clock.now = MakeDateTime(std::chrono::year{2026} / 12 / 8, std::chrono::hours{9});
     for (auto _ : state)
         agent.Timer1_Timer();
-    if (!desktop.boxes.empty() || agent.AlarmCursor != 16384)
+    if (!desktop.boxes.empty() || frmAgentTestAccess::AlarmCursor(agent) != 16384)
         state.SkipWithError("the tick did more than wait");
 }
 BENCHMARK(BM_Timer1Tick);
 
 } // namespace
+
+int main(int argc, char** argv) {
+    return zurodid::bench::RunBenchmarks(argc, argv);
+}

@@ -71,7 +71,7 @@ def agent_pid(process):
 def run(build, rows, seconds):
     """Starts the agent on a diary of rows appointments; returns its figures after seconds."""
     with tempfile.TemporaryDirectory(prefix="zurodid-footprint-") as work:
-        with desktop.Desktop(work) as screen:
+        with desktop.Desktop(work, accessibility=False) as screen:
             agent = AgentFolder(screen, os.path.join(work, "agent"))
             # Today only, advance reminders on, nothing due during the run: the idle state.
             agent.write_settings(startup_remind=0, appointment_days=0, remind=1,

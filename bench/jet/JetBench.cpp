@@ -1,13 +1,12 @@
 // Opening and walking a 32,767-row Appointment table, against mdb-export on the same file in
 // the same run. Target: open and walk take at most 1.5 times what mdb-export takes.
 #include "store/Dao.h"
+#include "support/BenchRun.h"
 #include "tools/make-diary/DiaryWriter.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <map>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,9 +17,8 @@ namespace {
 
 constexpr int kAppointments = 32767;
 
-std::filesystem::path& DiaryFile() {
-    static std::filesystem::path file;
-    return file;
+std::filesystem::path DiaryFile() {
+    return zurodid::bench::RunFolder() / "Zurodid.mdb";
 }
 
 void WriteBenchDiary(const std::filesystem::path& file) {
@@ -83,46 +81,9 @@ void MdbExport(benchmark::State& state) {
 BENCHMARK(OpenAndWalk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(MdbExport)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// Prints the two results side by side once both ran.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    RatioReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
-                perIteration_[run.benchmark_name()] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
-            }
-        }
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        const auto ours = perIteration_.find("OpenAndWalk/min_time:2.000");
-        const auto theirs = perIteration_.find("MdbExport/min_time:2.000");
-        if (ours != perIteration_.end() && theirs != perIteration_.end()) {
-            std::printf("open+walk %.1f ms, mdb-export %.1f ms: ratio %.2f (target <= 1.50)\n",
-                        ours->second * 1e3, theirs->second * 1e3, ours->second / theirs->second);
-        }
-    }
-
-private:
-    std::map<std::string, double> perIteration_;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    char folder[] = "/tmp/zurodid-jet-bench-XXXXXX";
-    if (mkdtemp(folder) == nullptr) {
-        return 1;
-    }
-    DiaryFile() = std::filesystem::path(folder) / "Zurodid.mdb";
-    WriteBenchDiary(DiaryFile());
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    std::filesystem::remove_all(folder);
-    return 0;
+    return zurodid::bench::RunBenchmarks(
+        argc, argv, {[] { WriteBenchDiary(DiaryFile()); }, {{"OpenAndWalk", "MdbExport", 1.5}}});
 }

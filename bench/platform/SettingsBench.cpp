@@ -1,6 +1,7 @@
 // Reading the five settings at start-up, from a typical file.
 #include "store/AgentSettings.h"
 #include "store/Module1.h"
+#include "support/BenchRun.h"
 
 #include <benchmark/benchmark.h>
 #include <filesystem>
@@ -9,8 +10,7 @@
 namespace {
 
 void BM_ReadFiveSettings(benchmark::State& state) {
-    auto folder = std::filesystem::temp_directory_path() / "zurodid-settings-bench";
-    std::filesystem::create_directories(folder);
+    const std::filesystem::path& folder = zurodid::bench::RunFolder();
     std::ofstream(folder / "Zurodid.ini", std::ios::binary)
         << "[Agent]\r\nStartUpRemind=1\r\nAnniversaryStartUp=7\r\nAppointmentStartUp=3\r\n"
            "Remind=1\r\nAppointmentRemind=15\r\n";
@@ -21,8 +21,11 @@ void BM_ReadFiveSettings(benchmark::State& state) {
             settings.*key.member = zurodid::ReadSetting(module1, key.name);
         benchmark::DoNotOptimize(settings);
     }
-    std::filesystem::remove_all(folder);
 }
 BENCHMARK(BM_ReadFiveSettings)->Unit(benchmark::kMicrosecond);
 
 } // namespace
+
+int main(int argc, char** argv) {
+    return zurodid::bench::RunBenchmarks(argc, argv);
+}

@@ -3,15 +3,13 @@
 // 1.3 times). The fill does not open the diary; it is timed alone, with the open, and against
 // the walk alone, so that each reading of the target can be checked.
 #include "store/Dao.h"
+#include "support/BenchRun.h"
 #include "support/FakeDesktop.h"
 #include "tools/make-diary/DiaryWriter.h"
 #include "windows/frmList.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>
-#include <cstdio>
-#include <cstdlib>
-#include <map>
 
 namespace {
 
@@ -22,9 +20,8 @@ constexpr int kAnniversaries = 10000;
 constexpr int kAppointments = 32767;
 const DateTime kToday = DateTime(local_days(year(2026) / 12 / 7)) + hours(8);
 
-std::filesystem::path& DiaryFile() {
-    static std::filesystem::path file;
-    return file;
+std::filesystem::path DiaryFile() {
+    return bench::RunFolder() / "Zurodid.mdb";
 }
 
 // Anniversaries over every day of the year, appointments over the coming 30 days: with
@@ -131,53 +128,15 @@ BENCHMARK(OpenAndShowAll)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(WalkOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(ShowAllOnly)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// Prints the two results side by side once both ran.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const auto& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0)
-                perIteration_[run.run_name.function_name] =
-                    run.real_accumulated_time / static_cast<double>(run.iterations);
-    }
-    void Finalize() override {
-        ConsoleReporter::Finalize();
-        double walk = Time("OpenAndWalk"), fill = Time("OpenAndShowAll");
-        double walkOnly = Time("WalkOnly"), fillOnly = Time("ShowAllOnly");
-        if (walk <= 0 || fill <= 0 || walkOnly <= 0 || fillOnly <= 0)
-            return;
-        std::printf("open+walk %.1f ms; ShowAll alone %.1f ms: ratio %.2f (target <= 1.30)\n",
-                    walk * 1e3, fillOnly * 1e3, fillOnly / walk);
-        std::printf("open+ShowAll %.1f ms against open+walk: ratio %.2f\n", fill * 1e3,
-                    fill / walk);
-        std::printf("ShowAll alone against the walk alone (%.1f ms): ratio %.2f\n", walkOnly * 1e3,
-                    fillOnly / walkOnly);
-    }
-
-private:
-    double Time(const std::string& name) const {
-        auto found = perIteration_.find(name);
-        return found == perIteration_.end() ? 0 : found->second;
-    }
-    std::map<std::string, double> perIteration_;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    char folder[] = "/tmp/zurodid-showall-bench-XXXXXX";
-    if (!mkdtemp(folder))
-        return 1;
-    DiaryFile() = std::filesystem::path(folder) / "Zurodid.mdb";
-    WriteBenchDiary(DiaryFile());
-    benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    std::filesystem::remove_all(folder);
-    return 0;
+    return bench::RunBenchmarks(argc, argv,
+                                {[] { WriteBenchDiary(DiaryFile()); },
+                                 {{"ShowAllOnly", "OpenAndWalk", 1.3},
+                                  {"OpenAndShowAll", "OpenAndWalk", 0},
+                                  {"ShowAllOnly", "WalkOnly", 0}}});
 }

@@ -1,14 +1,25 @@
-# Shared by scripts/run and scripts/test: the packages the project needs on Debian 12, and a
-# build step that is quick when nothing changed.
+# Shared by scripts/run, scripts/test and scripts/install: the packages the project needs on
+# Debian 12, and a build step that is quick when nothing changed.
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
-    xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime)
-DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils)
+    qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg
+    librsvg2-bin)
+# One line per need, so that adding a package touches one line.
+TEST_PACKAGES=(
+    libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
+    clang-format                                          # the format check
+    locales                                               # a locale made for the date tests
+    xvfb openbox trayer xdotool wmctrl imagemagick x11-utils faketime  # the X desktop tests
+    dbus xfce4-panel                                      # a StatusNotifierItem panel
+    at-spi2-core python3-gi gir1.2-atspi-2.0              # reading windows' accessible state
+    sway waybar qt6-wayland                               # the Wayland tests
+    desktop-file-utils libglib2.0-bin                     # checking and launching the entries
+)
+DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
+    at-spi2-core python3-gi gir1.2-atspi-2.0)
 
 # Installs the named packages that are missing: with apt-get as root or through sudo,
 # otherwise names them and stops.
@@ -35,11 +46,23 @@ ensure_packages() {
 }
 
 # configure_and_build BUILD_DIR [cmake options...]
+# Configures afresh when the options differ from the last configure of BUILD_DIR (a cache
+# keeps options that are no longer given), then builds.
 configure_and_build() {
     local dir=$1
     shift
-    if [ ! -f "$dir/CMakeCache.txt" ]; then
-        cmake -S "$ROOT" -B "$dir" "$@"
+    local stamp="$dir/zurodid-configure-options" wanted
+    wanted=$(printf '%s\n' "$@")
+    if [ ! -f "$dir/CMakeCache.txt" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
+        rm -f "$stamp"
+        cmake --fresh -S "$ROOT" -B "$dir" "$@"
+        printf '%s\n' "$wanted" >"$stamp"
     fi
     cmake --build "$dir" -j "$JOBS"
+}
+
+# The release build that scripts/run starts and scripts/install installs.
+build_release() {
+    configure_and_build "$ROOT/build/release" -DCMAKE_BUILD_TYPE=Release \
+        -DZURODID_BUILD_TESTS=OFF -DZURODID_BUILD_BENCH=OFF
 }

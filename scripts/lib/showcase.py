@@ -24,22 +24,12 @@ from desktop import AGENT_TITLE  # noqa: E402
 
 def frame_of(screen, window):
     """The window with its title bar and border, as (x, y, width, height)."""
-    x, y, width, height = screen.geometry(window)
-    out = screen._run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"], check=False)
-    if "=" in out:
-        left, right, top, bottom = (int(v) for v in out.split("=")[1].split(","))
-        return x - left, y - top, width + left + right, height + top + bottom
-    return x, y, width, height
+    return screen.frame(window)
 
 
 def shoot(screen, path, box=None, margin=0):
     """Takes the screen, or the box (x, y, width, height) of it with a margin, into path."""
-    argv = ["import", "-window", "root"]
-    if box:
-        x, y, width, height = box
-        x, y = max(0, x - margin), max(0, y - margin)
-        argv += ["-crop", f"{width + 2 * margin}x{height + 2 * margin}+{x}+{y}", "+repage"]
-    screen._run(argv + [path], timeout=30)
+    screen.screenshot(path, crop=box, margin=margin)
     print(f"  {path}")
     return path
 
@@ -66,10 +56,10 @@ def demo(folder, shots, seconds):
     """Runs the agent already laid out in folder on a private desktop on the real clock."""
     os.makedirs(shots, exist_ok=True)
     work = tempfile.mkdtemp(prefix="zurodid-demo-")
-    screen = desktop.Desktop(work)
+    screen = desktop.Desktop(work, accessibility=False)
     try:
         screen.start()
-        agent = screen._spawn([os.path.join(folder, "zurodid-agent")], env=screen.env())
+        agent = screen.spawn([os.path.join(folder, "zurodid-agent")], env=screen.env())
         screen.wait_tray_icons(1)
         print(f"The agent runs on a private desktop ({screen.display}); screenshots:")
         listing = wait_for(screen, dialogs=False, timeout=15)
@@ -85,9 +75,6 @@ def demo(folder, shots, seconds):
     finally:
         screen.stop()
         shutil.rmtree(work, ignore_errors=True)
-
-
-MENU = ["Show", "Refresh", "Options", "About", "Run Zurodid", "Exit"]
 
 
 def screenshots(out):
@@ -120,16 +107,15 @@ def screenshots(out):
         time.sleep(0.5)
         shoot(screen, os.path.join(out, "tray-menu.png"),
               union(screen.geometry(menu), icon), 8)
-        screen.keys("Down", "Down", "Down", "Return")
+        screen.keys("Escape")
+        screen.choose_menu_item("Options")
         options = screen.wait_window("Options")
         time.sleep(0.8)
         shoot(screen, os.path.join(out, "options.png"), frame_of(screen, options), 8)
         screen.close_window(options)
         screen.wait_no_window("Options")
 
-        screen.click_tray_icon(button=3)
-        screen.wait_popup_menu()
-        screen.keys(*["Down"] * (MENU.index("About") + 1), "Return")
+        screen.choose_menu_item("About")
         about = screen.wait_window("Zurodid")
         time.sleep(0.8)
         shoot(screen, os.path.join(out, "about.png"), frame_of(screen, about), 8)

@@ -71,8 +71,8 @@ void PutMemo(MdbHandle* mdb, const MdbField& field, RowStreamWriter& out) {
 void PutValue(MdbHandle* mdb, const MdbColumn& column, const MdbField& field,
               RowStreamWriter& out) {
     if (column.col_type == MDB_BOOL) {
-        // A Yes/No value lives in the null bit: set means Yes (-1).
-        out.Number(field.is_null ? 0.0 : -1.0);
+        // A Yes/No value lives in the null bit: set means Yes.
+        out.Boolean(!field.is_null);
         return;
     }
     if (field.is_null) {

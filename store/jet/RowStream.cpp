@@ -16,7 +16,7 @@ constexpr std::uint8_t kStatusNoTable = 'T';
 constexpr std::uint8_t kStatusDamaged = 'D';
 constexpr std::uint8_t kRowMark = 'R';
 constexpr std::uint8_t kEndMark = 'E';
-enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3 };
+enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3, kNo = 4, kYes = 5 };
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr std::uint32_t kMaxReasonLength = 4096;
 
@@ -109,6 +109,10 @@ void RowStreamWriter::Number(double value) {
     Put(&value, sizeof value);
 }
 
+void RowStreamWriter::Boolean(bool yes) {
+    PutByte(yes ? kYes : kNo);
+}
+
 void RowStreamWriter::Text(std::string_view utf8) {
     PutByte(kText);
     const auto length = static_cast<std::uint32_t>(utf8.size());
@@ -181,12 +185,16 @@ TableRows DecodeRowStream(std::string bytes, std::string_view table, std::size_t
         }
         const std::size_t valuesStart = in.Offset();
         for (std::uint16_t i = 0; i < result.columnCount; ++i) {
-            switch (in.Get<std::uint8_t>()) {
+            const auto tag = in.Get<std::uint8_t>();
+            switch (tag) {
             case kNull:
                 break;
             case kNumber:
             case kOleDate:
                 in.Get<double>();
+                break;
+            case kNo:
+            case kYes:
                 break;
             case kText:
                 in.Take(in.Get<std::uint32_t>());
@@ -233,6 +241,9 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
                 return zurodid::Null{};
             case kNumber:
                 return in.Get<double>();
+            case kNo:
+            case kYes:
+                return Variant(std::in_place_type<bool>, tag == kYes);
             case kText:
                 return std::string(in.Take(in.Get<std::uint32_t>()));
             default: {
@@ -247,7 +258,7 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
         }
         if (tag == kText) {
             in.Take(in.Get<std::uint32_t>());
-        } else if (tag != kNull) {
+        } else if (tag == kNumber || tag == kOleDate) {
             in.Take(sizeof(double));
         }
     }

@@ -13,8 +13,8 @@ namespace zurodid::jet {
 // The rows of one table as the file holds them, kept compactly: the values of all rows back
 // to back as the reader's checked stream has them, and per row where it lives (its bookmark:
 // data page and slot), where its values were found (another page when Jet moved the row) and
-// where its values start in `stream`. Values are decoded when they are asked for: a dynaset holds every row of a table but
-// hands out only the few fields a visit reads.
+// where its values start in `stream`. Values are decoded when they are asked for: a dynaset holds
+// every row of a table but hands out only the few fields a visit reads.
 struct TableRows {
     std::uint16_t columnCount = 0;
     std::string stream;
@@ -45,6 +45,7 @@ public:
     void BeginRow(std::uint64_t bookmark, std::uint64_t location);
     void Null();
     void Number(double value);
+    void Boolean(bool yes); // a Yes/No field
     void Text(std::string_view utf8);
     void OleDate(double value);
     // Ends the stream after the last row; flushes.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "agent/frmAgent.h"
+#include "support/AgentTestAccess.h"
 #include "support/FakeDesktop.h"
 #include "support/FakeDiary.h"
 #include "support/TempFolder.h"
@@ -8,11 +9,6 @@
 #include <gtest/gtest.h>
 
 namespace zurodid::testing {
-
-inline DateTime At(int y, unsigned m, unsigned d, int hh = 0, int mm = 0, int ss = 0) {
-    using namespace std::chrono;
-    return MakeDateTime(year{y} / month{m} / day{d}, hours{hh} + minutes{mm} + seconds{ss});
-}
 
 inline Variant Date(int y, unsigned m, unsigned d, int hh = 0, int mm = 0) {
     return Variant{At(y, m, d, hh, mm)};

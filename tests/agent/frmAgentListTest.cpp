@@ -36,7 +36,7 @@ TEST_F(AgentShowAll, ListsTheDaysFromTodayThroughTheSetting) {
     EXPECT_EQ(Column(2), (std::vector<std::string>{"08:00", "23:59", "10:30", "07:15"}));
     EXPECT_EQ(Column(3),
               (std::vector<std::string>{"passed today", "last minute", "", "as number"}));
-    EXPECT_EQ(agent.ItemCounter, 4);
+    EXPECT_EQ(frmAgentTestAccess::ItemCounter(agent), 4);
 }
 
 TEST_F(AgentShowAll, WindowEdges) {
@@ -78,12 +78,12 @@ TEST_F(AgentShowAll, NumbersRowsWithoutGapsAndAppendsASecondRun) {
 
 TEST_F(AgentShowAll, AnEmptyTableLeavesListAndCounter) {
     agent.lvAppointment.ListItems.Add("keep");
-    agent.ItemCounter = 42;
+    frmAgentTestAccess::ItemCounter(agent) = 42;
     Appointments({});
     Open();
     agent.ShowAll();
     EXPECT_EQ(Column(0), (std::vector<std::string>{"keep"}));
-    EXPECT_EQ(agent.ItemCounter, 42);
+    EXPECT_EQ(frmAgentTestAccess::ItemCounter(agent), 42);
 }
 
 TEST_F(AgentShowAll, FailuresHalfwayKeepTheRowsBefore) {
@@ -98,6 +98,11 @@ TEST_F(AgentShowAll, FailuresHalfwayKeepTheRowsBefore) {
         {"damaged file ends the fill", {{2, ErrorNumber::DatabaseDamaged}}, {}, {"a", "b"}},
         {"no current record is skipped", {{1, ErrorNumber::NoCurrentRecord}}, {}, {"a", "c"}},
         {"a failed move ends the fill", {}, {{0, ErrorNumber::DatabaseDamaged}}, {"a"}},
+        // Skipping that move would visit the same row for ever.
+        {"a move that finds no row and stays ends the walk",
+         {},
+         {{1, ErrorNumber::NoCurrentRecord}},
+         {"a", "b"}},
     };
     for (const auto& c : cases) {
         agent.lvAppointment.ListItems.Clear();
@@ -122,12 +127,24 @@ TEST_F(AgentShowAll, AFieldThatIsNoDateEndsTheFillQuietly) {
     EXPECT_EQ(Column(3), (std::vector<std::string>{"a"}));
 }
 
+TEST_F(AgentShowAll, AFillAcrossMidnightListsOneDaysWindow) {
+    state.AgentSettings.AppointmentStartUp = 0;
+    clock.now = At(2026, 12, 7, 23, 59, 59);
+    clock.onRead = [](FakeClock& c) { c.now = At(2026, 12, 8, 0, 0, 0); };
+    Appointments({{Date(2026, 12, 7, 10, 0), Text("today")},
+                  {Date(2026, 12, 8, 10, 0), Text("tomorrow")},
+                  {Date(2026, 12, 7, 11, 0), Text("today too")}});
+    Open();
+    agent.ShowAll();
+    EXPECT_EQ(Column(3), (std::vector<std::string>{"today", "today too"}));
+}
+
 TEST_F(AgentShowAll, StopsAtTheSixteenBitLimit) {
     Appointments(Rows(32768, {Date(2026, 12, 7, 10, 0), Text("x")}));
     Open();
     agent.ShowAll();
     EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 32767);
-    EXPECT_EQ(agent.ItemCounter, 32767);
+    EXPECT_EQ(frmAgentTestAccess::ItemCounter(agent), 32767);
 }
 
 TEST_F(AgentShowAll, NoRecordsetIsAQuietEnd) {

@@ -34,11 +34,11 @@ TEST_F(TrayAndMenu, MenuItemsByIndex) {
         std::vector<std::pair<WindowName, ShowMode>> shown;
     };
     const Case cases[] = {
-        {0, {{WindowName::frmList, ShowMode::Modeless}}},
-        {2, {{WindowName::frmOption, ShowMode::Modeless}}},
-        {3, {{WindowName::frmAbout, ShowMode::Modal}}},
-        {4, {}},
-        {6, {}},
+        {IndexOf(PopupItem::Show), {{WindowName::frmList, ShowMode::Modeless}}},
+        {IndexOf(PopupItem::Options), {{WindowName::frmOption, ShowMode::Modeless}}},
+        {IndexOf(PopupItem::About), {{WindowName::frmAbout, ShowMode::Modal}}},
+        {IndexOf(PopupItem::SeparatorBeforeRun), {}},
+        {IndexOf(PopupItem::SeparatorBeforeExit), {}},
         {8, {}},
         {-1, {}},
     };
@@ -48,20 +48,20 @@ TEST_F(TrayAndMenu, MenuItemsByIndex) {
         EXPECT_EQ(desktop.shown, c.shown) << c.index;
         EXPECT_TRUE(desktop.started.empty()) << c.index;
     }
-    EXPECT_THROW(agent.mnusubpopup_Click(7), ProcessEnded);
+    EXPECT_THROW(agent.mnusubpopup_Click(IndexOf(PopupItem::Exit)), ProcessEnded);
 }
 
 TEST_F(TrayAndMenu, RunZurodidStartsTheMainProgramEachTime) {
-    agent.mnusubpopup_Click(5);
-    agent.mnusubpopup_Click(5);
+    agent.mnusubpopup_Click(IndexOf(PopupItem::RunZurodid));
+    agent.mnusubpopup_Click(IndexOf(PopupItem::RunZurodid));
     ASSERT_EQ(desktop.started.size(), 2u);
-    EXPECT_EQ(desktop.started[0], folder / "Zurodid.exe");
+    EXPECT_EQ(desktop.started[0].program, folder / "Zurodid.exe");
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
 TEST_F(TrayAndMenu, RunZurodidThatCannotStartSaysWhy) {
     desktop.startOutcome = {false, "the file does not exist"};
-    agent.mnusubpopup_Click(5);
+    agent.mnusubpopup_Click(IndexOf(PopupItem::RunZurodid));
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].title, "Zurodid Agent");
     EXPECT_NE(desktop.boxes[0].text.find("Zurodid.exe"), std::string::npos);

@@ -16,8 +16,8 @@ TEST_F(StartUp, WithoutASettingsFileEverythingElseRuns) {
     EXPECT_EQ(diary.opens, 1);
     EXPECT_TRUE(state.DiaryStore.rsAnniversary && state.DiaryStore.rsAppointment);
     EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 1);
-    EXPECT_EQ(agent.AlarmCursor, 1);
-    EXPECT_EQ(agent.RemindCursor, 1);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 1);
     EXPECT_EQ(desktop.timerEnabled, 1);
 }
 
@@ -161,18 +161,18 @@ TEST_F(StartUp, RefreshRebuildsEverythingAndAsksThePasswordAgain) {
     diary.tables["Appointment"].rows = {{Date(2026, 12, 7, 10, 0), Variant{std::string("a")}}};
     agent.Form_Load();
     auto firstRecordset = state.DiaryStore.rsAppointment;
-    agent.AlarmCursor = 2;
-    agent.RemindCursor = 2;
+    frmAgentTestAccess::AlarmCursor(agent) = 2;
+    frmAgentTestAccess::RemindCursor(agent) = 2;
     diary.tables["Appointment"].rows.push_back(
         {Date(2026, 12, 7, 11, 0), Variant{std::string("b")}});
     Settings("StartUpRemind=1\r\n");
-    agent.mnusubpopup_Click(1);
+    agent.mnusubpopup_Click(IndexOf(PopupItem::Refresh));
     EXPECT_EQ(desktop.ShowCount(WindowName::frmLogIn), 2);
     EXPECT_EQ(desktop.registrations.size(), 2u);
     EXPECT_NE(state.DiaryStore.rsAppointment, firstRecordset);
     EXPECT_EQ(Column(0), (std::vector<std::string>{"001", "002"}));
-    EXPECT_EQ(agent.AlarmCursor, 1);
-    EXPECT_EQ(agent.RemindCursor, 1);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 1);
     EXPECT_EQ(desktop.ShowCount(WindowName::frmList), 1);
     EXPECT_EQ(desktop.timerEnabled, 2);
 }
@@ -182,13 +182,13 @@ TEST_F(StartUp, AFailedRefreshKeepsThePreviousObjects) {
     agent.Form_Load();
     auto database = state.DiaryStore.dbDiary;
     auto recordset = state.DiaryStore.rsAppointment;
-    agent.AlarmCursor = 2;
+    frmAgentTestAccess::AlarmCursor(agent) = 2;
     diary.failOpen = ErrorNumber::FileNotFound;
-    agent.mnusubpopup_Click(1);
+    agent.mnusubpopup_Click(IndexOf(PopupItem::Refresh));
     EXPECT_EQ(state.DiaryStore.dbDiary, database);
     EXPECT_EQ(state.DiaryStore.rsAppointment, recordset);
     EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 0);
-    EXPECT_EQ(agent.AlarmCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2);
 }
 
 } // namespace

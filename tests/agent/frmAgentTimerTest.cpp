@@ -6,16 +6,30 @@ namespace {
 // The reminder timer over rows put straight into the agent's hidden list.
 class Timer1 : public AgentFixture {
 protected:
+    // Rows of 7 December 2026, the test's day.
     void Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
-        for (auto [time, subject] : rows) {
-            ListItem& row = agent.lvAppointment.ListItems.Add(
-                ItemNumberText(agent.lvAppointment.ListItems.Count() + 1));
-            row.SetSubItems(1, "07/12/2026");
-            row.SetSubItems(2, time);
-            row.SetSubItems(3, subject);
-        }
-        agent.AlarmCursor = 1;
-        agent.RemindCursor = 1;
+        for (auto [time, subject] : rows)
+            AddRow("07/12/2026", time, subject);
+        frmAgentTestAccess::AlarmCursor(agent) = 1;
+        frmAgentTestAccess::RemindCursor(agent) = 1;
+    }
+    struct DatedRow {
+        const char* date;
+        const char* time;
+        const char* subject;
+    };
+    void DatedRows(std::initializer_list<DatedRow> rows) {
+        for (const DatedRow& row : rows)
+            AddRow(row.date, row.time, row.subject);
+        frmAgentTestAccess::AlarmCursor(agent) = 1;
+        frmAgentTestAccess::RemindCursor(agent) = 1;
+    }
+    void AddRow(const char* date, const char* time, const char* subject) {
+        ListItem& row = agent.lvAppointment.ListItems.Add(
+            ItemNumberText(agent.lvAppointment.ListItems.Count() + 1));
+        row.SetSubItems(1, date);
+        row.SetSubItems(2, time);
+        row.SetSubItems(3, subject);
     }
     void Remind(int on, int lead) {
         state.AgentSettings.Remind = static_cast<std::int16_t>(on);
@@ -39,37 +53,37 @@ TEST_F(Timer1, EmptyListDoesNothing) {
     for (int s = 0; s < 3; ++s)
         TickAt(9, 5, s);
     EXPECT_TRUE(desktop.boxes.empty());
-    EXPECT_EQ(agent.AlarmCursor, 1);
-    EXPECT_EQ(agent.RemindCursor, 1);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 1);
 }
 
 TEST_F(Timer1, OnTimeBoxInTheMinuteThenTheCursorMoves) {
     Rows({{"09:05", "Dentist"}});
     TickAt(9, 4, 59);
     EXPECT_TRUE(desktop.boxes.empty());
-    EXPECT_EQ(agent.AlarmCursor, 1);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1);
     desktop.onBox = [&](const ShownBox&) {
-        EXPECT_EQ(agent.AlarmCursor, 1) << "moved before close";
+        EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1) << "moved before close";
     };
     TickAt(9, 5, 0);
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, "09:05 : Dentist");
     EXPECT_EQ(desktop.boxes[0].icon, vbCritical);
     EXPECT_EQ(desktop.boxes[0].title, "Zurodid Agent");
-    EXPECT_EQ(agent.AlarmCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2);
     TickAt(9, 5, 1);
     EXPECT_EQ(desktop.boxes.size(), 1u) << "exhausted cursor stays quiet";
-    EXPECT_EQ(agent.AlarmCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2);
 }
 
 TEST_F(Timer1, PassedRowsAreSkippedOnePerTickWithoutAMessage) {
     Rows({{"08:00", "a"}, {"08:30", "b"}, {"09:05", "c"}});
     TickAt(9, 0, 0);
-    EXPECT_EQ(agent.AlarmCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2);
     TickAt(9, 0, 1);
-    EXPECT_EQ(agent.AlarmCursor, 3);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
     TickAt(9, 0, 2);
-    EXPECT_EQ(agent.AlarmCursor, 3);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
@@ -80,25 +94,43 @@ TEST_F(Timer1, TwoRowsInOneMinute) {
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:05 : second"}));
     // When the minute has ended before the second box's tick, the second is skipped.
     desktop.boxes.clear();
-    agent.AlarmCursor = 1;
+    frmAgentTestAccess::AlarmCursor(agent) = 1;
     TickAt(9, 5, 59);
     TickAt(9, 6, 0);
-    EXPECT_EQ(agent.AlarmCursor, 3);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
     TickAt(9, 6, 1);
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:06 : third"}));
 }
 
-TEST_F(Timer1, MinuteTurningBetweenTheTwoReadingsSkipsTheRowNextTick) {
-    Rows({{"09:05", "x"}});
-    clock.now = At(2026, 12, 7, 9, 5, 59);
-    clock.onRead = [](FakeClock& c) { c.now = At(2026, 12, 7, 9, 6, 0); };
-    agent.Timer1_Timer();
-    clock.onRead = nullptr;
-    EXPECT_TRUE(desktop.boxes.empty());
-    EXPECT_EQ(agent.AlarmCursor, 1);
-    agent.Timer1_Timer();
-    EXPECT_EQ(agent.AlarmCursor, 2);
-    EXPECT_TRUE(desktop.boxes.empty());
+TEST_F(Timer1, AMinuteTurningWithinAHalfStillShowsTheBox) {
+    // Each half decides on one reading of the clock: the minute that turns right after it
+    // must not lose the row.
+    struct Case {
+        const char* name;
+        int remind, lead;
+        int hh, mm;  // the minute the half's reading falls in, at its last second
+        int reading; // the half's reading of this tick, after which the minute turns
+        std::vector<std::string> boxes;
+    };
+    const Case cases[] = {
+        {"on time", 0, 0, 9, 5, 1, {"16 09:05 : x"}},
+        {"advance", 1, 10, 8, 55, 2, {"64 09:05 : x"}},
+    };
+    for (const auto& c : cases) {
+        desktop.boxes.clear();
+        agent.lvAppointment.ListItems.Clear();
+        Rows({{"09:05", "x"}});
+        Remind(c.remind, c.lead);
+        clock.now = At(2026, 12, 7, c.hh, c.mm, 59);
+        clock.readings = 0;
+        clock.onRead = [&c](FakeClock& fake) {
+            if (fake.readings == c.reading)
+                fake.now += std::chrono::seconds{1};
+        };
+        agent.Timer1_Timer();
+        clock.onRead = nullptr;
+        EXPECT_EQ(Boxes(), c.boxes) << c.name;
+    }
 }
 
 TEST_F(Timer1, AdvanceReminderByLead) {
@@ -122,12 +154,13 @@ TEST_F(Timer1, AdvanceReminderByLead) {
         agent.lvAppointment.ListItems.Clear();
         Rows({{"09:05", "Dentist"}});
         Remind(1, c.lead);
-        agent.AlarmCursor = c.lead == 0 ? 1 : 2; // the on-time half only where the case needs it
+        frmAgentTestAccess::AlarmCursor(agent) =
+            c.lead == 0 ? 1 : 2; // the on-time half only where the case needs it
         TickAt(c.hh, c.mm - 1, 59);
         EXPECT_TRUE(desktop.boxes.empty()) << c.name;
         TickAt(c.hh, c.mm, 0);
         EXPECT_EQ(Boxes(), c.boxes) << c.name;
-        EXPECT_EQ(agent.RemindCursor, 2) << c.name;
+        EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2) << c.name;
     }
 }
 
@@ -135,7 +168,7 @@ TEST_F(Timer1, AdvanceReminderSkippedWhenStartedInsideTheLead) {
     Rows({{"09:05", "Dentist"}});
     Remind(1, 10);
     TickAt(9, 0, 0);
-    EXPECT_EQ(agent.RemindCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
     EXPECT_TRUE(desktop.boxes.empty());
     TickAt(9, 5, 0);
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : Dentist"}));
@@ -145,7 +178,7 @@ TEST_F(Timer1, AdvanceReminderBeforeMidnightIsNeverShown) {
     Rows({{"00:05", "early"}});
     Remind(1, 10);
     TickAt(23, 55, 0); // 00:05 is 1430 minutes behind, not 10 ahead
-    EXPECT_EQ(agent.RemindCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
@@ -154,12 +187,12 @@ TEST_F(Timer1, RemindSwitchedOnLaterStartsWhereTheCursorStood) {
     Remind(0, 10);
     for (int s = 0; s < 5; ++s)
         TickAt(9, 0, s);
-    EXPECT_EQ(agent.RemindCursor, 1) << "frozen while off";
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 1) << "frozen while off";
     Remind(1, 10);
     TickAt(9, 0, 10);
-    EXPECT_EQ(agent.RemindCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
     TickAt(9, 0, 11);
-    EXPECT_EQ(agent.RemindCursor, 3);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 3);
     TickAt(9, 20, 0);
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"64 09:30 : c"}));
 }
@@ -171,16 +204,26 @@ TEST_F(Timer1, RowsOutOfOrderHoldTheCursor) {
     TickAt(10, 0, 0);
     TickAt(10, 0, 1);
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 10:00 : late"}));
-    EXPECT_EQ(agent.AlarmCursor, 3);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
 }
 
-TEST_F(Timer1, RowsOfOtherDaysCompareByTimeOfDayAndMidnightResetsNothing) {
-    Rows({{"15:00", "tomorrow's"}, {"00:00", "midnight"}});
+TEST_F(Timer1, RowsOfOtherDaysAreSkippedByBothCursors) {
+    // The list of a fill with AppointmentStartUp above 0: today's rows and tomorrow's.
+    DatedRows({{"08/12/2026", "15:00", "tomorrow's"},
+               {"07/12/2026", "15:00", "today's"},
+               {"08/12/2026", "15:10", "tomorrow, later"}});
+    Remind(1, 0);
+    TickAt(14, 0, 0);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2)
+        << "tomorrow's row passed without a message";
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
     TickAt(15, 0, 0);
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : tomorrow's"}));
-    clock.now = At(2026, 12, 8, 0, 0, 0);
-    agent.Timer1_Timer();
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : tomorrow's", "16 00:00 : midnight"}));
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : today's", "64 15:00 : today's"}));
+    TickAt(15, 0, 1);
+    TickAt(15, 10, 0);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 4);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 4);
+    EXPECT_EQ(desktop.boxes.size(), 2u) << "no box of either kind for tomorrow's rows";
 }
 
 TEST_F(Timer1, ATickWhileTheBoxIsOpenDoesNothing) {
@@ -193,8 +236,8 @@ TEST_F(Timer1, ATickWhileTheBoxIsOpenDoesNothing) {
     };
     TickAt(9, 5, 0);
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : once", "64 09:05 : once"}));
-    EXPECT_EQ(agent.AlarmCursor, 2);
-    EXPECT_EQ(agent.RemindCursor, 2);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
 }
 
 TEST_F(Timer1, AnEmptySubjectEndsTheTextInTheSeparator) {
@@ -206,13 +249,13 @@ TEST_F(Timer1, AnEmptySubjectEndsTheTextInTheSeparator) {
 TEST_F(Timer1, AFullListLetsTheCursorsPassItsLastRow) {
     for (int i = 0; i < 32767; ++i)
         agent.lvAppointment.ListItems.Add("x").SetSubItems(2, "08:00");
-    agent.AlarmCursor = 32767;
-    agent.RemindCursor = 32767;
+    frmAgentTestAccess::AlarmCursor(agent) = 32767;
+    frmAgentTestAccess::RemindCursor(agent) = 32767;
     Remind(1, 0);
     TickAt(9, 0, 0);
     TickAt(9, 0, 1);
-    EXPECT_EQ(agent.AlarmCursor, 32768);
-    EXPECT_EQ(agent.RemindCursor, 32768);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 32768);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 32768);
 }
 
 } // namespace

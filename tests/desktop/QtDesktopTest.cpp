@@ -1,10 +1,12 @@
 #include "windows/desktop/QtDesktop.h"
 
 #include "agent/AgentFixture.h"
+#include "windows/desktop/TrayHost.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QTimer>
@@ -51,9 +53,10 @@ protected:
 
 TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     ListItem& row = agent.lvAppointment.ListItems.Add("001");
+    row.SetSubItems(1, "07/12/2026");
     row.SetSubItems(2, "09:05");
     row.SetSubItems(3, "Dentist");
-    agent.AlarmCursor = agent.RemindCursor = 1;
+    frmAgentTestAccess::AlarmCursor(agent) = frmAgentTestAccess::RemindCursor(agent) = 1;
     clock.now = At(2026, 12, 7, 9, 5, 0);
     desktop.Timer1().setInterval(50); // many ticks while the box is open
 
@@ -75,7 +78,7 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
             title = boxes[0]->windowTitle();
             text = boxes[0]->text();
             icon = boxes[0]->icon();
-            cursorWhileOpen = agent.AlarmCursor;
+            cursorWhileOpen = frmAgentTestAccess::AlarmCursor(agent);
         } else if (openFor.elapsed() > 600) {
             boxes[0]->button(QMessageBox::Ok)->click();
         }
@@ -83,7 +86,8 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     observer.start();
     desktop.EnableTimer();
 
-    ASSERT_TRUE(Spin([&] { return agent.AlarmCursor == 2; })) << "no box, or never closed";
+    ASSERT_TRUE(Spin([&] { return frmAgentTestAccess::AlarmCursor(agent) == 2; }))
+        << "no box, or never closed";
     Spin([] { return false; }, 300);
     desktop.Timer1().stop();
     observer.stop();
@@ -95,7 +99,50 @@ TEST_F(QtDesktopTest, TicksWhileAReminderBoxIsOpenRaiseNoSecondBox) {
     EXPECT_TRUE(OpenBoxes().empty());
 }
 
-TEST_F(QtDesktopTest, TheMenuHoldsTheEightItemsAndRoutesTheirIndex) {
+TEST_F(QtDesktopTest, BoxTextsThatLookLikeMarkupAreShownAsTheyStand) {
+    const std::string texts[] = {"09:05 : <b>card</b>", "09:05 : A &lt; B", "<p>x</p>\n<i>y"};
+    for (const std::string& text : texts) {
+        QString format = "no box";
+        QString labelText;
+        QTimer::singleShot(0, [&] {
+            auto boxes = OpenBoxes();
+            if (boxes.empty())
+                return;
+            // What draws the text: the box's label.
+            auto* label = boxes[0]->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (label) {
+                format = label->textFormat() == Qt::PlainText ? "plain" : "may be rich";
+                labelText = label->text();
+            }
+            boxes[0]->button(QMessageBox::Ok)->click();
+        });
+        desktop.MsgBox(text, vbCritical, "Zurodid Agent");
+        EXPECT_EQ(format, "plain") << text;
+        EXPECT_EQ(labelText.toStdString(), text);
+    }
+}
+
+TEST_F(QtDesktopTest, ExitEndsTheProcessWithoutRunningAnotherHandler) {
+    // Exit chosen, then a tick falls due and an event is posted: neither may run once Exit
+    // runs, or a reminder box would open in the middle of Exit and hold it up.
+    const auto ran = folder / "a handler ran";
+    auto mark = [ran] { WriteBytes(ran, "yes"); };
+    EXPECT_EXIT(
+        {
+            desktop.Menu().actions()[7]->trigger(); // Exit, run once the menu has closed
+            QObject::connect(&desktop.Timer1(), &QTimer::timeout, mark);
+            desktop.Timer1().start(0);
+            QTimer::singleShot(0, mark);
+            QElapsedTimer waited;
+            waited.start();
+            while (waited.elapsed() < 5000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_FALSE(std::filesystem::exists(ran));
+}
+
+TEST_F(QtDesktopTest, TheMenuHoldsTheEightItemsAndRoutesTheirIndexAfterItCloses) {
     QList<QAction*> actions = desktop.Menu().actions();
     ASSERT_EQ(actions.size(), 8);
     const char* captions[] = {"Show", "Refresh", "Options", "About", "", "Run Zurodid", "", "Exit"};
@@ -107,29 +154,42 @@ TEST_F(QtDesktopTest, TheMenuHoldsTheEightItemsAndRoutesTheirIndex) {
     }
     actions[0]->trigger();
     actions[2]->trigger();
+    // A chosen item runs once the menu (or the host's D-Bus call) is done with.
+    EXPECT_TRUE(shown.empty());
+    ASSERT_TRUE(Spin([&] { return shown.size() == 2; }));
     EXPECT_EQ(shown, (std::vector<std::pair<WindowName, ShowMode>>{
                          {WindowName::frmList, ShowMode::Modeless},
                          {WindowName::frmOption, ShowMode::Modeless}}));
 }
 
 TEST_F(QtDesktopTest, TrayActivationsBecomeTheAgentsMessages) {
-    TrayIconRecordA record{};
-    std::copy_n("Zurodid Agent", 13, record.szTip.begin());
-    desktop.RegisterTrayIcon(record);
-    desktop.RegisterTrayIcon(record); // a second registration keeps the one icon
-    ASSERT_NE(desktop.TrayIcon(), nullptr);
-    EXPECT_EQ(desktop.TrayIcon()->toolTip(), "Zurodid Agent");
     EXPECT_DOUBLE_EQ(desktop.TwipsPerPixelX(), 15.0) << "96 dpi";
     for (auto reason :
          {QSystemTrayIcon::DoubleClick, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown})
-        emit desktop.TrayIcon()->activated(reason);
+        desktop.OnActivated(reason);
     EXPECT_TRUE(shown.empty());
+    desktop.OnActivated(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(shown, (std::vector<std::pair<WindowName, ShowMode>>{
+                         {WindowName::frmList, ShowMode::Modeless}}));
+    // A right click reaches the agent, but away from X11 no menu of the agent's own opens: it
+    // would have no parent there and become a window of its own; the host shows the menu.
+    desktop.OnActivated(QSystemTrayIcon::Context);
     EXPECT_FALSE(desktop.Menu().isVisible());
-    emit desktop.TrayIcon()->activated(QSystemTrayIcon::Trigger);
     EXPECT_EQ(shown.size(), 1u);
-    emit desktop.TrayIcon()->activated(QSystemTrayIcon::Context);
-    EXPECT_TRUE(desktop.Menu().isVisible());
-    desktop.Menu().hide();
+}
+
+TEST_F(QtDesktopTest, WithoutANotificationAreaTheIconWaitsAndItIsSaidOnce) {
+    if (TrayHostPresent())
+        GTEST_SKIP() << "a notification area runs on this session";
+    TrayIconRecordA record{};
+    std::copy_n("Zurodid Agent", 13, record.szTip.begin());
+    ::testing::internal::CaptureStderr();
+    desktop.RegisterTrayIcon(record);
+    desktop.RegisterTrayIcon(record); // a second registration keeps the one (waiting) icon
+    std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(desktop.TrayIcon(), nullptr) << "offscreen has no tray";
+    EXPECT_EQ(said, "Zurodid Agent: no notification area is running; the icon will appear "
+                    "when one starts.\n");
 }
 
 TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
@@ -145,12 +205,35 @@ TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
     }
 
     auto script = folder / "marker.sh";
-    std::ofstream(script) << "#!/bin/sh\necho \"$1\" > \"$(dirname \"$0\")/ran\"\n";
+    // Written aside and renamed: "ran" appears only with its whole text.
+    std::ofstream(script) << "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                             "echo \"$1\" > \"$d/ran.new\" && mv \"$d/ran.new\" \"$d/ran\"\n";
     std::filesystem::permissions(script, std::filesystem::perms::owner_all);
     StartOutcome started = desktop.StartProgram(script, {"a b;c"});
     EXPECT_TRUE(started.started) << started.error;
     EXPECT_TRUE(Spin([&] { return std::filesystem::exists(folder / "ran"); }));
     EXPECT_EQ(ReadBytes(folder / "ran"), "a b;c\n") << "the argument passes whole, no shell";
+}
+
+TEST_F(QtDesktopTest, AWindowsProgramStartsMaximisedThroughWine) {
+    // wine itself is not installed here: a stand-in on the PATH writes down how it was called.
+    std::filesystem::create_directory(folder / "bin");
+    auto wine = folder / "bin" / "wine";
+    std::ofstream(wine) << "#!/bin/sh\nfor a in \"$@\"; do echo \"$a\"; done > \"$(dirname "
+                           "\"$0\")/called.new\"\nmv \"$(dirname \"$0\")/called.new\" "
+                           "\"$(dirname \"$0\")/called\"\n";
+    std::filesystem::permissions(wine, std::filesystem::perms::owner_all);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString((folder / "bin").string()) + ":" + path);
+    auto program = folder / "ไดอารี่ Zurodid" / "Zurodid.exe";
+    std::filesystem::create_directory(program.parent_path());
+    WriteBytes(program, "MZ");
+    StartOutcome outcome = desktop.StartProgram(program, {});
+    qputenv("PATH", path);
+    EXPECT_TRUE(outcome.started) << outcome.error;
+    ASSERT_TRUE(Spin([&] { return std::filesystem::exists(folder / "bin" / "called"); }));
+    EXPECT_EQ(ReadBytes(folder / "bin" / "called"),
+              "start\n/max\n/unix\n" + program.string() + "\n");
 }
 
 } // namespace

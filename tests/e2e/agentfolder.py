@@ -108,7 +108,7 @@ class AgentFolder:
             # Qt's timers keep the real monotonic clock.
             env["FAKETIME_DONT_FAKE_MONOTONIC"] = "1"
         self.started_at = time.time()
-        self.process = self.screen._spawn(argv, env=env, cwd="/")
+        self.process = self.screen.spawn(argv, env=env, cwd="/")
         return self.process
 
     def most_seconds_on_clock(self):

@@ -1,7 +1,8 @@
 """The real agent on a real X desktop with a tray: what a user sees and does.
 
 Each class is one CTest entry (its name is the argument); every case starts its own desktop
-and leaves no process behind.
+and leaves no process behind. What a case looks at is state the desktop exposes (window
+titles and roles, the accessibility tree, D-Bus), never pixel colours.
 """
 
 import contextlib
@@ -17,14 +18,14 @@ import desktop
 from agentfolder import LOGIN_TITLE, AgentFolder
 from desktop import AGENT_TITLE
 
-MENU = ["Show", "Refresh", "Options", "About", "Run Zurodid", "Exit"]
-
-
 class AgentTestCase(unittest.TestCase):
+    tray = "trayer"  # the panel that hosts the icon (desktop.TRAYS)
+    start_panel = True  # False: the case starts the panel itself, later
+
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="zurodid-e2e-")
         self.addCleanup(shutil.rmtree, self.work, True)
-        self.screen = desktop.Desktop(self.work)
+        self.screen = desktop.Desktop(self.work, tray=self.tray, start_panel=self.start_panel)
         self.addCleanup(self._stop_desktop)
         self.screen.start()
         self.agent = AgentFolder(self.screen, os.path.join(self.work, "agent"))
@@ -40,7 +41,7 @@ class AgentTestCase(unittest.TestCase):
                 with contextlib.suppress(desktop.DesktopError, OSError, subprocess.SubprocessError):
                     self.screen.screenshot(os.path.join(kept, "screen.png"))
                     with open(os.path.join(kept, "windows.txt"), "w") as tree:
-                        tree.write(self.screen._run(["xwininfo", "-root", "-tree"]))
+                        tree.write(self.screen.run(["xwininfo", "-root", "-tree"]))
         agent = getattr(self, "agent", None)
         if agent and agent.process is not None:
             # How the agent ended, for a case that lost it on the way.
@@ -75,10 +76,12 @@ class AgentTestCase(unittest.TestCase):
                 if "DIALOG" in self.screen.window_type(w)]
 
     def box_icon(self, box):
-        """"critical" or "information", told by the colour of the box's icon."""
-        red, blue = self.screen.icon_colours(box)
-        self.assertNotEqual(red, blue, "the box shows neither icon")
-        return "critical" if red > blue else "information"
+        """"critical" or "information": the kind the agent gives the box's window."""
+        return self.screen.window_role(box)
+
+    def list_rows(self, window_title=AGENT_TITLE):
+        """The texts the list window shows (its labels and its rows' cells)."""
+        return self.screen.window_texts(window_title)
 
     def press_ok(self, window):
         self.screen.activate(window)
@@ -86,21 +89,12 @@ class AgentTestCase(unittest.TestCase):
         desktop.poll(lambda: window not in self.screen.windows(AGENT_TITLE), 5,
                      "the box to close")
 
-    def choose(self, item):
-        # A window that the window manager focuses just then takes the menu away again.
-        for attempt in range(3):
-            self.screen.click_tray_icon(button=3)
-            try:
-                self.screen.wait_popup_menu(timeout=3)
-                break
-            except desktop.DesktopError:
-                if attempt == 2:
-                    raise
-        self.screen.menu_choose(MENU.index(item) + 1)
+    def choose(self, caption):
+        """A right click on the icon, then a click on the menu item that shows caption."""
+        self.screen.choose_menu_item(caption)
 
     def assert_stays_alive(self, seconds=1.0):
-        time.sleep(seconds)
-        self.assertTrue(self.agent.alive(), "the agent ended")
+        self.screen.stays_absent(lambda: not self.agent.alive(), seconds, "the agent ended")
         self.assertEqual(len(self.screen.tray_icons()), 1)
 
 
@@ -121,8 +115,8 @@ class ReminderTest(AgentTestCase):
                                 "the on-time box came before 09:05:00")
         self.assertEqual(self.box_icon(on_time), "critical")
         self.press_ok(on_time)
-        self.assert_stays_alive(1.5)
-        self.assertEqual(self.boxes(), [], "a second box for the same row")
+        self.screen.stays_absent(self.boxes, 1.5, "a second box for the same row")
+        self.assert_stays_alive(0.1)
 
     def test_no_advance_box_when_remind_is_off(self):
         self.agent.write_settings(remind=0, remind_minutes=1)
@@ -141,19 +135,20 @@ class ListWindowTest(AgentTestCase):
         self.start_agent()
         self.assertEqual(self.list_windows(), [], "shown at start with StartUpRemind=0")
         self.screen.click_tray_icon(button=2)
-        time.sleep(0.5)
-        self.assertEqual(self.list_windows(), [], "a middle click opened the list window")
+        self.screen.stays_absent(self.list_windows, 0.5, "a middle click opened the list window")
 
         # A double click shows the window through its releases, once.
         self.screen.click_tray_icon(repeat=2)
         first = self.wait_list_window()
         self.screen.click_tray_icon()
-        time.sleep(1.0)
-        self.assertEqual(self.list_windows(), [first], "a second click opened a second window")
+        self.screen.stays_absent(lambda: self.list_windows() != [first], 1.0,
+                                 "a second click opened a second window")
 
         # Loading centres the window: a moved window comes back centred only when reloaded.
         centred = self.screen.geometry(first)
-        filled = self.screen.dark_pixels(first)
+        rows = desktop.poll(lambda: [t for t in self.list_rows() if "Wedding" in t or "ประชุม" in t],
+                            5, "the filled list window")
+        filled = self.list_rows()
         self.screen.move_window(first, 10, 200)
         self.assertNotEqual(self.screen.geometry(first)[:2], centred[:2])
         self.screen.close_window(first)
@@ -162,8 +157,9 @@ class ListWindowTest(AgentTestCase):
         second = self.wait_list_window(exclude=(first,))
         desktop.poll(lambda: self.screen.geometry(second)[:2] == centred[:2], 5,
                      "the reloaded window to be centred")
-        self.assertAlmostEqual(self.screen.dark_pixels(second), filled, delta=filled * 0.05,
-                               msg="the reloaded window does not show the same rows")
+        self.assertTrue(rows)
+        self.assertEqual(desktop.poll(lambda: self.list_rows() == filled and filled, 5,
+                                      "the reloaded window to show the same rows"), filled)
         self.assert_stays_alive(0.2)
 
 
@@ -178,8 +174,9 @@ class OptionsTest(AgentTestCase):
                           (3, "10:00", "ประชุมทีม"), (6, "11:00", "Six")])
         self.start_agent()
         listing = self.wait_list_window()
-        time.sleep(0.5)
-        rows_before = self.screen.dark_pixels(listing)
+        rows_before = desktop.poll(lambda: "Nine" in self.list_rows() and self.list_rows(), 5,
+                                   "the filled list window")
+        self.assertIn("Six", rows_before)
 
         self.choose("Options")
         options = self.screen.wait_window("Options")
@@ -193,9 +190,14 @@ class OptionsTest(AgentTestCase):
             self.assertEqual(settings.read(),
                              b"[Agent]\r\nStartUpRemind=0\r\nAnniversaryStartUp=0\r\n"
                              b"AppointmentStartUp=1\r\nRemind=1\r\nAppointmentRemind=15\r\n")
-        # Fewer days ahead: the open window now holds fewer rows.
-        desktop.poll(lambda: self.screen.dark_pixels(listing) < rows_before * 0.8, 5,
-                     "the open list window to be refilled")
+        # Fewer days ahead: the open window now holds today's anniversary and the appointments
+        # up to tomorrow only.
+        rows_after = desktop.poll(lambda: "Nine" not in self.list_rows() and self.list_rows(), 5,
+                                  "the open list window to be refilled")
+        self.assertIn("Today's anniversary", rows_after)
+        self.assertIn("Tomorrow", rows_after)
+        for later in ("วันเกิดสมชาย", "Five", "ประชุมทีม", "Six"):
+            self.assertNotIn(later, rows_after)
         self.assertEqual(self.list_windows(), [listing])
         self.assert_stays_alive(0.2)
 
@@ -306,9 +308,9 @@ class MenuTest(AgentTestCase):
         self.agent.write_diary()
         self.start_agent()
         first = self.agent.process
-        second = self.agent.start("10:00:00")
+        self.agent.start("10:00:00")
         self.assertEqual(self.agent.wait_exit(timeout=5), 0)
-        self.assertIsNot(first, second)
+        self.assertIsNone(first.poll(), "the first agent ended with the second")
         self.agent.process = first
         self.assert_stays_alive(1.0)
 

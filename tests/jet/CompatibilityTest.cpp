@@ -127,16 +127,15 @@ bool Agrees(const Variant& ours, const CsvField& theirs) {
         }
         return theirs.text == FormatDate(*date);
     }
-    const double number = std::get<double>(ours);
     char* end = nullptr;
     const double exported = std::strtod(theirs.text.c_str(), &end);
     if (end == theirs.text.c_str()) {
         return false;
     }
-    // Yes/No: -1 in the engine, 1 in mdb-export.
-    if (number == -1.0 && exported == 1.0) {
-        return true;
+    if (const auto* yes = std::get_if<bool>(&ours)) {
+        return exported == (*yes ? 1.0 : 0.0);
     }
+    const double number = std::get<double>(ours);
     return std::fabs(number - exported) <= 1e-6 * std::max(1.0, std::fabs(number));
 }
 

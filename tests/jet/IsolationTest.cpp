@@ -100,16 +100,21 @@ TEST(JetRowStream, RoundTripsValues) {
         out.Number(-1);
         out.Text("");
         out.OleDate(1e12); // beyond the calendar: kept as the stored number
+        out.BeginRow(jet::MakeBookmark(7, 3), jet::MakeBookmark(7, 3));
+        out.Boolean(true);
+        out.Boolean(false);
+        out.Null();
         out.Finish();
     });
     const auto rows = jet::DecodeRowStream(bytes, "T");
     ASSERT_EQ(rows.columnCount, 3);
-    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows.Values(0),
               (std::vector<Variant>{Null{}, std::string("ทดสอบ"), At(1900, 1, 1, 12)}));
     EXPECT_EQ(rows.locations[1], jet::MakeBookmark(9, 0));
     EXPECT_EQ(rows.Values(1), (std::vector<Variant>{-1.0, std::string(""), 1e12}));
     EXPECT_EQ(rows.Value(1, 2), Variant(1e12)); // one field, without the others
+    EXPECT_EQ(rows.Values(2), (std::vector<Variant>{true, false, Null{}}));
 }
 
 TEST(JetRowStream, RejectsEveryMalformedStream) {

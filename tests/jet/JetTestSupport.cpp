@@ -6,19 +6,6 @@
 
 namespace zurodid::jettest {
 
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zurodid-jet-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a temporary folder");
-    }
-    path_ = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 jet::ReaderOptions FastOptions() {
     jet::ReaderOptions options;
     options.limits.wallClock = std::chrono::milliseconds(2000);

@@ -3,6 +3,7 @@
 #include "platform/RuntimeError.h"
 #include "store/Dao.h"
 #include "store/jet/JetEngine.h"
+#include "support/TempFolder.h"
 #include "tools/make-diary/DiaryWriter.h"
 
 #include <filesystem>
@@ -13,19 +14,7 @@
 
 namespace zurodid::jettest {
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
-};
+using zurodid::testing::TempFolder;
 
 // Short limits so that a hanging parse costs the suite little.
 jet::ReaderOptions FastOptions();

@@ -1,6 +1,11 @@
 #include "platform/DateTime.h"
 
+#include "platform/Numbers.h"
+#include "support/TempFolder.h"
+
+#include <clocale>
 #include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace zurodid {
@@ -87,6 +92,84 @@ TEST(Format, TimeTextsReadBackAsMinutes) {
     }
     for (std::string_view bad : {"", "9:05", "09-05", "24:00", "09:60", "0905 ", "ab:cd"})
         EXPECT_FALSE(MinutesOfTimeText(bad)) << bad;
+}
+
+TEST(Separators, AreTheFirstCharacterBetweenTheFieldsOfAFormat) {
+    struct Case {
+        std::string_view format;
+        char fallback;
+        char separator;
+    };
+    const Case cases[] = {
+        {"%d.%m.%Y", '/', '.'},    // de_DE
+        {"%d/%m/%Ey", '/', '/'},   // th_TH, Buddhist years
+        {"%Y-%m-%d", '/', '-'},    // sv_SE
+        {"%Y. %m. %d.", '/', '.'}, // hu_HU
+        {"%m/%d/%y", '/', '/'},    // C
+        {"%e.%-m.%Y", '/', '.'},   // flags and a blank-padded day
+        {"%Od-%Om", '/', '-'},     // alternative digits
+        {"%D", '.', '/'},
+        {"%F", '/', '-'},
+        {"%Y年%m月%d日", '/', '/'}, // not one ASCII character: the fixed one
+        {"%x", '/', '/'},           // no separator to be had
+        {"", '/', '/'},
+        {"%", '/', '/'},
+        {"%H:%M:%S", ':', ':'},
+        {"%H.%M.%S", ':', '.'}, // fi_FI
+        {"%T", '.', ':'},
+        {"%r", '.', ':'},
+        {"%Hh%M", ':', ':'}, // a letter is no separator
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SeparatorOfFormat(c.format, c.fallback), c.separator) << c.format;
+}
+
+// Compiles the named locales from the C library's definitions into `folder` (LOCPATH).
+void MakeLocales(const testing::TempFolder& folder, std::initializer_list<const char*> names) {
+    for (std::string_view name : names) {
+        std::string source(name.substr(0, name.find('.')));
+        std::string command = "localedef -i " + source + " -f UTF-8 '" + (folder / name).string() +
+                              "' >/dev/null 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0)
+            << command << " failed: the tests need localedef and the locale definitions of "
+            << "the package locales (scripts/test installs it)";
+    }
+}
+
+TEST(LocaleFormats, ComeFromTheUsersLocaleWhenWritingAndReadingBack) {
+    testing::TempFolder locales;
+    // Finnish: "." between the fields of both the date and the time.
+    MakeLocales(locales, {"fi_FI.UTF-8"});
+    ::setenv("LOCPATH", locales.Path().c_str(), 1);
+    struct Case {
+        const char* locale;
+        std::string_view date, time, dayMonth;
+        std::string_view generalDate, number; // as the Windows runtime writes a value as text
+    };
+    const Case cases[] = {
+        {"fi_FI.UTF-8", "07.12.2026", "09.05", "07.12.", "07.12.2026 09.05.42", "-2,5"},
+        {"C", "07/12/2026", "09:05", "07/12/", "12/07/26 09:05:42", "-2.5"},
+    };
+    const DateTime value = At(2026, 12, 7, 9, 5, 42);
+    for (const Case& c : cases) {
+        ASSERT_NE(std::setlocale(LC_TIME, c.locale), nullptr) << c.locale;
+        EXPECT_EQ(FormatDateTime(value, "dd/mm/yyyy"), c.date) << c.locale;
+        EXPECT_EQ(FormatDateTime(value, "hh:nn"), c.time) << c.locale;
+        EXPECT_EQ(FormatDateTime(value, "dd/MM/"), c.dayMonth) << c.locale;
+        EXPECT_EQ(FormatDateTime(value, "dd/mm/yyyy hh:nn"),
+                  std::string(c.date) + " " + std::string(c.time))
+            << c.locale;
+        EXPECT_EQ(MinutesOfTimeText(c.time), 9 * 60 + 5) << c.locale;
+        EXPECT_EQ(GeneralDateText(value), c.generalDate) << c.locale;
+        ASSERT_NE(std::setlocale(LC_NUMERIC, c.locale), nullptr) << c.locale;
+        EXPECT_EQ(GeneralNumberText(-2.5), c.number) << c.locale;
+    }
+    std::setlocale(LC_NUMERIC, "C");
+    // A text written with another separator is not a time of this locale.
+    ASSERT_NE(std::setlocale(LC_TIME, "fi_FI.UTF-8"), nullptr);
+    EXPECT_FALSE(MinutesOfTimeText("09:05"));
+    std::setlocale(LC_TIME, "C");
+    ::unsetenv("LOCPATH");
 }
 
 } // namespace

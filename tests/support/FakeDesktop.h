@@ -3,8 +3,11 @@
 #include "agent/Desktop.h"
 #include "agent/TrayIconRecord.h"
 
+#include <chrono>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zurodid::testing {
@@ -18,6 +21,12 @@ struct ShownBox {
     std::string title;
 };
 
+struct StartedProgram {
+    std::filesystem::path program;
+    std::vector<std::string> arguments;
+};
+
+// Records what the agent and the windows ask of the desktop.
 class FakeDesktop : public Desktop {
 public:
     void RegisterTrayIcon(const TrayIconRecordA& record) override {
@@ -38,11 +47,16 @@ public:
     double TwipsPerPixelX() override { return twipsPerPixel; }
     StartOutcome StartProgram(const std::filesystem::path& program,
                               const std::vector<std::string>& arguments) override {
-        started.push_back(program);
-        (void)arguments;
+        started.push_back({program, arguments});
         return startOutcome;
     }
-    void EndProcess() override { throw ProcessEnded{}; }
+    // The real one does not return. Inside a Qt handler a throw cannot pass, so a widget test
+    // has it counted and returning instead.
+    void EndProcess() override {
+        ++endProcessCalls;
+        if (endProcessThrows)
+            throw ProcessEnded{};
+    }
 
     int ShowCount(WindowName window) const {
         int count = 0;
@@ -54,9 +68,11 @@ public:
     std::vector<TrayIconRecordA> registrations;
     std::vector<std::pair<WindowName, ShowMode>> shown;
     std::vector<ShownBox> boxes;
-    std::vector<std::filesystem::path> started;
+    std::vector<StartedProgram> started;
     int timerEnabled = 0;
     int menusOpened = 0;
+    int endProcessCalls = 0;
+    bool endProcessThrows = true;
     double twipsPerPixel = 15;
     StartOutcome startOutcome{true, {}};
     std::function<void(WindowName, ShowMode)> onShow;
@@ -66,6 +82,9 @@ public:
 // A clock that stands still until a test moves it; each reading can also move it.
 class FakeClock : public Clock {
 public:
+    FakeClock() = default;
+    explicit FakeClock(DateTime start) : now(start) {}
+
     DateTime Now() override {
         DateTime value = now;
         ++readings;
@@ -73,9 +92,17 @@ public:
             onRead(*this);
         return value;
     }
+    void Set(DateTime value) { now = value; }
+
     DateTime now{};
     int readings = 0;
     std::function<void(FakeClock&)> onRead;
 };
+
+// A local date and time of day.
+inline DateTime At(int y, unsigned m, unsigned d, int hh = 0, int mm = 0, int ss = 0) {
+    using namespace std::chrono;
+    return MakeDateTime(year{y} / month{m} / day{d}, hours{hh} + minutes{mm} + seconds{ss});
+}
 
 } // namespace zurodid::testing

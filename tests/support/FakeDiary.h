@@ -20,6 +20,24 @@ struct FakeTable {
     std::map<std::size_t, int> failOnMoveNext;
 };
 
+// A row written in one line: field 0 (the date), field 1 (the text), and the error its reading
+// raises, if any.
+struct FakeRow {
+    Variant date;
+    Variant text = std::string("row");
+    int error = 0;
+};
+
+inline FakeTable TableOf(const std::vector<FakeRow>& rows) {
+    FakeTable table;
+    for (const FakeRow& row : rows) {
+        if (row.error != 0)
+            table.failOnRead[table.rows.size()] = row.error;
+        table.rows.push_back({row.date, row.text});
+    }
+    return table;
+}
+
 struct FakeDiary {
     std::map<std::string, FakeTable> tables;
     std::string password;
@@ -28,35 +46,41 @@ struct FakeDiary {
     int workspaces = 0;
 };
 
+// A dynaset over a fake table: over a diary's table, which the test may change between opens,
+// or over rows of its own.
 class FakeRecordset : public Recordset {
 public:
-    explicit FakeRecordset(const FakeTable& table) : table_(table) {}
-    std::int32_t RecordCount() override { return static_cast<std::int32_t>(table_.rows.size()); }
+    explicit FakeRecordset(const FakeTable& table) : table_(&table) {}
+    explicit FakeRecordset(const std::vector<FakeRow>& rows)
+        : owned_(std::make_shared<const FakeTable>(TableOf(rows))), table_(owned_.get()) {}
+
+    std::int32_t RecordCount() override { return static_cast<std::int32_t>(table_->rows.size()); }
     void MoveFirst() override {
-        if (table_.rows.empty())
+        if (table_->rows.empty())
             throw RuntimeError(ErrorNumber::NoCurrentRecord, "No current record");
         position_ = 0;
     }
     void MoveNext() override {
-        if (auto it = table_.failOnMoveNext.find(position_); it != table_.failOnMoveNext.end())
+        if (auto it = table_->failOnMoveNext.find(position_); it != table_->failOnMoveNext.end())
             throw RuntimeError(it->second, "injected");
-        if (position_ >= table_.rows.size())
+        if (position_ >= table_->rows.size())
             throw RuntimeError(ErrorNumber::NoCurrentRecord, "No current record");
         ++position_;
     }
-    bool Eof() override { return position_ >= table_.rows.size(); }
+    bool Eof() override { return position_ >= table_->rows.size(); }
     Variant FieldValue(std::int16_t index) override {
-        if (position_ >= table_.rows.size())
+        if (position_ >= table_->rows.size())
             throw RuntimeError(ErrorNumber::NoCurrentRecord, "No current record");
-        if (auto it = table_.failOnRead.find(position_); it != table_.failOnRead.end())
+        if (auto it = table_->failOnRead.find(position_); it != table_->failOnRead.end())
             throw RuntimeError(it->second, "injected");
-        const auto& row = table_.rows[position_];
+        const auto& row = table_->rows[position_];
         return static_cast<std::size_t>(index) < row.size() ? row[static_cast<std::size_t>(index)]
                                                             : Variant{Null{}};
     }
 
 private:
-    const FakeTable& table_;
+    std::shared_ptr<const FakeTable> owned_;
+    const FakeTable* table_;
     std::size_t position_ = SIZE_MAX; // no current row until MoveFirst
 };
 

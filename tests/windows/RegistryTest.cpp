@@ -8,11 +8,6 @@
 namespace zurodid::test {
 namespace {
 
-class NoLinks final : public LinkLauncher {
-public:
-    StartOutcome Open(const std::string&) override { return {false, {}}; }
-};
-
 class SharedWindows : public ::testing::Test {
 protected:
     ~SharedWindows() override { DeleteClosedWindows(); }
@@ -24,8 +19,8 @@ protected:
 
     std::unique_ptr<ProcessState> state = MakeState("/nonexistent");
     FakeDesktop desktop;
-    FixedClock clock{At(2026, 12, 7, 10, 0)};
-    NoLinks links;
+    FakeClock clock{At(2026, 12, 7, 10, 0)};
+    FakeLinkLauncher links;
     WindowRegistry registry{*state, desktop, clock, links};
 };
 

@@ -15,16 +15,6 @@
 namespace zurodid::test {
 namespace {
 
-class FakeLinks final : public LinkLauncher {
-public:
-    StartOutcome Open(const std::string& address) override {
-        opened.push_back(address);
-        return outcome;
-    }
-    std::vector<std::string> opened;
-    StartOutcome outcome{true, {}};
-};
-
 const QColor kBlue(0, 0, 255);
 const QColor kBlack(0, 0, 0);
 
@@ -51,8 +41,8 @@ protected:
 
     std::unique_ptr<ProcessState> state = MakeState("/nonexistent");
     FakeDesktop desktop;
-    FixedClock clock{At(2026, 12, 7)};
-    FakeLinks links;
+    FakeClock clock{At(2026, 12, 7)};
+    FakeLinkLauncher links;
     WindowRegistry registry{*state, desktop, clock, links};
 };
 
@@ -169,9 +159,9 @@ TEST(DesktopLinkLauncher, UsesTheFixedBrowserOnlyWhereItExists) {
     WriteBytes(browser, "");
     DesktopLinkLauncher present(desktop, browser);
     EXPECT_TRUE(present.Open("mailto:a@b.example").started);
-    ASSERT_EQ(desktop.starts.size(), 1u);
-    EXPECT_EQ(desktop.starts[0].program, browser);
-    EXPECT_EQ(desktop.starts[0].arguments, std::vector<std::string>{"mailto:a@b.example"});
+    ASSERT_EQ(desktop.started.size(), 1u);
+    EXPECT_EQ(desktop.started[0].program, browser);
+    EXPECT_EQ(desktop.started[0].arguments, std::vector<std::string>{"mailto:a@b.example"});
 
     // The fixed Windows path names no file here; a same-named file in the working folder
     // must not be taken for it.
@@ -179,7 +169,7 @@ TEST(DesktopLinkLauncher, UsesTheFixedBrowserOnlyWhereItExists) {
     DesktopLinkLauncher missing(desktop, folder.Path() / "no-browser");
     EXPECT_TRUE(fixed.Open("https://zurodid.example.org/").started);
     EXPECT_TRUE(missing.Open("mailto:a@b.example").started);
-    EXPECT_EQ(desktop.starts.size(), 1u);
+    EXPECT_EQ(desktop.started.size(), 1u);
     EXPECT_EQ(catcher.urls, (std::vector<QUrl>{QUrl("https://zurodid.example.org/"),
                                                QUrl("mailto:a@b.example")}));
 

@@ -66,7 +66,7 @@ protected:
         std::make_unique<ProcessState>([path = folder.Path()] { return path; }, EveryVisitLooks());
     fixture::Diary diary = fixture::StandardDiary();
     FakeDesktop desktop;
-    FixedClock clock{At(2026, 12, 7, 10, 0)};
+    FakeClock clock{At(2026, 12, 7, 10, 0)};
     frmList list{*state, desktop, clock};
 };
 
@@ -111,7 +111,7 @@ TEST_F(ListOverDiary, ARowDeletedSinceTheOpenAsksForARefreshAndKeepsTheRowsBefor
     EXPECT_EQ(list.lvAppointment.ListItems.Item(1).SubItems(3), "first");
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, "Please Refresh");
-    EXPECT_EQ(desktop.boxes[0].flags, vbInformation);
+    EXPECT_EQ(desktop.boxes[0].icon, vbInformation);
 }
 
 } // namespace

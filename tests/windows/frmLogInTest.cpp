@@ -10,13 +10,10 @@
 namespace zurodid::test {
 namespace {
 
-class NoLinks final : public LinkLauncher {
-public:
-    StartOutcome Open(const std::string&) override { return {false, {}}; }
-};
-
 class LogInDialog : public ::testing::Test {
 protected:
+    // Cancel ends the process from inside a Qt handler, where the fake must return.
+    LogInDialog() { desktop.endProcessThrows = false; }
     ~LogInDialog() override { DeleteClosedWindows(); }
 
     // Shows the dialog modally, as the start-up does, and acts on it once it is up.
@@ -52,8 +49,8 @@ protected:
 
     std::unique_ptr<ProcessState> state = MakeState("/nonexistent");
     FakeDesktop desktop;
-    FixedClock clock{At(2026, 12, 7)};
-    NoLinks links;
+    FakeClock clock{At(2026, 12, 7)};
+    FakeLinkLauncher links;
     WindowRegistry registry{*state, desktop, clock, links};
 };
 

@@ -4,19 +4,18 @@
 #include "windows/WindowRegistry.h"
 #include "windows/frmList.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
+#include <QImage>
 #include <QLineEdit>
+#include <QPixmap>
 #include <QPushButton>
 #include <QTest>
 #include <gtest/gtest.h>
 
 namespace zurodid::test {
 namespace {
-
-class NoLinks final : public LinkLauncher {
-public:
-    StartOutcome Open(const std::string&) override { return {false, "not in this test"}; }
-};
 
 struct Settings {
     std::int16_t startUp, anniversary, appointment, remind, lead;
@@ -46,10 +45,22 @@ protected:
     TempFolder folder;
     std::unique_ptr<ProcessState> state = MakeState(folder.Path());
     FakeDesktop desktop;
-    FixedClock clock{At(2026, 12, 7, 10, 0)};
-    NoLinks links;
+    FakeClock clock{At(2026, 12, 7, 10, 0)};
+    FakeLinkLauncher links;
     WindowRegistry registry{*state, desktop, clock, links};
 };
+
+TEST_F(OptionsDialog, TheWindowShowsNoIcon) {
+    QPixmap opaque(16, 16);
+    opaque.fill(Qt::red);
+    QApplication::setWindowIcon(QIcon(opaque)); // as main sets the agent's icon for all windows
+    QImage icon = Open().windowIcon().pixmap(16, 16).toImage();
+    QApplication::setWindowIcon(QIcon());
+    ASSERT_FALSE(icon.isNull());
+    for (int y = 0; y < icon.height(); ++y)
+        for (int x = 0; x < icon.width(); ++x)
+            ASSERT_EQ(icon.pixelColor(x, y).alpha(), 0) << x << "," << y;
+}
 
 TEST_F(OptionsDialog, LoadShowsTheSettingsInForce) {
     struct Case {

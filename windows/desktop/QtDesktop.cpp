@@ -1,23 +1,27 @@
 #include "windows/desktop/QtDesktop.h"
 
 #include "agent/frmAgent.h"
+#include "windows/desktop/TrayHost.h"
 
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
 #include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
+#if QT_CONFIG(xcb)
+#include <xcb/xcb.h>
+#endif
 
 namespace zurodid {
 namespace {
 
-// The panel may start after the agent at log-in: look for a tray for two minutes.
-constexpr int kTrayRetryIntervalMs = 1000;
-constexpr int kTrayRetries = 120;
+// A panel may start long after the agent (or never): look for one every second, without end.
+constexpr int kTrayWatchIntervalMs = 1000;
 
 QString Q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -27,20 +31,26 @@ QString Q(std::string_view text) {
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
     timer_.setInterval(1000);
-    for (int index = 0; index < 8; ++index) {
-        QString caption = QString::fromLatin1(kPopupCaptions[index]);
-        if (caption == QLatin1String("-")) {
+    for (const PopupMenuItem& entry : kPopupMenu) {
+        if (entry.IsSeparator()) {
             menu_.addSeparator();
             continue;
         }
-        QAction* action = menu_.addAction(caption);
-        connect(action, &QAction::triggered, this, [this, index] {
-            if (agent_)
-                agent_->mnusubpopup_Click(static_cast<std::int16_t>(index));
-        });
+        QAction* action = menu_.addAction(Q(entry.caption));
+        const std::int16_t index = IndexOf(entry.item);
+        // Queued: the command runs after the menu has closed and, when a StatusNotifierItem
+        // host chose it over D-Bus, after the host's call has been answered; a modal About
+        // box must not hold either.
+        connect(
+            action, &QAction::triggered, this,
+            [this, index] {
+                if (agent_)
+                    agent_->mnusubpopup_Click(index);
+            },
+            Qt::QueuedConnection);
     }
-    trayRetry_.setInterval(kTrayRetryIntervalMs);
-    connect(&trayRetry_, &QTimer::timeout, this, &QtDesktop::ShowTrayIconWhenAvailable);
+    trayWatch_.setInterval(kTrayWatchIntervalMs);
+    connect(&trayWatch_, &QTimer::timeout, this, &QtDesktop::ShowTrayIconWhenAHostRuns);
 }
 
 QtDesktop::~QtDesktop() = default;
@@ -53,27 +63,32 @@ void QtDesktop::Attach(frmAgent& agent, WindowShower showWindow) {
 
 void QtDesktop::RegisterTrayIcon(const TrayIconRecordA& record) {
     // One icon per window and id: a second registration keeps the first icon.
-    if (tray_)
+    if (trayRegistered_)
         return;
-    tray_ = new QSystemTrayIcon(icon_, this);
-    tray_->setToolTip(QString::fromStdString(record.Tip()));
-    connect(tray_, &QSystemTrayIcon::activated, this, &QtDesktop::OnActivated);
-    trayRetriesLeft_ = kTrayRetries;
-    ShowTrayIconWhenAvailable();
+    trayRegistered_ = true;
+    tip_ = QString::fromStdString(record.Tip());
+    ShowTrayIconWhenAHostRuns();
+    if (!tray_) {
+        std::fprintf(stderr, "Zurodid Agent: no notification area is running; the icon will "
+                             "appear when one starts.\n");
+        trayWatch_.start();
+    }
 }
 
-void QtDesktop::ShowTrayIconWhenAvailable() {
-    if (!tray_)
+// The icon is made only once a host runs, since Qt fixes the icon's kind when it is made.
+// From then on Qt follows the host itself: it registers the item again with a restarted
+// StatusNotifierWatcher, and docks the XEmbed icon again in a restarted tray.
+void QtDesktop::ShowTrayIconWhenAHostRuns() {
+    if (tray_ || !TrayHostPresent())
         return;
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        trayRetry_.stop();
-        tray_->show();
-        return;
-    }
-    if (trayRetriesLeft_-- > 0)
-        trayRetry_.start();
-    else
-        trayRetry_.stop();
+    trayWatch_.stop();
+    tray_ = new QSystemTrayIcon(icon_, this);
+    tray_->setToolTip(tip_);
+    // The host shows this menu: over DBusMenu on a StatusNotifierItem host, at the pointer
+    // on an XEmbed tray.
+    tray_->setContextMenu(&menu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, &QtDesktop::OnActivated);
+    tray_->show();
 }
 
 // The tray's activations reach the agent as the messages of a notification-area icon.
@@ -102,7 +117,12 @@ void QtDesktop::Show(WindowName window, ShowMode mode) {
 void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view title) {
     QMessageBox box(iconFlags == vbCritical ? QMessageBox::Critical : QMessageBox::Information,
                     Q(title), Q(text), QMessageBox::Ok);
+    // The text comes from the diary or the settings: never read it as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setWindowIcon(icon_);
+    // The box's kind for the desktop's tools (X11 WM_WINDOW_ROLE), where a picture says it.
+    box.setWindowRole(iconFlags == vbCritical ? QStringLiteral("critical")
+                                              : QStringLiteral("information"));
     box.exec();
 }
 
@@ -110,7 +130,14 @@ void QtDesktop::EnableTimer() {
     timer_.start();
 }
 
+// The tray has already shown the icon's menu: Qt opens it at the pointer on an XEmbed tray
+// before it reports the click, and a StatusNotifierItem host draws it from DBusMenu. Only a
+// host that asks the item for its menu instead (ContextMenu) gets it here, at the pointer on
+// X11; Wayland has no pointer position for a client and would make the menu a stray window,
+// and its hosts read the exported menu.
 void QtDesktop::PopupMenu() {
+    if (menu_.isVisible() || QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
     menu_.popup(QCursor::pos());
 }
 
@@ -131,12 +158,15 @@ StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
         args << QString::fromStdString(argument);
     QString executable = path;
 #ifndef Q_OS_WIN
-    // A Windows program runs through wine where it is installed.
+    // A Windows program runs through wine where it is installed; wine's start asks for the
+    // window maximised and given the focus, as the main program is meant to open.
     if (path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
         executable = QStandardPaths::findExecutable(QStringLiteral("wine"));
         if (executable.isEmpty())
             return {false, "it is a Windows program and wine is not installed"};
-        args.prepend(path);
+        args = QStringList{QStringLiteral("start"), QStringLiteral("/max"), QStringLiteral("/unix"),
+                           path} +
+               args;
     }
 #endif
     if (!QProcess::startDetached(executable, args, info.absolutePath()))
@@ -145,12 +175,24 @@ StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
 }
 
 void QtDesktop::EndProcess() {
-    // Take the icon away first, so that no dead icon stays in the tray.
+    // Take the icon away first, so that no dead icon stays in the tray. No event is delivered
+    // from here on: a due tick would open a reminder box in the middle of Exit and wait for it.
     delete tray_;
     tray_ = nullptr;
-    QCoreApplication::processEvents();
+    SendPendingRequestsToTheDisplay();
     std::fflush(nullptr);
     std::_Exit(0);
+}
+
+void QtDesktop::SendPendingRequestsToTheDisplay() {
+#if QT_CONFIG(xcb)
+    // Flushing the X connection sends the icon's removal without reading any event back.
+    if (auto* x11 =
+            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
+        if (xcb_connection_t* connection = x11->connection())
+            xcb_flush(connection);
+#endif
+    // Elsewhere the process's end takes the icon away with its connection.
 }
 
 } // namespace zurodid

@@ -38,22 +38,26 @@ public:
                               const std::vector<std::string>& arguments) override;
     void EndProcess() override;
 
+    // The icon once a notification area has taken it; null while none runs.
     QSystemTrayIcon* TrayIcon() const { return tray_; }
     QMenu& Menu() { return menu_; }
     QTimer& Timer1() { return timer_; }
-
-private:
-    void ShowTrayIconWhenAvailable();
+    // What the tray reports of a click on the icon, as the agent's tray message.
     void OnActivated(QSystemTrayIcon::ActivationReason reason);
 
+private:
+    void ShowTrayIconWhenAHostRuns();
+    static void SendPendingRequestsToTheDisplay();
+
     QIcon icon_;
+    QString tip_;
     frmAgent* agent_ = nullptr;
     WindowShower showWindow_;
+    bool trayRegistered_ = false;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu menu_;
     QTimer timer_;
-    QTimer trayRetry_;
-    int trayRetriesLeft_ = 0;
+    QTimer trayWatch_;
 };
 
 } // namespace zurodid

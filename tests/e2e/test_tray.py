@@ -1,0 +1,114 @@
+"""The icon and its menu on the two kinds of notification area users have: an XEmbed tray
+(trayer) and a StatusNotifierItem host (the XFCE panel's systray, over D-Bus); panels that
+start late and panels that restart.
+
+  test_tray.py CLASS   runs one class; each is one CTest entry
+"""
+
+import os
+import time
+
+import desktop
+from test_agent import AgentTestCase, unittest
+
+NO_TRAY_LINE = ("Zurodid Agent: no notification area is running; the icon will appear when "
+                "one starts.")
+
+
+def read_text(path):
+    with open(path, encoding="utf-8") as text:
+        return text.read()
+
+
+class TrayCases:
+    """What a user does with the icon, on whichever panel the subclass names."""
+
+    def test_clicks_and_every_menu_command_by_its_caption_then_exit_takes_the_icon_away(self):
+        self.agent.write_settings(anniversary_days=30)
+        self.agent.write_diary(anniversaries=[(2, "Wedding")])
+        self.start_agent()
+        if self.tray == "xfce":
+            self.assertEqual(len(self.screen.status_notifier_items()), 1,
+                             "the icon is not a StatusNotifierItem of the panel")
+
+        self.screen.click_tray_icon()
+        listing = self.wait_list_window()
+        self.screen.close_window(listing)
+        desktop.poll(lambda: not self.list_windows(), 5, "the list window to close")
+
+        self.choose("Show")
+        self.wait_list_window(exclude=(listing,))
+        self.choose("Options")
+        options = self.screen.wait_window("Options")
+        self.screen.close_window(options)
+        self.screen.wait_no_window("Options")
+        self.choose("About")
+        about = self.screen.wait_window("Zurodid")
+        self.screen.close_window(about)
+        self.screen.wait_no_window("Zurodid")
+        self.choose("Refresh")
+        self.assert_stays_alive(0.5)
+        self.choose("Run Zurodid")
+        box = self.wait_box()
+        self.assertEqual(self.box_icon(box), "critical")
+        self.press_ok(box)
+
+        self.choose("Exit")
+        self.assertEqual(self.agent.wait_exit(), 0)
+        self.screen.wait_tray_icons(0)
+
+    def test_a_panel_killed_and_started_again_shows_the_icon_again(self):
+        self.agent.write_settings()
+        self.agent.write_diary()
+        self.start_agent()
+        for _ in range(2):
+            self.screen.stop_panel()
+            self.assertTrue(self.agent.alive(), "the agent ended with the panel")
+            self.screen.start_panel()
+            self.screen.wait_tray_icons(1, timeout=5)
+        self.choose("Options")
+        self.screen.wait_window("Options")
+
+
+class LatePanelCases:
+    """A panel that starts three minutes after the agent, as after a slow log-in."""
+
+    start_panel = False
+    delay = 180
+
+    def test_a_panel_started_three_minutes_after_the_agent_shows_the_icon(self):
+        self.agent.write_settings()
+        self.agent.write_diary()
+        self.agent.start("10:00:00")
+        log = os.path.join(self.work, "zurodid-agent.log")
+        desktop.poll(lambda: NO_TRAY_LINE in read_text(log), 30,
+                     "the agent to say that no notification area runs")
+        started = time.monotonic()
+        self.screen.stays_absent(lambda: not self.agent.alive(), self.delay,
+                                 "the agent ended without a panel", interval=1.0)
+        self.assertGreaterEqual(time.monotonic() - started, self.delay)
+        self.screen.start_panel()
+        self.screen.wait_tray_icons(1, timeout=10)
+        self.choose("Options")
+        self.screen.wait_window("Options")
+        self.assertEqual(read_text(log).count(NO_TRAY_LINE), 1, "said more than once")
+
+
+class TrayerTrayTest(TrayCases, AgentTestCase):
+    tray = "trayer"
+
+
+class XfceTrayTest(TrayCases, AgentTestCase):
+    tray = "xfce"
+
+
+class TrayerLatePanelTest(LatePanelCases, AgentTestCase):
+    tray = "trayer"
+
+
+class XfceLatePanelTest(LatePanelCases, AgentTestCase):
+    tray = "xfce"
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,204 @@
+"""scripts/install in a throw-away home, with no display: what it finds, what it puts where,
+that a second run changes nothing, and that --remove leaves the home as it was."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import installtest
+from installtest import Home, file_hash, validate_entry
+
+
+class InstallTestCase(unittest.TestCase):
+    def setUp(self):
+        self.home = Home()
+        self.addCleanup(self.home.remove)
+
+    def assert_installed(self, folder):
+        agent = os.path.join(folder, "zurodid-agent")
+        self.assertEqual(file_hash(agent),
+                         file_hash(os.path.join(installtest.build_dir(), "zurodid-agent")))
+        self.assertTrue(os.access(agent, os.X_OK))
+        for entry in (self.home.menu_entry, self.home.autostart_entry):
+            validate_entry(self, entry)
+        for size in (16, 22, 24, 32, 48, 64, 128, 256):
+            icon = os.path.join(self.home.data, "icons", "hicolor", f"{size}x{size}", "apps",
+                                "zurodid-agent.png")
+            with open(icon, "rb") as png:
+                header = png.read(24)
+            self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n", icon)
+            self.assertEqual((int.from_bytes(header[16:20], "big"),
+                              int.from_bytes(header[20:24], "big")), (size, size), icon)
+
+
+class FindsTheDiary(InstallTestCase):
+    def test_the_one_diary_under_the_prefix_is_used(self):
+        folder = self.home.diary_folder()
+        status, output = self.home.install()
+        self.assertEqual(status, 0, output)
+        self.assertIn(folder, output)
+        self.assert_installed(folder)
+        self.assertIn("No display here", output)
+
+    def test_no_diary_asks_for_the_folder_and_changes_nothing(self):
+        before = self.home.snapshot()
+        status, output = self.home.install()
+        self.assertEqual(status, 1, output)
+        self.assertIn("no Zurodid.mdb under", output)
+        self.assertIn("scripts/install FOLDER", output)
+        self.assertEqual(self.home.snapshot(), before)
+
+    def test_two_diaries_are_listed_and_nothing_changes(self):
+        first = self.home.diary_folder()
+        second = self.home.diary_folder(os.path.join("drive_c", "Zurodid"))
+        before = self.home.snapshot()
+        status, output = self.home.install()
+        self.assertEqual(status, 1, output)
+        self.assertIn(os.path.join(first, "Zurodid.mdb"), output)
+        self.assertIn(os.path.join(second, "Zurodid.mdb"), output)
+        self.assertIn("scripts/install FOLDER", output)
+        self.assertEqual(self.home.snapshot(), before)
+
+    def test_no_prefix_asks_for_the_folder(self):
+        status, output = self.home.install(
+            env=self.home.env(WINEPREFIX=os.path.join(self.home.top, "nowhere")))
+        self.assertEqual(status, 1, output)
+        self.assertIn("no wine prefix", output)
+
+    def test_a_named_folder_without_diary_is_taken_with_a_warning(self):
+        folder = self.home.diary_folder(os.path.join("drive_c", "Empty"), diary=False)
+        status, output = self.home.install(folder)
+        self.assertEqual(status, 0, output)
+        self.assertIn("Warning: there is no Zurodid.mdb", output)
+        self.assert_installed(folder)
+
+    def test_a_folder_that_does_not_exist_is_refused(self):
+        status, output = self.home.install(os.path.join(self.home.top, "missing"))
+        self.assertEqual(status, 1, output)
+        self.assertIn("no such folder", output)
+
+
+class AgainAndAway(InstallTestCase):
+    def test_second_install_changes_nothing_and_remove_restores_the_home(self):
+        folder = self.home.diary_folder()
+        ini = os.path.join(folder, "Zurodid.ini")
+        with open(ini, "wb") as settings:
+            settings.write(installtest.settings_text(startup_remind=1))
+        before = self.home.snapshot()
+
+        self.assertEqual(self.home.install("--no-start")[0], 0)
+        installed = self.home.snapshot()
+        status, output = self.home.install("--no-start")
+        self.assertEqual(status, 0, output)
+        self.assertIn("every file was in place already", output)
+        self.assertEqual(self.home.snapshot(), installed)
+
+        status, output = self.home.install("--remove")
+        self.assertEqual(status, 0, output)
+        self.assertEqual(self.home.snapshot(), before)
+
+    def test_awkward_folder_names_install_and_remove_cleanly(self):
+        for case, name in {"percent_and_quotes": '100% "sure"',
+                           "backslash_dollar_backtick": "back\\slash $x `y`",
+                           "tab_and_newline": "tab\there\nnewline"}.items():
+            with self.subTest(case):
+                folder = self.home.diary_folder(os.path.join("drive_c", name))
+                before = self.home.snapshot()
+                status, output = self.home.install("--no-start", folder)
+                self.assertEqual(status, 0, output)
+                self.assert_installed(folder)
+                status, output = self.home.install("--remove", folder)
+                self.assertEqual(status, 0, output)
+                self.assertEqual(self.home.snapshot(), before)
+
+    def test_remove_keeps_entries_that_start_the_agent_of_another_folder(self):
+        first = self.home.diary_folder(os.path.join("drive_c", "First"))
+        second = self.home.diary_folder(os.path.join("drive_c", "Second"))
+        self.assertEqual(self.home.install("--no-start", first)[0], 0)
+        self.assertEqual(self.home.install("--no-start", second)[0], 0)
+        entries = {path: file_hash(path)
+                   for path in (self.home.menu_entry, self.home.autostart_entry)}
+
+        status, output = self.home.install("--remove", first)
+        self.assertEqual(status, 0, output)
+        self.assertIn("it starts the agent of another folder", output)
+        self.assertFalse(os.path.exists(os.path.join(first, "zurodid-agent")))
+        self.assertEqual({path: file_hash(path) for path in entries}, entries)
+        self.assert_installed(second)
+
+    def test_a_folder_name_no_entry_can_hold_changes_nothing(self):
+        folder = os.path.join(self.home.prefix.encode(), b"drive_c", b"\xff\xfe")
+        os.makedirs(folder)
+        before = self.home.snapshot()
+        status, output = self.home.install("--no-start", folder.decode(errors="surrogateescape"))
+        self.assertEqual(status, 1, output)
+        self.assertIn("not UTF-8", output)
+        self.assertEqual(self.home.snapshot(), before)
+
+    def test_an_agent_that_ends_at_once_is_reported_not_claimed_started(self):
+        # A build whose agent cannot run: a stand-in that says why and ends.
+        build = os.path.join(self.home.top, "build")
+        os.makedirs(os.path.join(build, "tools", "desktop-entry"))
+        real = installtest.build_dir()
+        for part in ("tools/desktop-entry/desktop-entry", "icons"):
+            os.symlink(os.path.join(real, part), os.path.join(build, part))
+        with open(os.path.join(build, "zurodid-agent"), "w") as stand_in:
+            stand_in.write("#!/bin/sh\necho 'no display for the agent' >&2\nexit 3\n")
+        os.chmod(os.path.join(build, "zurodid-agent"), 0o755)
+        self.home.diary_folder()
+
+        result = subprocess.run([installtest.INSTALL, "--build-dir", build],
+                                env=self.home.env(DISPLAY=":0"), capture_output=True, text=True,
+                                timeout=120, stdin=subprocess.DEVNULL)
+        self.assertEqual(result.returncode, 1, result.stdout + result.stderr)
+        self.assertIn("no display for the agent", result.stderr)
+        self.assertIn("the agent ended at once (exit status 3)", result.stderr)
+        self.assertNotIn("Started the agent", result.stdout)
+
+
+class TouchesNeitherDiaryNorSettings(InstallTestCase):
+    def test_diary_and_settings_keep_their_bytes_and_times(self):
+        folder = self.home.diary_folder()
+        ini = os.path.join(folder, "Zurodid.ini")
+        with open(ini, "wb") as settings:
+            settings.write(b"[Agent]\r\nStartUpRemind=1\r\n; hand-written\r\n")
+        kept = {path: (file_hash(path), os.stat(path).st_mtime_ns)
+                for path in (ini, os.path.join(folder, "Zurodid.mdb"))}
+        for args in (("--no-start",), ("--no-start",), ("--remove",)):
+            status, output = self.home.install(*args)
+            self.assertEqual(status, 0, output)
+            self.assertEqual({path: (file_hash(path), os.stat(path).st_mtime_ns)
+                              for path in kept}, kept, args)
+
+
+class CMakeInstallForPackagers(unittest.TestCase):
+    def test_executable_icons_and_menu_entry_under_the_prefix(self):
+        stage = tempfile.mkdtemp(prefix="zurodid-cmake-install-")
+        self.addCleanup(shutil.rmtree, stage, True)
+        prefix = "/opt/zurodid agent"
+        result = subprocess.run(
+            [os.environ.get("ZURODID_CMAKE", "cmake"), "--install", installtest.build_dir(),
+             "--prefix", prefix], env=dict(os.environ, DESTDIR=stage), capture_output=True,
+            text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        root = stage + prefix
+        installed = sorted(os.path.relpath(os.path.join(folder, name), root)
+                           for folder, _, files in os.walk(root) for name in files)
+        self.assertEqual(installed, sorted(
+            ["bin/zurodid-agent", "share/applications/zurodid-agent.desktop"] +
+            [f"share/icons/hicolor/{n}x{n}/apps/zurodid-agent.png"
+             for n in (16, 22, 24, 32, 48, 64, 128, 256)]))
+        entry = os.path.join(root, "share/applications/zurodid-agent.desktop")
+        validate_entry(self, entry)
+        with open(entry, encoding="utf-8") as text:
+            lines = text.read().splitlines()
+        # The entry names the executable where it runs, not where it was staged.
+        self.assertIn(f'Exec="{prefix}/bin/zurodid-agent"', lines)
+        self.assertIn(f"TryExec={prefix}/bin/zurodid-agent", lines)
+
+
+if __name__ == "__main__":
+    unittest.main()
