@@ -44,6 +44,9 @@ private:
 
     void RunStartUpStep(int step);
     void RunOpenStep(int step, DiaryStore& store);
+    // One line on standard error: the step that failed, what that meant, the file.
+    void LogStepFailure(int step, std::string_view consequence, int errorNumber,
+                        std::string_view errorText);
     // At the first tick of a new day: the diary opened again without asking anything, the
     // list refilled for the day, both cursors on row 1. No icon, settings or list window.
     void RebuildForNewDay();

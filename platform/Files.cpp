@@ -103,8 +103,10 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
     }
     if (fd < 0) {
         fd = ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
-        if (fd < 0)
-            return {false, Describe("Cannot create a file in", folder, errno)};
+        if (fd < 0) {
+            error = errno;
+            return {false, Describe("Cannot create a file in", folder, error), error};
+        }
         error = fill(fd);
     }
     // Renamed at once after it got its name, closed after: the moment in which a crash leaves
@@ -115,7 +117,7 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
         error = errno;
     if (error != 0) {
         ::unlink(temporary.c_str());
-        return {false, Describe("Cannot write", file, error)};
+        return {false, Describe("Cannot write", file, error), error};
     }
     // The rename itself reaches the disk with the folder.
     int dir = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -8,7 +8,8 @@ namespace zurodid {
 
 struct WriteOutcome {
     bool ok = true;
-    std::string error; // what failed, for a message to the user
+    std::string error;   // what failed, for a message to the user
+    int errorNumber = 0; // the system's error number (errno)
 };
 
 // The folder that holds the running executable, as the system reports it now.

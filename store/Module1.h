@@ -35,6 +35,7 @@ public:
 
 private:
     FolderSource folder_;
+    mutable int lastReadError_ = 0; // the last reading's error, logged once
 };
 
 } // namespace zurodid

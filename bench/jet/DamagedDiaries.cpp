@@ -9,10 +9,10 @@
 // Jet 3 diaries come from the project's fixture writer; Jet 4 files (which the writer cannot
 // write) and further Jet 3 files are the Access-written fixtures in DIR/fixtures/mdb, read
 // from there (default: $ZURODID_SHARED_DIR or the "shared" folder beside the source tree).
-#include "DiaryDamage.h"
 #include "platform/RuntimeError.h"
 #include "store/Dao.h"
 #include "store/jet/JetErrors.h"
+#include "tools/make-diary/DiaryDamage.h"
 #include "tools/make-diary/DiaryWriter.h"
 
 #include <algorithm>
@@ -139,7 +139,7 @@ std::vector<BaseDiary> LoadBases(const std::filesystem::path& work,
 
 struct Plan {
     std::size_t base = 0;
-    damage::Kind kind{};
+    fixture::damage::Kind kind{};
     std::vector<std::uint8_t> bytes;
 };
 
@@ -147,9 +147,9 @@ Plan PlanFile(const std::vector<BaseDiary>& bases, std::uint64_t seed, std::uint
     std::mt19937_64 random(seed ^ (index * 0x9E3779B97F4A7C15ull));
     Plan plan;
     plan.base = std::uniform_int_distribution<std::size_t>(0, bases.size() - 1)(random);
-    plan.kind = damage::kAllKinds[std::uniform_int_distribution<std::size_t>(
-        0, damage::kAllKinds.size() - 1)(random)];
-    plan.bytes = damage::Damage(bases[plan.base].bytes, plan.kind, random);
+    plan.kind = fixture::damage::kAllKinds[std::uniform_int_distribution<std::size_t>(
+        0, fixture::damage::kAllKinds.size() - 1)(random)];
+    plan.bytes = fixture::damage::Damage(bases[plan.base].bytes, plan.kind, random);
     return plan;
 }
 
@@ -400,8 +400,8 @@ void Report(const Totals& totals, const std::vector<BaseDiary>& bases, const Opt
                     bases[base].name.c_str(), bases[base].password.empty() ? "" : " (password)");
     }
     std::printf("\noutcome per kind of damage:\n");
-    for (const auto kind : damage::kAllKinds) {
-        std::printf("  %s\n", std::string(damage::NameOf(kind)).c_str());
+    for (const auto kind : fixture::damage::kAllKinds) {
+        std::printf("  %s\n", std::string(fixture::damage::NameOf(kind)).c_str());
         for (const auto& [key, count] : totals.byKindAndOutcome) {
             if (key.first == static_cast<int>(kind)) {
                 std::printf("    %8llu  %s\n", static_cast<unsigned long long>(count),
@@ -419,7 +419,8 @@ void Report(const Totals& totals, const std::vector<BaseDiary>& bases, const Opt
     for (const auto& [micros, index] : totals.slowest) {
         const Plan plan = PlanFile(bases, options.seed, index);
         std::printf("  %9.1f ms  file %u  %s, %s\n", micros / 1000.0, index,
-                    bases[plan.base].name.c_str(), std::string(damage::NameOf(plan.kind)).c_str());
+                    bases[plan.base].name.c_str(),
+                    std::string(fixture::damage::NameOf(plan.kind)).c_str());
     }
     const auto asDouble = [](std::uint64_t value) { return static_cast<double>(value); };
     std::printf("\nmean %.2f ms a file\n",

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 #include <limits>
-#include <unordered_map>
+#include <optional>
 #include <unordered_set>
 
 namespace zurodid {
@@ -21,9 +21,9 @@ public:
         : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)) {
         Adopt(ReadTable(file_, table_, options_));
         lastLook_ = std::chrono::steady_clock::now();
-        bookmarks_.reserve(current_.rows.size());
-        for (const auto& row : current_.rows) {
-            bookmarks_.push_back(row.bookmark);
+        bookmarks_.reserve(RowCount());
+        for (std::size_t i = 0; i < RowCount(); ++i) {
+            bookmarks_.push_back(current_.bookmarks[RowAt(i)]);
         }
     }
 
@@ -58,14 +58,14 @@ public:
             RefreshIfChanged();
             checkedThisVisit_ = true;
         }
-        const StoredRow* row = RowOf(bookmarks_[position_]);
-        if (row == nullptr) {
+        const auto row = RowOf(bookmarks_[position_]);
+        if (!row) {
             throw RuntimeError(ErrorNumber::RecordDeleted, "Record is deleted.");
         }
-        if (index < 0 || static_cast<std::size_t>(index) >= row->values.size()) {
+        if (index < 0 || index >= current_.columnCount) {
             throw RuntimeError(kItemNotFound, "Item not found in this collection.");
         }
-        return row->values[static_cast<std::size_t>(index)];
+        return current_.Value(*row, static_cast<std::uint16_t>(index));
     }
 
 private:
@@ -92,54 +92,78 @@ private:
         lastLook_ = std::chrono::steady_clock::now();
     }
 
+    // The rows that count, in the order the file gives them: all of them, unless Jet moved
+    // some rows and the file does not mark the slots that hold their data.
+    std::size_t RowCount() const { return counted_ ? counted_->size() : current_.size(); }
+    std::uint32_t RowAt(std::size_t i) const {
+        return counted_ ? (*counted_)[i] : static_cast<std::uint32_t>(i);
+    }
+
     void Adopt(TableRead read) {
         current_ = std::move(read.rows);
         stamp_ = read.stamp;
+        sortedByBookmark_.clear();
+        sortedByBookmark_.shrink_to_fit();
+        counted_.reset();
         // A row Jet moved to another page is listed under its own bookmark; its data slot,
         // should the file not mark it, must not count as a row of its own.
-        std::unordered_map<std::uint64_t, std::size_t> index;
-        index.reserve(current_.rows.size());
         std::vector<std::uint64_t> movedData;
-        for (std::size_t i = 0; i < current_.rows.size(); ++i) {
-            const auto& row = current_.rows[i];
-            index.emplace(row.bookmark, i);
-            if (row.location != row.bookmark) {
-                movedData.push_back(row.location);
+        for (std::size_t i = 0; i < current_.size(); ++i) {
+            if (current_.locations[i] != current_.bookmarks[i]) {
+                movedData.push_back(current_.locations[i]);
             }
         }
         if (!movedData.empty()) {
-            std::vector<StoredRow> kept;
-            kept.reserve(current_.rows.size());
             const std::unordered_set<std::uint64_t> isData(movedData.begin(), movedData.end());
-            for (auto& row : current_.rows) {
-                if (row.location != row.bookmark || !isData.contains(row.bookmark)) {
-                    kept.push_back(std::move(row));
+            std::vector<std::uint32_t> counted;
+            counted.reserve(current_.size());
+            for (std::size_t i = 0; i < current_.size(); ++i) {
+                if (current_.locations[i] != current_.bookmarks[i] ||
+                    !isData.contains(current_.bookmarks[i])) {
+                    counted.push_back(static_cast<std::uint32_t>(i));
                 }
             }
-            current_.rows = std::move(kept);
-            index.clear();
-            for (std::size_t i = 0; i < current_.rows.size(); ++i) {
-                index.emplace(current_.rows[i].bookmark, i);
-            }
+            counted_ = std::move(counted);
         }
-        index_ = std::move(index);
+        // Needed only for the step above.
+        current_.locations = {};
     }
 
-    const StoredRow* RowOf(std::uint64_t bookmark) const {
+    // The row that holds `bookmark` in the file as last read; none when it was deleted.
+    std::optional<std::uint32_t> RowOf(std::uint64_t bookmark) {
         // The usual case: the file did not change, or not in front of this row.
-        if (position_ < current_.rows.size() && current_.rows[position_].bookmark == bookmark) {
-            return &current_.rows[position_];
+        if (position_ < RowCount() && current_.bookmarks[RowAt(position_)] == bookmark) {
+            return RowAt(position_);
         }
-        const auto found = index_.find(bookmark);
-        return found == index_.end() ? nullptr : &current_.rows[found->second];
+        // Only after a change in front of the walk: an index, made once per read.
+        if (sortedByBookmark_.empty() && RowCount() > 0) {
+            sortedByBookmark_.resize(RowCount());
+            for (std::size_t i = 0; i < RowCount(); ++i) {
+                sortedByBookmark_[i] = RowAt(i);
+            }
+            std::sort(sortedByBookmark_.begin(), sortedByBookmark_.end(),
+                      [this](std::uint32_t a, std::uint32_t b) {
+                          return current_.bookmarks[a] < current_.bookmarks[b];
+                      });
+        }
+        const auto found =
+            std::lower_bound(sortedByBookmark_.begin(), sortedByBookmark_.end(), bookmark,
+                             [this](std::uint32_t row, std::uint64_t wanted) {
+                                 return current_.bookmarks[row] < wanted;
+                             });
+        if (found == sortedByBookmark_.end() || current_.bookmarks[*found] != bookmark) {
+            return std::nullopt;
+        }
+        return *found;
     }
 
     std::filesystem::path file_;
     std::string table_;
     ReaderOptions options_;
     TableRows current_;
+    std::optional<std::vector<std::uint32_t>> counted_;
+    std::vector<std::uint32_t> sortedByBookmark_;
     std::optional<FileStamp> stamp_;
-    std::unordered_map<std::uint64_t, std::size_t> index_;
     std::vector<std::uint64_t> bookmarks_;
     std::size_t position_ = 0;
     bool checkedThisVisit_ = false;

@@ -1,8 +1,10 @@
 #include "store/jet/RowStream.h"
 
 #include "platform/RuntimeError.h"
+#include "store/jet/JetErrors.h"
 
 #include <cstring>
+#include <limits>
 #include <unordered_set>
 
 namespace zurodid::jet {
@@ -27,6 +29,7 @@ class Reader {
 public:
     explicit Reader(std::string_view bytes) : bytes_(bytes) {}
     bool AtEnd() const { return at_ == bytes_.size(); }
+    std::size_t Offset() const { return at_; }
     std::string_view Take(std::size_t size) {
         if (size > bytes_.size() - at_) {
             Garbage("cut short");
@@ -128,8 +131,7 @@ void RowStreamWriter::Finish() {
     Flush();
 }
 
-TableRows DecodeRowStream(std::string_view bytes, std::string_view table,
-                          std::size_t maxDecodedBytes) {
+TableRows DecodeRowStream(std::string bytes, std::string_view table, std::size_t maxDecodedBytes) {
     Reader in(bytes);
     if (in.Take(sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
         Garbage("no stream header");
@@ -157,18 +159,17 @@ TableRows DecodeRowStream(std::string_view bytes, std::string_view table,
     if (status != kStatusRows) {
         Garbage("unknown status");
     }
+    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
+        Garbage("more data than a diary holds");
+    }
     TableRows result;
     result.columnCount = in.Get<std::uint16_t>();
-    std::unordered_set<std::uint64_t> bookmarks;
-    const std::size_t rowCost =
-        sizeof(StoredRow) + result.columnCount * sizeof(Variant) + 4 * sizeof(std::uint64_t);
-    std::size_t decoded = 0;
-    auto spend = [&](std::size_t cost) {
-        decoded += cost;
-        if (decoded > maxDecodedBytes) {
-            Garbage("more data than a diary holds");
-        }
-    };
+    std::unordered_set<std::uint64_t> seen;
+    constexpr std::size_t kRowCost = 2 * sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
+    std::size_t kept = 0;
+    // The values are moved down over the headers as they are checked: what stays is the
+    // values of every row, back to back.
+    std::size_t packed = 0;
     for (;;) {
         const auto mark = in.Get<std::uint8_t>();
         if (mark == kEndMark) {
@@ -177,56 +178,99 @@ TableRows DecodeRowStream(std::string_view bytes, std::string_view table,
         if (mark != kRowMark) {
             Garbage("unknown record");
         }
-        spend(rowCost);
-        StoredRow row;
-        row.bookmark = in.Get<std::uint64_t>();
-        row.location = in.Get<std::uint64_t>();
-        if (!bookmarks.insert(row.bookmark).second) {
+        const auto bookmark = in.Get<std::uint64_t>();
+        const auto location = in.Get<std::uint64_t>();
+        if (!seen.insert(bookmark).second) {
             Garbage("a row twice");
         }
-        row.values.reserve(result.columnCount);
+        const std::size_t valuesStart = in.Offset();
         for (std::uint16_t i = 0; i < result.columnCount; ++i) {
             const auto tag = in.Get<std::uint8_t>();
             switch (tag) {
             case kNull:
-                row.values.emplace_back(zurodid::Null{});
                 break;
             case kNumber:
-                row.values.emplace_back(in.Get<double>());
+            case kOleDate:
+                in.Get<double>();
                 break;
             case kNo:
             case kYes:
-                row.values.emplace_back(std::in_place_type<bool>, tag == kYes);
                 break;
-            case kText: {
-                const auto length = in.Get<std::uint32_t>();
-                spend(length);
-                row.values.emplace_back(std::string(in.Take(length)));
+            case kText:
+                in.Take(in.Get<std::uint32_t>());
                 break;
-            }
-            case kOleDate: {
-                const auto ole = in.Get<double>();
-                if (auto date = DateTimeFromOleDate(ole)) {
-                    row.values.emplace_back(*date);
-                } else {
-                    // Beyond what a date can hold: the stored number, for the caller to refuse.
-                    row.values.emplace_back(ole);
-                }
-                break;
-            }
             default:
                 Garbage("unknown value type");
             }
         }
-        result.rows.push_back(std::move(row));
+        const std::size_t valuesSize = in.Offset() - valuesStart;
+        kept += kRowCost + valuesSize;
+        if (kept > maxDecodedBytes) {
+            Garbage("more data than a diary holds");
+        }
+        result.bookmarks.push_back(bookmark);
+        result.locations.push_back(location);
+        result.valueStarts.push_back(static_cast<std::uint32_t>(packed));
+        std::memmove(bytes.data() + packed, bytes.data() + valuesStart, valuesSize);
+        packed += valuesSize;
     }
-    if (in.Get<std::uint64_t>() != result.rows.size()) {
+    if (in.Get<std::uint64_t>() != result.size()) {
         Garbage("row count differs");
     }
     if (!in.AtEnd()) {
         Garbage("bytes after the end");
     }
+    bytes.resize(packed);
+    bytes.shrink_to_fit();
+    result.stream = std::move(bytes);
     return result;
+}
+
+Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
+    if (row >= size() || column >= columnCount) {
+        throw RuntimeError(kItemNotFound, "Item not found in this collection.");
+    }
+    // The stream was checked whole when it was taken: every value is where its tag says.
+    Reader in(stream);
+    in.Take(valueStarts[row]);
+    for (std::uint16_t i = 0;; ++i) {
+        const auto tag = in.Get<std::uint8_t>();
+        if (i == column) {
+            switch (tag) {
+            case kNull:
+                return zurodid::Null{};
+            case kNumber:
+                return in.Get<double>();
+            case kNo:
+            case kYes:
+                return Variant(std::in_place_type<bool>, tag == kYes);
+            case kText:
+                return std::string(in.Take(in.Get<std::uint32_t>()));
+            default: {
+                const auto ole = in.Get<double>();
+                if (auto date = DateTimeFromOleDate(ole)) {
+                    return *date;
+                }
+                // Beyond what a date can hold: the stored number, for the caller to refuse.
+                return ole;
+            }
+            }
+        }
+        if (tag == kText) {
+            in.Take(in.Get<std::uint32_t>());
+        } else if (tag == kNumber || tag == kOleDate) {
+            in.Take(sizeof(double));
+        }
+    }
+}
+
+std::vector<Variant> TableRows::Values(std::size_t row) const {
+    std::vector<Variant> values;
+    values.reserve(columnCount);
+    for (std::uint16_t column = 0; column < columnCount; ++column) {
+        values.push_back(Value(row, column));
+    }
+    return values;
 }
 
 } // namespace zurodid::jet

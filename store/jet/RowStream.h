@@ -10,17 +10,22 @@
 
 namespace zurodid::jet {
 
-// A row as the file holds it: where it lives (its bookmark: data page and slot), where its
-// values were found (another page when Jet moved the row), and its values by position.
-struct StoredRow {
-    std::uint64_t bookmark = 0;
-    std::uint64_t location = 0;
-    std::vector<Variant> values;
-};
-
+// The rows of one table as the file holds them, kept compactly: the values of all rows back
+// to back as the reader's checked stream has them, and per row where it lives (its bookmark:
+// data page and slot), where its values were found (another page when Jet moved the row) and
+// where its values start in `stream`. Values are decoded when they are asked for: a dynaset holds
+// every row of a table but hands out only the few fields a visit reads.
 struct TableRows {
     std::uint16_t columnCount = 0;
-    std::vector<StoredRow> rows;
+    std::string stream;
+    std::vector<std::uint64_t> bookmarks;
+    std::vector<std::uint64_t> locations;
+    std::vector<std::uint32_t> valueStarts;
+
+    std::size_t size() const { return bookmarks.size(); }
+    // Field `column` (< columnCount) of row `row` (< size()).
+    Variant Value(std::size_t row, std::uint16_t column) const;
+    std::vector<Variant> Values(std::size_t row) const;
 };
 
 inline constexpr std::uint64_t MakeBookmark(std::uint32_t page, std::uint32_t slot) {
@@ -57,14 +62,14 @@ private:
     bool failed_ = false;
 };
 
-// What the decoded rows of one table may take in memory: a Null costs one byte in the stream
-// but a whole value once decoded, so the stream's own size limit is not enough.
+// What the rows of one table may take in memory, the stream and the per-row index together.
 inline constexpr std::size_t kMaxDecodedBytes = 256ull * 1024 * 1024;
 
-// Reads a stream written by RowStreamWriter, checking every byte of it. RuntimeError:
-// TableNotFound (naming `table`) when the child found no such table, DatabaseDamaged for a
-// damaged file, a stream that is not well formed, or rows beyond `maxDecodedBytes`.
-TableRows DecodeRowStream(std::string_view bytes, std::string_view table,
+// Takes a stream written by RowStreamWriter, checking every byte of it, and keeps it as the
+// rows' storage. RuntimeError: TableNotFound (naming `table`) when the child found no such
+// table, DatabaseDamaged for a damaged file, a stream that is not well formed, or rows beyond
+// `maxDecodedBytes`.
+TableRows DecodeRowStream(std::string bytes, std::string_view table,
                           std::size_t maxDecodedBytes = kMaxDecodedBytes);
 
 } // namespace zurodid::jet

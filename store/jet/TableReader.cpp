@@ -15,13 +15,13 @@ std::int64_t Nanoseconds(const timespec& time) {
 
 TableRows ReadIsolated(const std::string& file, const std::string& table,
                        const ReaderOptions& options) {
-    const std::string stream = RunIsolated(
+    std::string stream = RunIsolated(
         [&](const ByteSink& sink) {
             RowStreamWriter out(sink);
             DumpTableRows(file.c_str(), table.c_str(), out);
         },
         options.limits);
-    return DecodeRowStream(stream, table);
+    return DecodeRowStream(std::move(stream), table);
 }
 
 } // namespace

@@ -5,14 +5,14 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <string_view>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {
         const auto rows = zurodid::jet::DecodeRowStream(
-            std::string_view(reinterpret_cast<const char*>(data), size), "Appointment");
-        for (const auto& row : rows.rows) {
-            if (row.values.size() != rows.columnCount) {
+            std::string(reinterpret_cast<const char*>(data), size), "Appointment");
+        for (std::size_t row = 0; row < rows.size(); ++row) {
+            if (rows.Values(row).size() != rows.columnCount) {
                 std::abort();
             }
         }

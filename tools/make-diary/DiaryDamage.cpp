@@ -1,8 +1,8 @@
-#include "DiaryDamage.h"
+#include "tools/make-diary/DiaryDamage.h"
 
 #include <algorithm>
 
-namespace zurodid::damage {
+namespace zurodid::fixture::damage {
 namespace {
 
 constexpr std::uint8_t kDataPage = 0x01;
@@ -167,4 +167,4 @@ std::vector<std::uint8_t> Damage(std::vector<std::uint8_t> file, Kind kind,
     return file;
 }
 
-} // namespace zurodid::damage
+} // namespace zurodid::fixture::damage

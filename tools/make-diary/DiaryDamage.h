@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zurodid::damage {
+namespace zurodid::fixture::damage {
 
 // The ways a diary file gets damaged: by a disk, a copy cut short, a tool that wrote where it
 // should not. The header page and the table definitions are what a reader trusts most.
@@ -37,4 +37,4 @@ std::size_t PageSizeOf(const std::vector<std::uint8_t>& file);
 std::vector<std::uint8_t> Damage(std::vector<std::uint8_t> file, Kind kind,
                                  std::mt19937_64& random);
 
-} // namespace zurodid::damage
+} // namespace zurodid::fixture::damage

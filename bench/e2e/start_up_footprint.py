@@ -1,0 +1,157 @@
+#!/usr/bin/python3
+"""Start-up time and memory of the agent, side by side with the smallest Qt 6 program that
+shows a tray icon and a fixed 481 x 313 window (minimal_tray_window), in one run, on a private
+X desktop with a tray (Xvfb, openbox, trayer).
+
+  bench/e2e/start_up_footprint.py [BUILD_DIR] [RUNS] [IDLE_SECONDS]
+
+BUILD_DIR holds zurodid-agent, tools/make-diary/make-diary and bench/e2e/minimal_tray_window
+(default build/release). The diary: 32,767 appointments and 10,000 anniversaries spread over
+a year; settings StartUpRemind=1 and a week's range (AnniversaryStartUp=7,
+AppointmentStartUp=7); the agent on an empty diary is measured too, to tell what the rows
+cost. Each run starts one program, waits for its window titled
+"Zurodid Agent" to be on screen (polled), reads the process's CPU time and peak resident
+memory (VmHWM), and after IDLE_SECONDS (default 30) its resident memory again. The programs
+take turns; medians are reported.
+Targets: the agent within 1.10 times the program's wall time, and at most 4 MB more resident
+memory, at start and after the idle time.
+"""
+
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+
+import agentfolder  # noqa: E402
+import desktop  # noqa: E402
+
+APPOINTMENTS = 32767
+ANNIVERSARIES = 10000
+TITLE = "Zurodid Agent"
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def diary_description():
+    """make-diary's description, in days from the real today: appointments every 16 minutes
+    through a year (a month before today included), anniversaries on every day of the year.
+    The clock is not faked: a clock set before the day the fonts were installed makes
+    fontconfig rebuild its cache at every start, a cost no user's desktop has."""
+    lines = ["table Anniversary"]
+    lines += [f"row {n % 366 - 183:+d}d | วันเกิด {n}" for n in range(ANNIVERSARIES)]
+    lines.append("table Appointment")
+    for n in range(APPOINTMENTS):
+        minute = n * 16
+        day, clock = minute // 1440 - 30, minute % 1440
+        lines.append(f"row {day:+d}d {clock // 60:02d}:{clock % 60:02d} | "
+                     f"ประชุมทีม ห้อง {n % 40} / meeting {n}")
+    return "\n".join(lines) + "\n"
+
+
+def status_kb(pid, key):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith(key + ":"):
+                return int(line.split()[1])
+    return 0
+
+
+def cpu_seconds(pid):
+    """(own, own and reaped children's) CPU seconds of a process: its own threads' time from
+    the scheduler (nanoseconds), its reading children's from clock ticks."""
+    own = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
+            own += int(stat.read().split()[0]) / 1e9
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return own, own + (int(fields[13]) + int(fields[14])) / TICK
+
+
+def measure(screen, argv, env, idle):
+    """Figures of one start of argv until its window is on screen, and after idle seconds."""
+    started = time.monotonic()
+    process = subprocess.Popen(argv, env=env, cwd="/", stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, start_new_session=True)
+    try:
+        desktop.poll(lambda: screen.windows(TITLE), 120, "the window", interval=0.005)
+        shown = time.monotonic() - started
+        own, with_children = cpu_seconds(process.pid)
+        figures = dict(window=shown, cpu=own, cpu_all=with_children,
+                       peak=status_kb(process.pid, "VmHWM") / 1024,
+                       rss=status_kb(process.pid, "VmRSS") / 1024)
+        time.sleep(idle)
+        figures.update(rss_idle=status_kb(process.pid, "VmRSS") / 1024,
+                       peak_idle=status_kb(process.pid, "VmHWM") / 1024)
+        return figures
+    finally:
+        process.terminate()
+        try:
+            process.wait(10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+        desktop.poll(lambda: not screen.windows(TITLE), 10, "the window to go")
+        # Other programs on this machine (faked clocks) may have made it stale meanwhile.
+        subprocess.run(["fc-cache"], check=False)
+
+
+def main():
+    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build",
+                                                                              "release"))
+    runs = int(sys.argv[2]) if len(sys.argv) > 2 else 5
+    idle = float(sys.argv[3]) if len(sys.argv) > 3 else 30
+    os.environ.setdefault("ZURODID_AGENT", os.path.join(build, "zurodid-agent"))
+    os.environ.setdefault("ZURODID_MAKE_DIARY", os.path.join(build, "tools", "make-diary",
+                                                             "make-diary"))
+    minimal = os.path.join(build, "bench", "e2e", "minimal_tray_window")
+    with tempfile.TemporaryDirectory(prefix="zurodid-startup-") as work:
+        with desktop.Desktop(work) as screen:
+            agent = agentfolder.AgentFolder(screen, os.path.join(work, "agent"))
+            agent.write_settings(startup_remind=1, anniversary_days=7, appointment_days=7)
+            subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-", agent.mdb], check=True,
+                           input=diary_description().encode(), timeout=120)
+            # The same agent on an empty diary: what the diary's rows cost, and what not.
+            empty = agentfolder.AgentFolder(screen, os.path.join(work, "empty"))
+            empty.write_settings(startup_remind=1, anniversary_days=7, appointment_days=7)
+            subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-", empty.mdb], check=True,
+                           input=b"table Anniversary\ntable Appointment\n", timeout=60)
+            env = screen.env()
+            # The font cache as a user's desktop has it: valid.
+            subprocess.run(["fc-cache"], check=False)
+            results = {"agent": [], "minimal": [], "empty": []}
+            for _ in range(runs):
+                results["minimal"].append(measure(screen, [minimal], env, idle))
+                results["agent"].append(measure(screen, [agent.executable], env, idle))
+                results["empty"].append(measure(screen, [empty.executable], env, idle))
+    median = {name: {key: statistics.median(run[key] for run in figures)
+                     for key in figures[0]} for name, figures in results.items()}
+    print(f"diary: {APPOINTMENTS} appointments, {ANNIVERSARIES} anniversaries; StartUpRemind=1, "
+          f"a week's range; medians of {runs} runs each, taking turns; idle {idle:.0f} s")
+    print(f"{'':28s}{'agent':>10s}{'minimal':>10s}{'ratio/diff':>12s}")
+    a, m, e = median["agent"], median["minimal"], median["empty"]
+    print(f"{'start to window on screen':28s}{a['window']:9.3f}s{m['window']:9.3f}s"
+          f"{a['window'] / m['window']:11.2f}x   (target <= 1.10x)")
+    print(f"{'CPU time to window':28s}{a['cpu']:9.3f}s{m['cpu']:9.3f}s"
+          f"{a['cpu'] / m['cpu']:11.2f}x")
+    print(f"{'  with reading children':28s}{a['cpu_all']:9.3f}s{m['cpu_all']:9.3f}s")
+    for key, label in (("peak", "peak RSS at window"), ("rss", "RSS at window"),
+                       ("peak_idle", "peak RSS after idle"), ("rss_idle", "RSS after idle")):
+        print(f"{label:28s}{a[key]:8.1f}MB{m[key]:8.1f}MB{a[key] - m[key]:+10.1f}MB"
+              f"   (target <= +4 MB)")
+    print(f"the agent on an empty diary: window after {e['window']:.3f} s, peak RSS "
+          f"{e['peak']:.1f} MB: the diary's rows cost {a['peak'] - e['peak']:+.1f} MB, the rest "
+          f"of the agent {e['peak'] - m['peak']:+.1f} MB over the minimal program")
+    for name, figures in results.items():
+        print(f"{name} runs: " + ", ".join(f"{run['window']:.3f}s/{run['peak']:.1f}MB"
+                                            for run in figures))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
