@@ -5,6 +5,8 @@
 #include <benchmark/benchmark.h>
 #include <cstdio>
 #include <map>
+#include <string_view>
+#include <unistd.h>
 
 namespace zurodid::bench {
 namespace {
@@ -12,7 +14,8 @@ namespace {
 // The console report, and the time of each benchmark kept for the ratios.
 class RatioReporter final : public benchmark::ConsoleReporter {
 public:
-    explicit RatioReporter(const std::vector<Ratio>& ratios) : ratios_(ratios) {}
+    RatioReporter(const std::vector<Ratio>& ratios, bool colour)
+        : ConsoleReporter(colour ? OO_ColorTabular : OO_Tabular), ratios_(ratios) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
@@ -56,13 +59,30 @@ const std::filesystem::path& RunFolder() {
 }
 
 int RunBenchmarks(int argc, char** argv, const BenchRun& run) {
+    // The ratios go with the console report; a machine-readable one is left as it is asked.
+    bool console = true;
+    bool colour = ::isatty(STDOUT_FILENO) == 1;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view argument = argv[i];
+        if (argument.starts_with("--benchmark_format=") && argument != "--benchmark_format=console")
+            console = false;
+        if (argument.starts_with("--benchmark_color=")) {
+            std::string_view value = argument.substr(argument.find('=') + 1);
+            if (value != "auto")
+                colour = value == "true" || value == "yes" || value == "1";
+        }
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
     if (run.prepare)
         run.prepare();
-    RatioReporter reporter(run.ratios);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    if (console) {
+        RatioReporter reporter(run.ratios, colour);
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+    } else {
+        benchmark::RunSpecifiedBenchmarks();
+    }
     benchmark::Shutdown();
     return 0;
 }
