@@ -26,7 +26,11 @@ inline constexpr std::string_view kAgentTitle = "Zurodid Agent";
 struct StartOutcome {
     bool started = false;
     std::string error; // why it could not start, for the user
+    // The runtime's number for it: 53 the file is missing, 5 it could not be started.
+    int errorNumber = 0;
 };
+inline constexpr int kFileNotFoundError = 53;
+inline constexpr int kCannotStartError = 5;
 
 // Everything the agent needs from the desktop. The Qt layer implements it; tests fake it.
 class Desktop {

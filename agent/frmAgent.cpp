@@ -1,5 +1,6 @@
 #include "agent/frmAgent.h"
 
+#include "platform/Log.h"
 #include "platform/Numbers.h"
 #include "platform/RuntimeError.h"
 
@@ -8,7 +9,6 @@
 namespace zurodid {
 namespace {
 
-constexpr std::string_view kDiaryFileName = "Zurodid.mdb";
 constexpr std::string_view kMainProgramName = "Zurodid.exe";
 // The agent window has no platform handle here: the desktop layer knows it by these ids.
 constexpr std::uint32_t kAgentWindowHandle = 1;
@@ -48,15 +48,54 @@ void frmAgent::Form_Load() {
             for (; step < StepCount; ++step)
                 RunStartUpStep(step);
         } catch (const RuntimeError& error) {
-            if (error.Number() != ErrorNumber::NotValidPassword)
+            if (error.Number() != ErrorNumber::NotValidPassword) {
+                LogStepFailure(step, "start-up stopped", error.Number(), error.what());
                 return;
+            }
             // The log-in dialog sets the password (or the user ends the agent); then the same
             // step, the open, runs again.
             desktop_.Show(WindowName::frmLogIn, ShowMode::Modal);
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
+            LogStepFailure(step, "start-up stopped", 0, error.what());
             return;
         }
     }
+}
+
+void frmAgent::LogStepFailure(int step, std::string_view consequence, int errorNumber,
+                              std::string_view errorText) {
+    std::string doing;
+    std::filesystem::path file = state_.AgentFolder() / kDiaryFileName;
+    switch (step) {
+    case FillTrayRecord:
+    case RegisterIcon:
+        doing = "registering the tray icon";
+        file.clear();
+        break;
+    case CreateWorkspace:
+        doing = "creating the workspace";
+        break;
+    case OpenDatabase:
+        doing = "opening the diary";
+        break;
+    case OpenAnniversary:
+        doing = "opening the table Anniversary";
+        break;
+    case OpenAppointment:
+        doing = "opening the table Appointment";
+        break;
+    default:
+        if (step >= ReadFirstKey && step < ClearPassword) {
+            doing = "reading the setting " +
+                    std::string(kSettingKeys[static_cast<std::size_t>(step - ReadFirstKey)].name);
+            file = state_.module1.SettingsPath();
+        } else {
+            doing = "step " + std::to_string(step);
+            file.clear();
+        }
+        break;
+    }
+    LogFailure(doing + ", " + std::string(consequence), errorNumber, errorText, file);
 }
 
 // One step of the open sequence into `store`, each member replaced only once its new object
@@ -89,11 +128,17 @@ void frmAgent::RebuildForNewDay() {
     // The open sequence with the password already given, all or nothing: a diary that cannot
     // be opened now leaves the previous objects, and the list is refilled from them.
     DiaryStore reopened;
+    int step = CreateWorkspace;
     try {
-        for (int step = CreateWorkspace; step <= OpenAppointment; ++step)
+        for (; step <= OpenAppointment; ++step)
             RunOpenStep(step, reopened);
         state_.DiaryStore = std::move(reopened);
-    } catch (const std::exception&) {
+    } catch (const RuntimeError& error) {
+        LogStepFailure(step, "the new day's list refilled from the diary opened before",
+                       error.Number(), error.what());
+    } catch (const std::exception& error) {
+        LogStepFailure(step, "the new day's list refilled from the diary opened before", 0,
+                       error.what());
     }
     lvAppointment.ListItems.Clear();
     lastFillDay_ = std::chrono::floor<std::chrono::days>(clock_.Now());
@@ -159,10 +204,13 @@ void frmAgent::RunStartUpStep(int step) {
 }
 
 void frmAgent::ShowAll() {
-    // Any failure ends the fill quietly; the rows added so far stay.
-    FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
-                          state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
-                          members_);
+    // Any failure ends the fill quietly for the user; the rows added so far stay.
+    FillError error;
+    if (FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
+                              state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
+                              members_, &error) != FillEnd::Complete)
+        LogFailure("filling the agent's list, ended with the rows read so far", error.number,
+                   error.text, state_.AgentFolder() / kDiaryFileName);
 }
 
 int frmAgent::MinutesToGo(DateTime now, DateTime rowTime) {
@@ -246,9 +294,11 @@ void frmAgent::mnusubpopup_Click(std::int16_t index) {
     case PopupItem::RunZurodid: {
         std::filesystem::path program = state_.AgentFolder() / kMainProgramName;
         StartOutcome outcome = desktop_.StartProgram(program, {});
-        if (!outcome.started)
+        if (!outcome.started) {
+            LogFailure("starting the main program", outcome.errorNumber, outcome.error, program);
             desktop_.MsgBox("Could not start " + program.string() + ": " + outcome.error,
                             vbCritical, kAgentTitle);
+        }
         return;
     }
     case PopupItem::Exit:

@@ -21,17 +21,20 @@ public:
     frmAgent(ProcessState& state, Desktop& desktop, Clock& clock)
         : state_(state), desktop_(desktop), clock_(clock) {}
 
-    // The start-up sequence; run again in full by Refresh.
+    // Form_Load: the agent window's load event, the start-up sequence; run again by Refresh.
     void Form_Load();
     // Appends today's and the coming days' appointments to lvAppointment.
     void ShowAll();
-    // One tick of the reminder timer.
+    // Timer1: the one-second reminder timer; one tick.
     void Timer1_Timer();
-    // A tray notification, the message number standing in the horizontal coordinate (twips).
+    // A tray notification, which arrives as a mouse move over the hidden window, the message
+    // number standing in the horizontal coordinate (twips).
     void Form_MouseMove(int button, int shift, float x, float y);
-    // A choice in the popup menu: the index of a PopupItem (others do nothing).
+    // mnusubpopup: the items of the tray icon's popup menu; Index is a PopupItem (others do
+    // nothing).
     void mnusubpopup_Click(std::int16_t index);
 
+    // TrayIconRecord: the tray icon's registration record.
     zurodid::TrayIconRecord TrayIconRecord;
     // lvAppointment: the hidden list of the coming appointments, read back by the timer.
     ListView lvAppointment;
@@ -41,6 +44,9 @@ private:
 
     void RunStartUpStep(int step);
     void RunOpenStep(int step, DiaryStore& store);
+    // One line on standard error: the step that failed, what that meant, the file.
+    void LogStepFailure(int step, std::string_view consequence, int errorNumber,
+                        std::string_view errorText);
     // At the first tick of a new day: the diary opened again without asking anything, the
     // list refilled for the day, both cursors on row 1. No icon, settings or list window.
     void RebuildForNewDay();

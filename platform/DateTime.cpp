@@ -236,14 +236,8 @@ std::optional<int> MinutesOfTimeText(std::string_view text) {
     return hours * 60 + minutes;
 }
 
-} // namespace zurodid
-
-#include <ctime>
-
-namespace zurodid {
-
 DateTime LocalNow() {
-    // The clock is read for every row of a fill: convert to local time once a second only.
+    // Readings come in bursts (a tick, a fill, a rebuild): convert to local time once a second.
     thread_local std::time_t lastSecond = -1;
     thread_local DateTime lastLocal{};
     std::time_t now = std::time(nullptr);

@@ -23,12 +23,6 @@ std::filesystem::path ExecutableFolder() {
     return exe.parent_path();
 }
 
-namespace {
-
-std::string Describe(const std::string& what, const std::filesystem::path& file, int error) {
-    return what + " " + file.string() + ": " + std::strerror(error);
-}
-
 bool WriteAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -40,6 +34,12 @@ bool WriteAll(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
+}
+
+namespace {
+
+std::string Describe(const std::string& what, const std::filesystem::path& file, int error) {
+    return what + " " + file.string() + ": " + std::strerror(error);
 }
 
 std::string TemporaryNameOf(const std::filesystem::path& file, long pid) {
@@ -103,8 +103,10 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
     }
     if (fd < 0) {
         fd = ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
-        if (fd < 0)
-            return {false, Describe("Cannot create a file in", folder, errno)};
+        if (fd < 0) {
+            error = errno;
+            return {false, Describe("Cannot create a file in", folder, error), error};
+        }
         error = fill(fd);
     }
     // Renamed at once after it got its name, closed after: the moment in which a crash leaves
@@ -115,7 +117,7 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
         error = errno;
     if (error != 0) {
         ::unlink(temporary.c_str());
-        return {false, Describe("Cannot write", file, error)};
+        return {false, Describe("Cannot write", file, error), error};
     }
     // The rename itself reaches the disk with the folder.
     int dir = ::open(folderName.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -1,11 +1,16 @@
 #pragma once
 
-#include "platform/ProfileFile.h"
-
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace zurodid {
+
+struct WriteOutcome {
+    bool ok = true;
+    std::string error;   // what failed, for a message to the user
+    int errorNumber = 0; // the system's error number (errno)
+};
 
 // The folder that holds the running executable, as the system reports it now.
 std::filesystem::path ExecutableFolder();
@@ -14,6 +19,10 @@ std::filesystem::path ExecutableFolder();
 // `file`, keeping the old file's permissions. The temporary file is unnamed while it is
 // written; it bears the name "<file>.<pid>.tmp" only between its flush and the rename.
 WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes);
+
+// Writes all of `bytes` to the descriptor, going on after interruptions; false on an error
+// (errno tells which).
+bool WriteAll(int fd, std::string_view bytes);
 
 // Removes the temporary files that writers of `file` killed in that moment left behind: those
 // of processes that no longer run. ReplaceFileAtomically does this before every write.

@@ -144,19 +144,25 @@ std::optional<std::string> FindProfileValue(std::string_view text, std::string_v
     return std::string(Unquoted(ParseKeyLine(lines[*index].content)->value));
 }
 
-std::string GetPrivateProfileString(std::string_view section, std::string_view key,
-                                    std::string_view fallback, std::size_t size,
-                                    const std::filesystem::path& file) {
+ProfileRead ReadPrivateProfileString(std::string_view section, std::string_view key,
+                                     std::string_view fallback, std::size_t size,
+                                     const std::filesystem::path& file) {
     bool exists = false;
     int error = 0;
     std::string text = ReadWholeFile(file, exists, error);
     std::optional<std::string> value = FindProfileValue(text, section, key);
     std::string result = value ? *value : std::string(fallback);
     if (size == 0)
-        return {};
+        return {{}, error};
     if (result.size() > size - 1)
         result.resize(size - 1);
-    return result;
+    return {std::move(result), error};
+}
+
+std::string GetPrivateProfileString(std::string_view section, std::string_view key,
+                                    std::string_view fallback, std::size_t size,
+                                    const std::filesystem::path& file) {
+    return ReadPrivateProfileString(section, key, fallback, size, file).value;
 }
 
 std::string EditProfileText(std::string_view text, std::string_view section, std::string_view key,
@@ -222,7 +228,7 @@ WriteOutcome WritePrivateProfileString(std::string_view section, std::string_vie
     std::string text = ReadWholeFile(file, exists, error);
     // A file that is there but cannot be read is not replaced by one made from nothing.
     if (error != 0)
-        return {false, "Cannot read " + file.string() + ": " + std::strerror(error)};
+        return {false, "Cannot read " + file.string() + ": " + std::strerror(error), error};
     return ReplaceFileAtomically(file, EditProfileText(text, section, key, value));
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/Files.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <optional>
@@ -19,10 +21,15 @@ std::string GetPrivateProfileString(std::string_view section, std::string_view k
                                     std::string_view fallback, std::size_t size,
                                     const std::filesystem::path& file);
 
-struct WriteOutcome {
-    bool ok = true;
-    std::string error; // what failed, for a message to the user
+// The same, with the system's error number when the file is there but cannot be read (0
+// otherwise; the value is then the fallback).
+struct ProfileRead {
+    std::string value;
+    int error = 0;
 };
+ProfileRead ReadPrivateProfileString(std::string_view section, std::string_view key,
+                                     std::string_view fallback, std::size_t size,
+                                     const std::filesystem::path& file);
 
 // Replaces the file atomically (temporary file in the same folder, flushed, renamed over the
 // old one with its permissions), so a crash or a full disk leaves the old file or the new one.

@@ -38,8 +38,8 @@ std::string TextOrEmpty(Variant value) {
 // One run of a fill: its steps under the fill's one handler, and the members it writes.
 class FillRun {
 public:
-    FillRun(const FillPolicy& policy, ListFillMembers& members, DateTime today)
-        : policy_(policy), members_(members), today_(today) {}
+    FillRun(const FillPolicy& policy, ListFillMembers& members, DateTime today, FillError* error)
+        : policy_(policy), members_(members), today_(today), error_(error) {}
 
     FillEnd End() const { return end_; }
 
@@ -54,8 +54,10 @@ public:
                 return true;
             end_ = error.Number() == ErrorNumber::RecordDeleted ? FillEnd::RecordDeleted
                                                                 : FillEnd::Failed;
-        } catch (const std::exception&) {
+            Keep(error.Number(), error.what());
+        } catch (const std::exception& error) {
             end_ = FillEnd::Failed;
+            Keep(0, error.what());
         }
         return false;
     }
@@ -176,9 +178,15 @@ private:
         return *members_.CurrentItem;
     }
 
+    void Keep(int number, const char* text) {
+        if (error_)
+            *error_ = {number, text};
+    }
+
     const FillPolicy& policy_;
     ListFillMembers& members_;
     DateTime today_;
+    FillError* error_;
     FillEnd end_ = FillEnd::Complete;
 };
 
@@ -198,8 +206,8 @@ bool WithinDays(DateTime date, DateTime today, long long days) {
 }
 
 FillEnd FillAgentAppointments(Recordset* appointments, std::int16_t days, DateTime today,
-                              ListView& rows, ListFillMembers& members) {
-    FillRun run(kAgentPolicy, members, today);
+                              ListView& rows, ListFillMembers& members, FillError* error) {
+    FillRun run(kAgentPolicy, members, today, error);
     std::int32_t count = 0;
     if (!run.Step([&] { count = Opened(appointments).RecordCount(); }))
         return run.End();
@@ -213,8 +221,8 @@ FillEnd FillAgentAppointments(Recordset* appointments, std::int16_t days, DateTi
 }
 
 FillEnd FillListWindow(const ListWindowFill& fill, ListView& lvAnniversary, ListView& lvAppointment,
-                       ListFillMembers& members) {
-    FillRun run(kListWindowPolicy, members, fill.today);
+                       ListFillMembers& members, FillError* error) {
+    FillRun run(kListWindowPolicy, members, fill.today, error);
     const int thisYear = static_cast<int>(DateOf(fill.today).year());
     const std::string thisYearText = FormatDateTime(fill.today, "yyyy");
     const std::string nextYearText = std::to_string(thisYear + 1);

@@ -33,12 +33,18 @@ enum class FillEnd {
     Failed,        // any other error; the rows added so far stay
 };
 
+// The error that ended a fill, for the log.
+struct FillError {
+    int number = 0;
+    std::string text;
+};
+
 // The agent's hidden list: appends the appointments of today through today + days to
 // `rows` (the caller clears it when it rebuilds). An empty table leaves list and counter as
 // they are; 3021 skips its step (a row whose date cannot be read is passed over); any other
 // error ends the fill quietly. Never throws.
 FillEnd FillAgentAppointments(Recordset* appointments, std::int16_t days, DateTime today,
-                              ListView& rows, ListFillMembers& members);
+                              ListView& rows, ListFillMembers& members, FillError* error = nullptr);
 
 struct ListWindowFill {
     Recordset* anniversaries = nullptr;
@@ -53,6 +59,6 @@ struct ListWindowFill {
 // whose date cannot be read is still listed, without texts); a row without a date is passed
 // over; a deleted row ends the fill with RecordDeleted; any other error ends it. Never throws.
 FillEnd FillListWindow(const ListWindowFill& fill, ListView& lvAnniversary, ListView& lvAppointment,
-                       ListFillMembers& members);
+                       ListFillMembers& members, FillError* error = nullptr);
 
 } // namespace zurodid

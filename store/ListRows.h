@@ -47,7 +47,7 @@ public:
     // Appends a row; the reference stays valid until the next Clear.
     ListItem& Add(std::string text);
     int Count() const { return static_cast<int>(rows_.size()); }
-    // Raises RuntimeError(ErrorNumber::InvalidPropertyValue) outside 1..Count.
+    // Raises RuntimeError(ErrorNumber::IndexOutOfBounds) outside 1..Count.
     ListItem& Item(int position);
     const ListItem& Item(int position) const;
 

@@ -12,7 +12,7 @@ namespace zurodid {
 inline constexpr std::string_view kSettingsFileName = "Zurodid.ini";
 inline constexpr std::size_t kProfileReturnField = 20;
 
-// The settings file routines: Zurodid.ini in the folder that `folder` reports at each call
+// Module1: the settings file routines, Zurodid.ini in the folder that `folder` reports at each call
 // (the executable's folder in the agent, a temporary folder in tests).
 class Module1 {
 public:
@@ -35,6 +35,7 @@ public:
 
 private:
     FolderSource folder_;
+    mutable int lastReadError_ = 0; // the last reading's error, logged once
 };
 
 } // namespace zurodid

@@ -12,8 +12,12 @@ namespace zurodid {
 // What the whole process shares: created once by main (or a test) and handed to the agent and
 // the windows; there are no other globals.
 struct ProcessState {
+    // The folder source goes to AgentFolder in the body, after every member is constructed,
+    // so nothing depends on the order of the declarations below.
     explicit ProcessState(Module1::FolderSource folder, std::shared_ptr<DBEngine> engine)
-        : module1(folder), AgentFolder(std::move(folder)), DBEngine(std::move(engine)) {}
+        : module1(folder), DBEngine(std::move(engine)) {
+        AgentFolder = std::move(folder);
+    }
 
     Module1 module1;
     zurodid::AgentSettings AgentSettings;

@@ -23,9 +23,9 @@ StartOutcome DesktopLinkLauncher::Open(const std::string& address) {
 
     QUrl url(QString::fromStdString(address), QUrl::StrictMode);
     if (!url.isValid())
-        return {false, "\"" + address + "\" is not a valid address."};
+        return {false, "\"" + address + "\" is not a valid address.", kCannotStartError};
     if (!QDesktopServices::openUrl(url))
-        return {false, "No program on this desktop opens \"" + address + "\"."};
+        return {false, "No program on this desktop opens \"" + address + "\".", kCannotStartError};
     return {true, {}};
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
+#include "agent/Desktop.h"
+#include "store/ProcessState.h"
+#include "windows/LinkLauncher.h"
+
 #include <QPointer>
 #include <QWidget>
 #include <array>
 
 class QEventLoop;
-
-#include "agent/Desktop.h"
-#include "store/ProcessState.h"
-#include "windows/LinkLauncher.h"
 
 namespace zurodid {
 

@@ -1,5 +1,6 @@
 #include "windows/frmAbout.h"
 
+#include "platform/Log.h"
 #include "ui_frmAbout.h"
 #include "windows/AboutTexts.h"
 #include "windows/WindowLook.h"
@@ -108,9 +109,11 @@ void frmAbout::Frame2_MouseMove() {
 
 void frmAbout::OpenLink(const std::string& address) {
     StartOutcome outcome = links_.Open(address);
-    if (!outcome.started)
+    if (!outcome.started) {
+        LogFailure("opening " + address, outcome.errorNumber, outcome.error);
         desktop_.MsgBox("Could not open " + address + ".\n" + outcome.error, vbCritical,
                         kAgentTitle);
+    }
 }
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event) {

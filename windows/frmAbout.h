@@ -23,11 +23,15 @@ public:
     frmAbout(Desktop& desktop, LinkLauncher& links, QWidget* parent = nullptr);
     ~frmAbout() override;
 
+    // Command1: the OK button.
     void Command1_Click();
+    // Label13: the web link.
     void Label13_Click();
+    // Label2: the e-mail link.
     void Label2_Click();
     void Label13_MouseMove();
     void Label2_MouseMove();
+    // Frame2: the frame around the texts; the pointer over it and off the links.
     void Frame2_MouseMove();
 
 signals:

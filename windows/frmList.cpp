@@ -1,5 +1,6 @@
 #include "windows/frmList.h"
 
+#include "platform/Log.h"
 #include "ui_frmList.h"
 #include "windows/ListRowsModel.h"
 #include "windows/WindowLook.h"
@@ -71,7 +72,14 @@ void frmList::ShowAll() {
     const ListWindowFill fill{state_.DiaryStore.rsAnniversary.get(),
                               state_.DiaryStore.rsAppointment.get(), settings.AnniversaryStartUp,
                               settings.AppointmentStartUp, clock_.Now()};
-    if (FillListWindow(fill, lvAnniversary, lvAppointment, members_) == FillEnd::RecordDeleted) {
+    FillError error;
+    const FillEnd end = FillListWindow(fill, lvAnniversary, lvAppointment, members_, &error);
+    // Without an open diary the start-up's line has said why already.
+    const bool diaryOpen = fill.anniversaries && fill.appointments;
+    if (end == FillEnd::Failed && diaryOpen)
+        LogFailure("filling the list window, ended with the rows read so far", error.number,
+                   error.text, state_.AgentFolder() / kDiaryFileName);
+    if (end == FillEnd::RecordDeleted) {
         // The rows read so far are on view while the box is open.
         anniversaryModel_->Flush();
         appointmentModel_->Flush();

@@ -26,13 +26,15 @@ public:
     frmList(ProcessState& state, Desktop& desktop, Clock& clock, QWidget* parent = nullptr);
     ~frmList() override;
 
+    // Form_Load: the window's load event; it fills the lists.
     void Form_Load();
     // Empties both lists and fills them again; a row deleted since the open asks the user to
     // refresh. Never lets an error out.
     void ShowAll();
 
-    // The rows the two views show.
+    // lvAnniversary: the upper list, the coming anniversaries.
     ListView lvAnniversary;
+    // lvAppointment: the lower list, the coming appointments.
     ListView lvAppointment;
 
 signals:

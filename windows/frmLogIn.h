@@ -20,7 +20,9 @@ public:
     frmLogIn(ProcessState& state, Desktop& desktop, QWidget* parent = nullptr);
     ~frmLogIn() override;
 
+    // cmdOk: the OK button.
     void cmdOk_Click();
+    // cmdCancel: the Cancel button.
     void cmdCancel_Click();
 
 signals:

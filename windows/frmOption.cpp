@@ -1,11 +1,13 @@
 #include "windows/frmOption.h"
 
+#include "platform/Log.h"
 #include "platform/Numbers.h"
 #include "ui_frmOption.h"
 #include "windows/WindowLook.h"
 
 #include <QCloseEvent>
 #include <array>
+#include <cstring>
 
 namespace zurodid {
 namespace {
@@ -115,11 +117,14 @@ void frmOption::cmdOK_Click() {
     if (refillList_)
         refillList_();
 
-    if (!failure.ok)
+    if (!failure.ok) {
+        LogFailure("saving the settings", failure.errorNumber, std::strerror(failure.errorNumber),
+                   state_.module1.SettingsPath());
         desktop_.MsgBox("The settings could not be saved to " +
                             state_.module1.SettingsPath().string() + ".\n" + failure.error +
                             "\nThe new settings apply until the agent ends.",
                         vbCritical, kAgentTitle);
+    }
     close();
 }
 

@@ -26,8 +26,11 @@ public:
               QWidget* parent = nullptr);
     ~frmOption() override;
 
+    // Form_Load: the dialog's load event.
     void Form_Load();
+    // cmdOK: the OK button.
     void cmdOK_Click();
+    // cmdCancel: the Cancel button.
     void cmdCancel_Click();
 
 signals:

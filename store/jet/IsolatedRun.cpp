@@ -1,24 +1,7 @@
 #include "store/jet/IsolatedRun.h"
 
+#include "platform/Files.h"
 #include "platform/RuntimeError.h"
-
-#ifdef _WIN32
-
-namespace zurodid::jet {
-
-// No fork on Windows: a future Windows build parses in process.
-std::string RunIsolated(const std::function<void(const ByteSink&)>& work, const IsolationLimits&) {
-    std::string out;
-    work([&out](const char* data, std::size_t size) {
-        out.append(data, size);
-        return true;
-    });
-    return out;
-}
-
-} // namespace zurodid::jet
-
-#else
 
 #include <cerrno>
 #include <csignal>
@@ -47,21 +30,6 @@ std::uint64_t CurrentAddressSpace() {
     return read == 1 ? pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data += written;
-        size -= static_cast<std::size_t>(written);
-    }
-    return true;
-}
-
 [[noreturn]] void RunChild(int writeFd, const std::function<void(const ByteSink&)>& work,
                            const IsolationLimits& limits, std::uint64_t addressSpace) {
     // libmdb reports on stdout and stderr; nobody reads them here.
@@ -79,7 +47,9 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
         const rlimit space{memory, memory};
         ::setrlimit(RLIMIT_AS, &space);
     }
-    work([writeFd](const char* data, std::size_t size) { return WriteAll(writeFd, data, size); });
+    work([writeFd](const char* data, std::size_t size) {
+        return WriteAll(writeFd, std::string_view(data, size));
+    });
     ::_exit(0);
 }
 
@@ -231,12 +201,13 @@ std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
                  ? std::string("reading took too long")
                  : "the reader stopped on signal " + std::to_string(signal));
     }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    if (!WIFEXITED(status)) {
+        Fail("the reader ended abnormally (wait status " + std::to_string(status) + ")");
+    }
+    if (WEXITSTATUS(status) != 0) {
         Fail("the reader ended with status " + std::to_string(WEXITSTATUS(status)));
     }
     return out;
 }
 
 } // namespace zurodid::jet
-
-#endif

@@ -1,8 +1,11 @@
 #include "store/Module1.h"
 
 #include "platform/CodePage.h"
+#include "support/LogCapture.h"
 #include "support/TempFolder.h"
 
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace zurodid {
@@ -61,6 +64,31 @@ TEST(Module1, OneOkOfTheOptionsWritesTheFiveKeysInOrder) {
     EXPECT_EQ(ReadBytes(folder / "Zurodid.ini"),
               "[Agent]\r\nStartUpRemind=1\r\nAnniversaryStartUp=7\r\nAppointmentStartUp=3\r\n"
               "Remind=1\r\nAppointmentRemind=15\r\n");
+}
+
+TEST(Module1, ASettingsFileThatCannotBeReadIsLoggedOnceAndReadsEmpty) {
+    TempFolder folder;
+    WriteBytes(folder / "not a folder", "x");
+    // The folder it asks for is a file: the settings file is there to no reading.
+    std::filesystem::path asked = folder / "not a folder";
+    Module1 module1([&] { return asked; });
+    testing::LogCapture log;
+    for (std::string_view key : {"StartUpRemind", "AnniversaryStartUp", "Remind"})
+        EXPECT_EQ(module1.ReadINI("Agent", key), std::string(20, '\0')) << key;
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0], "zurodid-agent: reading the settings: error " +
+                                std::to_string(ENOTDIR) + ": " + std::strerror(ENOTDIR) + ": " +
+                                (asked / "Zurodid.ini").string());
+    // Readable again, then not: said again.
+    asked = folder.Path();
+    module1.ReadINI("Agent", "Remind");
+    asked = folder / "not a folder";
+    module1.ReadINI("Agent", "Remind");
+    EXPECT_EQ(log.lines.size(), 2u);
+    // A missing file is no failure: it reads as empty, as the settings' defaults.
+    asked = folder / "gone";
+    module1.ReadINI("Agent", "Remind");
+    EXPECT_EQ(log.lines.size(), 2u);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "windows/frmList.h"
 
 #include "WindowTestSupport.h"
+#include "support/LogCapture.h"
 
 #include <QApplication>
 #include <QHeaderView>
@@ -32,12 +33,13 @@ TEST_F(ListFill, ADeletedRowAsksForARefreshAndOnlyThat) {
         const char* name;
         int anniversaryError, appointmentError;
         bool asksForRefresh;
+        bool logged; // a failure the user is not shown goes to the log
     };
     const std::vector<Case> cases{
-        {"row deleted among the anniversaries", ErrorNumber::RecordDeleted, 0, true},
-        {"row deleted among the appointments", 0, ErrorNumber::RecordDeleted, true},
-        {"engine failure among the anniversaries", ErrorNumber::EngineFailure, 0, false},
-        {"no failure", 0, 0, false},
+        {"row deleted among the anniversaries", ErrorNumber::RecordDeleted, 0, true, false},
+        {"row deleted among the appointments", 0, ErrorNumber::RecordDeleted, true, false},
+        {"engine failure among the anniversaries", ErrorNumber::EngineFailure, 0, false, true},
+        {"no failure", 0, 0, false, false},
     };
     state->AgentSettings.AnniversaryStartUp = 0;
     state->AgentSettings.AppointmentStartUp = 0;
@@ -49,7 +51,19 @@ TEST_F(ListFill, ADeletedRowAsksForARefreshAndOnlyThat) {
         anniversaries[2].error = c.anniversaryError;
         appointments[2].error = c.appointmentError;
         Open(anniversaries, appointments);
+        testing::LogCapture log;
         list.ShowAll();
+        if (c.logged) {
+            ASSERT_EQ(log.lines.size(), 1u);
+            EXPECT_EQ(log.lines[0].rfind("zurodid-agent: filling the list window, ended with the "
+                                         "rows read so far: error 3000: ",
+                                         0),
+                      0u)
+                << log.lines[0];
+            EXPECT_TRUE(log.lines[0].ends_with(": /nonexistent/Zurodid.mdb")) << log.lines[0];
+        } else {
+            EXPECT_TRUE(log.lines.empty());
+        }
         if (c.asksForRefresh) {
             ASSERT_EQ(desktop.boxes.size(), 1u);
             EXPECT_EQ(desktop.boxes[0].text, "Please Refresh");
@@ -59,6 +73,12 @@ TEST_F(ListFill, ADeletedRowAsksForARefreshAndOnlyThat) {
             EXPECT_TRUE(desktop.boxes.empty());
         }
     }
+}
+
+TEST_F(ListFill, WithoutAnOpenDiaryAnEmptyListIsNotLoggedAgain) {
+    testing::LogCapture log;
+    list.ShowAll();
+    EXPECT_TRUE(log.lines.empty()) << log.lines[0];
 }
 
 TEST_F(ListFill, TheViewsShowTheRowsInOrderUnderTheirHeaders) {

@@ -1,6 +1,7 @@
 #include "windows/frmOption.h"
 
 #include "WindowTestSupport.h"
+#include "support/LogCapture.h"
 #include "windows/WindowRegistry.h"
 #include "windows/frmList.h"
 
@@ -12,6 +13,8 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 
 namespace zurodid::test {
@@ -262,8 +265,14 @@ TEST_F(OptionsDialog, AFailedWriteIsToldAndTheNewValuesStillApply) {
     windows.Show(WindowName::frmOption, ShowMode::Modeless);
     auto* dialog = windows.Window(WindowName::frmOption);
     dialog->findChild<QLineEdit*>("txtAppointmentRemind")->setText("15");
+    testing::LogCapture log;
     dialog->findChild<QPushButton*>("cmdOK")->click();
 
+    EXPECT_EQ(log.lines,
+              std::vector<std::string>{"zurodid-agent: saving the settings: error " +
+                                       std::to_string(ENOENT) + ": " + std::strerror(ENOENT) +
+                                       ": " + (missing / "Zurodid.ini").string()})
+        << "one line for the failed save, not one per key";
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_NE(desktop.boxes[0].text.find((missing / "Zurodid.ini").string()), std::string::npos)
         << desktop.boxes[0].text;

@@ -152,7 +152,7 @@ StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
     QString path = QString::fromStdString(program.string());
     QFileInfo info(path);
     if (!info.exists())
-        return {false, "the file does not exist"};
+        return {false, "the file does not exist", kFileNotFoundError};
     QStringList args;
     for (const std::string& argument : arguments)
         args << QString::fromStdString(argument);
@@ -163,14 +163,14 @@ StartOutcome QtDesktop::StartProgram(const std::filesystem::path& program,
     if (path.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
         executable = QStandardPaths::findExecutable(QStringLiteral("wine"));
         if (executable.isEmpty())
-            return {false, "it is a Windows program and wine is not installed"};
+            return {false, "it is a Windows program and wine is not installed", kCannotStartError};
         args = QStringList{QStringLiteral("start"), QStringLiteral("/max"), QStringLiteral("/unix"),
                            path} +
                args;
     }
 #endif
     if (!QProcess::startDetached(executable, args, info.absolutePath()))
-        return {false, "the system refused to start it"};
+        return {false, "the system refused to start it", kCannotStartError};
     return {true, {}};
 }
 
