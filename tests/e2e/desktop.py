@@ -20,7 +20,8 @@ Public interface (kept stable for tests, scripts/ and bench/):
     .window_type(w) / .window_role(w) / .geometry(w) / .frame(w) / .window_texts(title)
     .tray_icons() / .wait_tray_icons(count)   the icons in the panel as (x, y, width, height)
     .click(x, y) / .click_in(w, x, y) / .click_tray_icon(button=, repeat=)
-    .choose_menu_item(caption)                right click on the icon, click the item by caption
+    .choose_menu_item(caption, open_menu=None)   right click on the icon (or open_menu()),
+                                              then click the item by its caption
     .wait_popup_menu()                        the agent's own popup menu window (XEmbed trays)
     .activate(w) / .keys(...) / .type_text(t) / .close_window(w) / .move_window(w, x, y)
     .screenshot(path, window=None, crop=None)
@@ -480,10 +481,10 @@ class Desktop:
         self.run(["xdotool", "mousemove", str(x + w // 2), str(y + h // 2), "click", "--repeat",
                   str(repeat), "--delay", "80", str(button)])
 
-    def choose_menu_item(self, caption, attempts=3):
-        """Right-clicks the icon and clicks the menu item that shows caption, wherever the
-        panel or the agent draws the menu: the item is found by its text in the
-        accessibility tree, and clicked with the pointer."""
+    def choose_menu_item(self, caption, attempts=3, open_menu=None):
+        """Right-clicks the icon (or calls open_menu()) and clicks the menu item that shows
+        caption, wherever the panel or the agent draws the menu: the item is found by its
+        text in the accessibility tree, and clicked with the pointer."""
         for attempt in range(attempts):
             finder = subprocess.Popen(
                 [SYSTEM_PYTHON, os.path.join(HERE, "accessible.py"), "menu-item", caption, "5"],
@@ -491,7 +492,7 @@ class Desktop:
             try:
                 if finder.stdout.readline().strip() != "ready":
                     raise DesktopError("the accessibility helper did not start")
-                self.click_tray_icon(button=3)
+                (open_menu or (lambda: self.click_tray_icon(button=3)))()
                 box = finder.stdout.readline().split()
                 finder.wait(10)
             finally:

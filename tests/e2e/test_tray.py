@@ -70,6 +70,36 @@ class TrayCases:
         self.screen.wait_window("Options")
 
 
+class XfceContextMenuCases:
+    """A StatusNotifierItem host that cannot draw menus asks the item for it (ContextMenu)."""
+
+    def test_a_host_that_asks_for_the_menu_gets_it_at_the_pointer_and_its_choice_runs(self):
+        self.agent.write_settings()
+        self.agent.write_diary()
+        self.start_agent()
+        item = self.screen.status_notifier_items()[0].split("/")[0]
+        at = []
+
+        def ask_for_the_menu():
+            self.screen.run(["xdotool", "mousemove", "400", "300"])
+            self.screen.run(["dbus-send", "--session", "--print-reply", f"--dest={item}",
+                             "/StatusNotifierItem", "org.kde.StatusNotifierItem.ContextMenu",
+                             "int32:400", "int32:300"])
+            at.append(self.screen.geometry(self.screen.wait_popup_menu()))
+
+        self.screen.choose_menu_item("Options", open_menu=ask_for_the_menu)
+        x, y, _, _ = at[-1]
+        self.assertLess(abs(x - 400) + abs(y - 300), 40, "the menu is not at the pointer")
+        self.screen.wait_window("Options")
+        desktop.poll(lambda: not self.agent_menus(), 5, "the menu to close")
+
+    def agent_menus(self):
+        try:
+            return self.screen.wait_popup_menu(timeout=0)
+        except desktop.DesktopError:
+            return None
+
+
 class LatePanelCases:
     """A panel that starts three minutes after the agent, as after a slow log-in."""
 
@@ -98,7 +128,7 @@ class TrayerTrayTest(TrayCases, AgentTestCase):
     tray = "trayer"
 
 
-class XfceTrayTest(TrayCases, AgentTestCase):
+class XfceTrayTest(TrayCases, XfceContextMenuCases, AgentTestCase):
     tray = "xfce"
 
 
