@@ -16,9 +16,14 @@ struct QuoteCase {
     std::string quoted;
 };
 
+// Names the case in test output instead of dumping its bytes.
+void PrintTo(const QuoteCase& testCase, std::ostream* out) {
+    *out << testCase.name;
+}
+
 class QuoteExecArgumentTest : public ::testing::TestWithParam<QuoteCase> {};
 
-TEST_P(QuoteExecArgumentTest, QuotesAsTheSpecificationSays) {
+TEST_P(QuoteExecArgumentTest, QuotesByTheDesktopEntryRules) {
     EXPECT_EQ(QuoteExecArgument(GetParam().argument), GetParam().quoted);
 }
 
@@ -43,7 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
                       QuoteCase{"EqualsAndBracketsAreNotReserved", "/d/a=b[c]/x", "/d/a=b[c]/x"}),
     [](const auto& testCase) { return testCase.param.name; });
 
-TEST(ExecValue, FollowsTheSpecificationsOwnExamplesForBackslashAndDollar) {
+TEST(ExecValue, FollowsTheDesktopEntryExamplesForBackslashAndDollar) {
     // "a literal backslash character in a quoted argument ... requires the use of four
     // successive backslash characters"; "a literal dollar sign ... is represented with \\$".
     EXPECT_EQ(ExecValue({"/d/a b\\c"}), R"("/d/a b\\\\c")");
