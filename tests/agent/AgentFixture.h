@@ -38,6 +38,13 @@ protected:
                                        : agent.lvAppointment.ListItems.Item(k).SubItems(subItem));
         return out;
     }
+    // Each box shown so far as "<icon flag> <text>".
+    std::vector<std::string> Boxes() {
+        std::vector<std::string> out;
+        for (const auto& box : desktop.boxes)
+            out.push_back(std::to_string(box.icon) + " " + box.text);
+        return out;
+    }
 
     TempFolder folder;
     FakeDiary diary;

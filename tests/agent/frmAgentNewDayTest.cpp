@@ -15,12 +15,6 @@ protected:
         for (clock.now = from; clock.now <= to; clock.now += std::chrono::seconds{1})
             agent.Timer1_Timer();
     }
-    std::vector<std::string> Boxes() {
-        std::vector<std::string> out;
-        for (const auto& box : desktop.boxes)
-            out.push_back(std::to_string(box.icon) + " " + box.text);
-        return out;
-    }
 };
 
 TEST_F(NewDay, TomorrowsRowIsSilentTodayAndRemindedTomorrow) {

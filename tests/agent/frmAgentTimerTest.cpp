@@ -39,12 +39,6 @@ protected:
         clock.now = At(2026, 12, 7, hh, mm, ss);
         agent.Timer1_Timer();
     }
-    std::vector<std::string> Boxes() {
-        std::vector<std::string> out;
-        for (const auto& box : desktop.boxes)
-            out.push_back(std::to_string(box.icon) + " " + box.text);
-        return out;
-    }
 };
 
 TEST_F(Timer1, EmptyListDoesNothing) {

@@ -1,4 +1,4 @@
-// The Exec and string rules of the Desktop Entry Specification, case by case on the folder
+// The freedesktop.org Exec and string rules of desktop entries, case by case on the folder
 // names a wine prefix can have. The launchers' own reading of the same entries is checked by
 // test_desktop_entry.py.
 #include "tools/desktop-entry/DesktopEntry.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-// Desktop Entry files (freedesktop.org Desktop Entry Specification) for the agent: the menu
-// entry and the log-in (XDG autostart) entry, with the Exec line quoted in one place.
+// Desktop entry files (by the freedesktop.org rules) for the agent: the menu entry and the log-in
+// (XDG autostart) entry, with the Exec line quoted in one place.
 
 #include <stdexcept>
 #include <string>
