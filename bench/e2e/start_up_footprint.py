@@ -111,7 +111,7 @@ def main():
                                                              "make-diary"))
     minimal = os.path.join(build, "bench", "e2e", "minimal_tray_window")
     with tempfile.TemporaryDirectory(prefix="zurodid-startup-") as work:
-        with desktop.Desktop(work) as screen:
+        with desktop.Desktop(work, accessibility=False) as screen:
             agent = agentfolder.AgentFolder(screen, os.path.join(work, "agent"))
             agent.write_settings(startup_remind=1, anniversary_days=7, appointment_days=7)
             subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-", agent.mdb], check=True,
