@@ -9,9 +9,10 @@ BUILD_DIR holds zurodid-agent, tools/make-diary/make-diary and bench/e2e/minimal
 (default build/release). The diary: 32,767 appointments and 10,000 anniversaries spread over
 a year; settings StartUpRemind=1 and a week's range (AnniversaryStartUp=7,
 AppointmentStartUp=7); the agent on an empty diary is measured too, to tell what the rows
-cost. Each run starts one program, waits for its window titled
+cost, and the minimal program showing one line of Thai and Latin text, to tell what drawing
+text costs. Each run starts one program, waits for its window titled
 "Zurodid Agent" to be on screen (polled), reads the process's CPU time and peak resident
-memory (VmHWM); the programs take turns and medians are reported. Then the three are started
+memory (VmHWM); the programs take turns and medians are reported. Then the four are started
 once more and left side by side for IDLE_SECONDS (default 30), and their resident memory is
 read again.
 Targets: the agent within 1.10 times the program's wall time, and at most 4 MB more resident
@@ -131,14 +132,14 @@ def main():
             # The font cache as a user's desktop has it: valid.
             subprocess.run(["fc-cache"], check=False)
             programs = {"minimal": [minimal], "agent": [agent.executable],
-                        "empty": [empty.executable]}
+                        "empty": [empty.executable], "text": [minimal, "--text"]}
             results = {name: [] for name in programs}
             for _ in range(runs):
                 for name, argv in programs.items():
                     process, figures = start(screen, argv, env)
                     end(screen, process)
                     results[name].append(figures)
-            # The idle phase: the three side by side for IDLE seconds, once.
+            # The idle phase: all of them side by side for IDLE seconds, once.
             running = {name: start(screen, argv, env)[0] for name, argv in programs.items()}
             time.sleep(idle)
             after_idle = {name: dict(rss=status_kb(process.pid, "VmRSS") / 1024,
@@ -173,6 +174,10 @@ def main():
     print(f"the agent on an empty diary: window after {e['window']:.3f} s, peak RSS "
           f"{e['peak']:.1f} MB: the diary's rows cost {a['peak'] - e['peak']:+.1f} MB, the rest "
           f"of the agent {e['peak'] - m['peak']:+.1f} MB over the minimal program")
+    t = median["text"]
+    print(f"the minimal program with one line of Thai and Latin text: window after "
+          f"{t['window']:.3f} s, peak RSS {t['peak']:.1f} MB: drawing text costs "
+          f"{t['window'] - m['window']:+.3f} s and {t['peak'] - m['peak']:+.1f} MB")
     for name, figures in results.items():
         print(f"{name} runs: " + ", ".join(f"{run['window']:.3f}s/{run['peak']:.1f}MB"
                                             for run in figures))
