@@ -3,9 +3,10 @@
 #include "platform/RuntimeError.h"
 #include "store/jet/JetErrors.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
-#include <unordered_set>
+#include <vector>
 
 namespace zurodid::jet {
 namespace {
@@ -131,8 +132,29 @@ void RowStreamWriter::Finish() {
     Flush();
 }
 
-TableRows DecodeRowStream(std::string bytes, std::string_view table, std::size_t maxDecodedBytes) {
-    Reader in(bytes);
+namespace {
+
+// What one row costs in the index beside its values.
+constexpr std::size_t kRowCost = 2 * sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
+constexpr std::size_t kSmallestRow = 1 + 2 * sizeof(std::uint64_t);
+
+// The row count the stream ends with, for reserving the index exactly: believed only as far
+// as the stream could hold that many rows within the limit (0 otherwise); it is checked
+// against the rows at the end.
+std::size_t StatedRowCount(std::string_view bytes, std::size_t maxDecodedBytes) {
+    std::uint64_t count = 0;
+    if (bytes.size() < sizeof count) {
+        return 0;
+    }
+    std::memcpy(&count, bytes.data() + bytes.size() - sizeof count, sizeof count);
+    const std::size_t most = std::min(bytes.size() / kSmallestRow, maxDecodedBytes / kRowCost);
+    return count <= most ? static_cast<std::size_t>(count) : 0;
+}
+
+} // namespace
+
+TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t maxDecodedBytes) {
+    Reader in(bytes.view());
     if (in.Take(sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
         Garbage("no stream header");
     }
@@ -164,8 +186,13 @@ TableRows DecodeRowStream(std::string bytes, std::string_view table, std::size_t
     }
     TableRows result;
     result.columnCount = in.Get<std::uint16_t>();
-    std::unordered_set<std::uint64_t> seen;
-    constexpr std::size_t kRowCost = 2 * sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
+    const std::size_t statedRows = StatedRowCount(bytes.view(), maxDecodedBytes);
+    result.bookmarks.reserve(statedRows);
+    result.locations.reserve(statedRows);
+    result.valueStarts.reserve(statedRows);
+    // Jet lists a table's rows page by page, slot by slot: ascending bookmarks cannot repeat,
+    // and only rows listed in another order need the search for one listed twice.
+    bool ascending = true;
     std::size_t kept = 0;
     // The values are moved down over the headers as they are checked: what stays is the
     // values of every row, back to back.
@@ -180,8 +207,8 @@ TableRows DecodeRowStream(std::string bytes, std::string_view table, std::size_t
         }
         const auto bookmark = in.Get<std::uint64_t>();
         const auto location = in.Get<std::uint64_t>();
-        if (!seen.insert(bookmark).second) {
-            Garbage("a row twice");
+        if (!result.bookmarks.empty() && bookmark <= result.bookmarks.back()) {
+            ascending = false;
         }
         const std::size_t valuesStart = in.Offset();
         for (std::uint16_t i = 0; i < result.columnCount; ++i) {
@@ -208,6 +235,9 @@ TableRows DecodeRowStream(std::string bytes, std::string_view table, std::size_t
         if (kept > maxDecodedBytes) {
             Garbage("more data than a diary holds");
         }
+        if (statedRows > 0 && result.size() == statedRows) {
+            Garbage("row count differs");
+        }
         result.bookmarks.push_back(bookmark);
         result.locations.push_back(location);
         result.valueStarts.push_back(static_cast<std::uint32_t>(packed));
@@ -220,9 +250,16 @@ TableRows DecodeRowStream(std::string bytes, std::string_view table, std::size_t
     if (!in.AtEnd()) {
         Garbage("bytes after the end");
     }
-    bytes.resize(packed);
-    bytes.shrink_to_fit();
+    bytes.Resize(packed);
+    bytes.ShrinkToFit();
     result.stream = std::move(bytes);
+    if (!ascending) {
+        std::vector<std::uint64_t> sorted = result.bookmarks;
+        std::sort(sorted.begin(), sorted.end());
+        if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
+            Garbage("a row twice");
+        }
+    }
     return result;
 }
 
@@ -231,7 +268,7 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
         throw RuntimeError(kItemNotFound, "Item not found in this collection.");
     }
     // The stream was checked whole when it was taken: every value is where its tag says.
-    Reader in(stream);
+    Reader in(stream.view());
     in.Take(valueStarts[row]);
     for (std::uint16_t i = 0;; ++i) {
         const auto tag = in.Get<std::uint8_t>();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/Variant.h"
+#include "store/jet/PageBuffer.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,7 +18,7 @@ namespace zurodid::jet {
 // every row of a table but hands out only the few fields a visit reads.
 struct TableRows {
     std::uint16_t columnCount = 0;
-    std::string stream;
+    PageBuffer stream;
     std::vector<std::uint64_t> bookmarks;
     std::vector<std::uint64_t> locations;
     std::vector<std::uint32_t> valueStarts;
@@ -66,10 +67,10 @@ private:
 inline constexpr std::size_t kMaxDecodedBytes = 256ull * 1024 * 1024;
 
 // Takes a stream written by RowStreamWriter, checking every byte of it, and keeps it as the
-// rows' storage. RuntimeError: TableNotFound (naming `table`) when the child found no such
-// table, DatabaseDamaged for a damaged file, a stream that is not well formed, or rows beyond
-// `maxDecodedBytes`.
-TableRows DecodeRowStream(std::string bytes, std::string_view table,
+// rows' storage: the values are packed down in place and the pages left over given back.
+// RuntimeError: TableNotFound (naming `table`) when the child found no such table, DatabaseDamaged
+// for a damaged file, a stream that is not well formed, or rows beyond `maxDecodedBytes`.
+TableRows DecodeRowStream(PageBuffer bytes, std::string_view table,
                           std::size_t maxDecodedBytes = kMaxDecodedBytes);
 
 } // namespace zurodid::jet

@@ -15,7 +15,7 @@ std::int64_t Nanoseconds(const timespec& time) {
 
 TableRows ReadIsolated(const std::string& file, const std::string& table,
                        const ReaderOptions& options) {
-    std::string stream = RunIsolated(
+    PageBuffer stream = RunIsolated(
         [&](const ByteSink& sink) {
             RowStreamWriter out(sink);
             DumpTableRows(file.c_str(), table.c_str(), out);

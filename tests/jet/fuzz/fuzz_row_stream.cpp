@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <string>
+#include <string_view>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     try {
-        const auto rows = zurodid::jet::DecodeRowStream(
-            std::string(reinterpret_cast<const char*>(data), size), "Appointment");
+        const auto rows =
+            zurodid::jet::DecodeRowStream(zurodid::jet::PageBuffer::CopyOf(std::string_view(
+                                              reinterpret_cast<const char*>(data), size)),
+                                          "Appointment");
         for (std::size_t row = 0; row < rows.size(); ++row) {
             if (rows.Values(row).size() != rows.columnCount) {
                 std::abort();

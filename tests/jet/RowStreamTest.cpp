@@ -1,0 +1,196 @@
+#include "store/jet/RowStream.h"
+
+#include "JetTestSupport.h"
+#include "store/jet/IsolatedRun.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace zurodid::jettest {
+namespace {
+
+std::string Stream(const std::function<void(jet::RowStreamWriter&)>& fill) {
+    std::string bytes;
+    jet::RowStreamWriter out([&](const char* data, std::size_t size) {
+        bytes.append(data, size);
+        return true;
+    });
+    fill(out);
+    return bytes;
+}
+
+// Three rows of one text each, bookmarks 1 to 3.
+std::string ThreeRows() {
+    return Stream([](jet::RowStreamWriter& out) {
+        out.Begin(1);
+        for (std::uint64_t row = 1; row <= 3; ++row) {
+            out.BeginRow(row, row);
+            out.Text("row");
+        }
+        out.Finish();
+    });
+}
+
+std::string WithRowCount(std::string bytes, std::uint64_t count) {
+    std::memcpy(bytes.data() + bytes.size() - sizeof count, &count, sizeof count);
+    return bytes;
+}
+
+TEST(JetRowStream, RoundTripsValues) {
+    const auto bytes = Stream([](jet::RowStreamWriter& out) {
+        out.Begin(3);
+        out.BeginRow(jet::MakeBookmark(7, 1), jet::MakeBookmark(7, 1));
+        out.Null();
+        out.Text("ทดสอบ");
+        out.OleDate(2.5);
+        out.BeginRow(jet::MakeBookmark(7, 2), jet::MakeBookmark(9, 0));
+        out.Number(-1);
+        out.Text("");
+        out.OleDate(1e12); // beyond the calendar: kept as the stored number
+        out.BeginRow(jet::MakeBookmark(7, 3), jet::MakeBookmark(7, 3));
+        out.Boolean(true);
+        out.Boolean(false);
+        out.Null();
+        out.Finish();
+    });
+    const auto rows = jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T");
+    ASSERT_EQ(rows.columnCount, 3);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows.Values(0),
+              (std::vector<Variant>{Null{}, std::string("ทดสอบ"), At(1900, 1, 1, 12)}));
+    EXPECT_EQ(rows.locations[1], jet::MakeBookmark(9, 0));
+    EXPECT_EQ(rows.Values(1), (std::vector<Variant>{-1.0, std::string(""), 1e12}));
+    EXPECT_EQ(rows.Value(1, 2), Variant(1e12)); // one field, without the others
+    EXPECT_EQ(rows.Values(2), (std::vector<Variant>{true, false, Null{}}));
+}
+
+TEST(JetRowStream, RejectsEveryMalformedStream) {
+    const auto good = Stream([](jet::RowStreamWriter& out) {
+        out.Begin(1);
+        out.BeginRow(1, 1);
+        out.Text("abc");
+        out.Finish();
+    });
+    auto withByte = [&](std::size_t at, char value) {
+        auto bytes = good;
+        bytes[at] = value;
+        return bytes;
+    };
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"empty", ""},
+        {"cut short", good.substr(0, good.size() - 3)},
+        {"no end", good.substr(0, good.size() - 9)},
+        {"trailing byte", good + "x"},
+        {"bad magic", withByte(0, 'X')},
+        {"bad status", withByte(4, 'Q')},
+        {"bad tag", withByte(4 + 1 + 2 + 1 + 16, 9)},
+        {"row count differs", withByte(good.size() - 8, 5)},
+        {"text longer than the stream", withByte(4 + 1 + 2 + 1 + 16 + 1 + 3, 0x7F)},
+        {"more rows than stated", WithRowCount(ThreeRows(), 2)},
+        {"fewer rows than stated", WithRowCount(ThreeRows(), 4)},
+        {"damaged report", Stream([](jet::RowStreamWriter& out) { out.Damaged("bad page"); })},
+    };
+    for (const auto& [name, bytes] : cases) {
+        EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T"); }),
+                  ErrorNumber::DatabaseDamaged)
+            << name;
+    }
+    // Well formed, but more than the memory a table may take once decoded.
+    EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(jet::PageBuffer::CopyOf(good), "T", 16); }),
+              ErrorNumber::DatabaseDamaged);
+    EXPECT_EQ(
+        ErrorNumberOf([&] { jet::DecodeRowStream(jet::PageBuffer::CopyOf(good), "T", 4096); }), 0);
+    EXPECT_EQ(ErrorNumberOf([&] {
+                  jet::DecodeRowStream(jet::PageBuffer::CopyOf(Stream(
+                                           [](jet::RowStreamWriter& out) { out.TableNotFound(); })),
+                                       "T");
+              }),
+              ErrorNumber::TableNotFound);
+}
+
+// Row `i` of a table whose values are as long as `i` makes them, so that the packing moves
+// every row by a different distance.
+void WriteRow(jet::RowStreamWriter& out, std::uint32_t i) {
+    out.BeginRow(jet::MakeBookmark(i / 50 + 1, i % 50), jet::MakeBookmark(i / 50 + 1, i % 50));
+    out.Number(i);
+    out.Text(std::string(i * 7 % 301, static_cast<char>('a' + i % 26)));
+    if (i % 3 == 0) {
+        out.Null();
+    } else {
+        out.Text("ทดสอบ " + std::to_string(i));
+    }
+}
+
+std::vector<Variant> ExpectedRow(std::uint32_t i) {
+    return {static_cast<double>(i), std::string(i * 7 % 301, static_cast<char>('a' + i % 26)),
+            i % 3 == 0 ? Variant(Null{}) : Variant("ทดสอบ " + std::to_string(i))};
+}
+
+struct PackCase {
+    const char* name;
+    std::uint32_t rows;
+    bool throughChild; // received from a reading child, megabytes in pipe-sized pieces
+};
+
+TEST(JetRowStream, PacksTheValuesInPlaceAndKeepsNoSpareAfterThem) {
+    const std::vector<PackCase> cases = {
+        {"no rows", 0, false},
+        {"one row", 1, false},
+        {"some pages", 400, false},
+        {"megabytes through a child", 40000, true},
+    };
+    const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    for (const auto& param : cases) {
+        const auto fill = [&](jet::RowStreamWriter& out) {
+            out.Begin(3);
+            for (std::uint32_t i = 0; i < param.rows; ++i) {
+                WriteRow(out, i);
+            }
+            out.Finish();
+        };
+        jet::PageBuffer bytes;
+        if (param.throughChild) {
+            bytes = jet::RunIsolated(
+                [&](const jet::ByteSink& sink) {
+                    jet::RowStreamWriter out(sink);
+                    fill(out);
+                },
+                jet::IsolationLimits{});
+        } else {
+            bytes = jet::PageBuffer::CopyOf(Stream(fill));
+        }
+        const auto rows = jet::DecodeRowStream(std::move(bytes), "T");
+        ASSERT_EQ(rows.size(), param.rows) << param.name;
+        for (std::uint32_t i = 0; i < param.rows; ++i) {
+            ASSERT_EQ(rows.Values(i), ExpectedRow(i)) << param.name << ", row " << i;
+            ASSERT_EQ(rows.bookmarks[i], jet::MakeBookmark(i / 50 + 1, i % 50));
+        }
+        EXPECT_LT(rows.stream.capacity() - rows.stream.size(), page) << param.name;
+    }
+}
+
+TEST(JetRowStream, RefusesARowListedTwiceInAnyOrder) {
+    const std::vector<std::pair<std::vector<std::uint64_t>, int>> cases = {
+        {{1, 2, 3}, 0},
+        {{3, 1, 2}, 0},
+        {{1, 1}, ErrorNumber::DatabaseDamaged},
+        {{1, 2, 1}, ErrorNumber::DatabaseDamaged},
+        {{5, 2, 9, 2}, ErrorNumber::DatabaseDamaged},
+    };
+    for (const auto& [bookmarks, expected] : cases) {
+        const auto bytes = Stream([&](jet::RowStreamWriter& out) {
+            out.Begin(0);
+            for (const auto bookmark : bookmarks) {
+                out.BeginRow(bookmark, bookmark);
+            }
+            out.Finish();
+        });
+        EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T"); }),
+                  expected)
+            << ::testing::PrintToString(bookmarks);
+    }
+}
+
+} // namespace
+} // namespace zurodid::jettest
