@@ -134,7 +134,7 @@ void RowStreamWriter::Finish() {
 
 namespace {
 
-// What one row costs in the index beside its values.
+// What one row may cost in the index beside its values, the recordset's own index included.
 constexpr std::size_t kRowCost = 2 * sizeof(std::uint64_t) + 2 * sizeof(std::uint32_t);
 constexpr std::size_t kSmallestRow = 1 + 2 * sizeof(std::uint64_t);
 
@@ -187,8 +187,8 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     TableRows result;
     result.columnCount = in.Get<std::uint16_t>();
     const std::size_t statedRows = StatedRowCount(bytes.view(), maxDecodedBytes);
-    result.bookmarks.reserve(statedRows);
-    result.locations.reserve(statedRows);
+    std::vector<std::uint64_t> bookmarks;
+    bookmarks.reserve(statedRows);
     result.valueStarts.reserve(statedRows);
     // Jet lists a table's rows page by page, slot by slot: ascending bookmarks cannot repeat,
     // and only rows listed in another order need the search for one listed twice.
@@ -207,7 +207,7 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
         }
         const auto bookmark = in.Get<std::uint64_t>();
         const auto location = in.Get<std::uint64_t>();
-        if (!result.bookmarks.empty() && bookmark <= result.bookmarks.back()) {
+        if (!bookmarks.empty() && bookmark <= bookmarks.back()) {
             ascending = false;
         }
         const std::size_t valuesStart = in.Offset();
@@ -238,13 +238,15 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
         if (statedRows > 0 && result.size() == statedRows) {
             Garbage("row count differs");
         }
-        result.bookmarks.push_back(bookmark);
-        result.locations.push_back(location);
+        if (location != bookmark) {
+            result.moved.push_back({static_cast<std::uint32_t>(bookmarks.size()), location});
+        }
+        bookmarks.push_back(bookmark);
         result.valueStarts.push_back(static_cast<std::uint32_t>(packed));
         std::memmove(bytes.data() + packed, bytes.data() + valuesStart, valuesSize);
         packed += valuesSize;
     }
-    if (in.Get<std::uint64_t>() != result.size()) {
+    if (in.Get<std::uint64_t>() != bookmarks.size()) {
         Garbage("row count differs");
     }
     if (!in.AtEnd()) {
@@ -254,13 +256,22 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     bytes.ShrinkToFit();
     result.stream = std::move(bytes);
     if (!ascending) {
-        std::vector<std::uint64_t> sorted = result.bookmarks;
+        std::vector<std::uint64_t> sorted = bookmarks;
         std::sort(sorted.begin(), sorted.end());
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
             Garbage("a row twice");
         }
     }
+    result.moved.shrink_to_fit();
+    result.bookmarks = std::make_shared<const std::vector<std::uint64_t>>(std::move(bookmarks));
     return result;
+}
+
+std::uint64_t TableRows::Location(std::size_t row) const {
+    const auto found = std::lower_bound(
+        moved.begin(), moved.end(), row,
+        [](const MovedRow& entry, std::size_t wanted) { return entry.row < wanted; });
+    return found != moved.end() && found->row == row ? found->location : Bookmark(row);
 }
 
 Variant TableRows::Value(std::size_t row, std::uint16_t column) const {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,17 +14,27 @@ namespace zurodid::jet {
 
 // The rows of one table as the file holds them, kept compactly: the values of all rows back
 // to back as the reader's checked stream has them, and per row where it lives (its bookmark:
-// data page and slot), where its values were found (another page when Jet moved the row) and
-// where its values start in `stream`. Values are decoded when they are asked for: a dynaset holds
-// every row of a table but hands out only the few fields a visit reads.
+// data page and slot) and where its values start in `stream`; where its values were found only
+// for the few rows Jet moved to another page. Values are decoded when they are asked for: a
+// dynaset holds every row of a table but hands out only the few fields a visit reads.
 struct TableRows {
+    // A row whose values are not at its bookmark.
+    struct MovedRow {
+        std::uint32_t row;
+        std::uint64_t location;
+    };
+
     std::uint16_t columnCount = 0;
     PageBuffer stream;
-    std::vector<std::uint64_t> bookmarks;
-    std::vector<std::uint64_t> locations;
+    // Shared, so that a recordset can keep the rows of its open without a copy of its own.
+    std::shared_ptr<const std::vector<std::uint64_t>> bookmarks;
+    std::vector<MovedRow> moved; // ascending by row
     std::vector<std::uint32_t> valueStarts;
 
-    std::size_t size() const { return bookmarks.size(); }
+    std::size_t size() const { return valueStarts.size(); }
+    // Of row `row` (< size()).
+    std::uint64_t Bookmark(std::size_t row) const { return (*bookmarks)[row]; }
+    std::uint64_t Location(std::size_t row) const;
     // Field `column` (< columnCount) of row `row` (< size()).
     Variant Value(std::size_t row, std::uint16_t column) const;
     std::vector<Variant> Values(std::size_t row) const;

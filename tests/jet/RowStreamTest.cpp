@@ -59,7 +59,8 @@ TEST(JetRowStream, RoundTripsValues) {
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows.Values(0),
               (std::vector<Variant>{Null{}, std::string("ทดสอบ"), At(1900, 1, 1, 12)}));
-    EXPECT_EQ(rows.locations[1], jet::MakeBookmark(9, 0));
+    EXPECT_EQ(rows.Location(1), jet::MakeBookmark(9, 0));
+    EXPECT_EQ(rows.Location(2), jet::MakeBookmark(7, 3));
     EXPECT_EQ(rows.Values(1), (std::vector<Variant>{-1.0, std::string(""), 1e12}));
     EXPECT_EQ(rows.Value(1, 2), Variant(1e12)); // one field, without the others
     EXPECT_EQ(rows.Values(2), (std::vector<Variant>{true, false, Null{}}));
@@ -109,10 +110,19 @@ TEST(JetRowStream, RejectsEveryMalformedStream) {
               ErrorNumber::TableNotFound);
 }
 
+std::uint64_t BookmarkOf(std::uint32_t i) {
+    return jet::MakeBookmark(i / 50 + 1, i % 50);
+}
+
+// Every 97th row's values were moved by Jet to a page of their own.
+std::uint64_t LocationOf(std::uint32_t i) {
+    return i % 97 == 5 ? jet::MakeBookmark(100000 + i, 0) : BookmarkOf(i);
+}
+
 // Row `i` of a table whose values are as long as `i` makes them, so that the packing moves
 // every row by a different distance.
 void WriteRow(jet::RowStreamWriter& out, std::uint32_t i) {
-    out.BeginRow(jet::MakeBookmark(i / 50 + 1, i % 50), jet::MakeBookmark(i / 50 + 1, i % 50));
+    out.BeginRow(BookmarkOf(i), LocationOf(i));
     out.Number(i);
     out.Text(std::string(i * 7 % 301, static_cast<char>('a' + i % 26)));
     if (i % 3 == 0) {
@@ -164,8 +174,11 @@ TEST(JetRowStream, PacksTheValuesInPlaceAndKeepsNoSpareAfterThem) {
         ASSERT_EQ(rows.size(), param.rows) << param.name;
         for (std::uint32_t i = 0; i < param.rows; ++i) {
             ASSERT_EQ(rows.Values(i), ExpectedRow(i)) << param.name << ", row " << i;
-            ASSERT_EQ(rows.bookmarks[i], jet::MakeBookmark(i / 50 + 1, i % 50));
+            ASSERT_EQ(rows.Bookmark(i), BookmarkOf(i));
+            ASSERT_EQ(rows.Location(i), LocationOf(i));
         }
+        // Where the values were found is kept only for the moved rows.
+        EXPECT_EQ(rows.moved.size(), (param.rows + 91) / 97) << param.name;
         EXPECT_LT(rows.stream.capacity() - rows.stream.size(), page) << param.name;
     }
 }
