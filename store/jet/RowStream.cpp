@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <vector>
 
 namespace zurodid::jet {
@@ -18,12 +19,96 @@ constexpr std::uint8_t kStatusDamaged = 'D';
 constexpr std::uint8_t kRowMark = 'R';
 constexpr std::uint8_t kEndMark = 'E';
 enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3, kNo = 4, kYes = 5 };
+// Only in the kept rows, never from the child: a text of ASCII and Thai letters, one byte a
+// letter (below).
+constexpr std::uint8_t kThaiText = 6;
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr std::uint32_t kMaxReasonLength = 4096;
 
 [[noreturn]] void Garbage(const char* what) {
     throw RuntimeError(ErrorNumber::DatabaseDamaged,
                        std::string("The diary reader returned unreadable data (") + what + ").");
+}
+
+// Thai takes three bytes a letter in UTF-8 and one in the diary's code page. A text of ASCII
+// and the Thai letters U+0E01..U+0E5B is kept as one byte a letter: ASCII as it is, Thai at
+// 0xA1..0xFB as TIS-620 (and Windows-874) place them. A fixed offset rather than iconv: it runs
+// on every text value of every row, and these letters are one contiguous block in both.
+constexpr char32_t kFirstThai = 0x0E01;
+constexpr char32_t kLastThai = 0x0E5B;
+constexpr std::uint8_t kFirstThaiByte = 0xA1;
+constexpr std::size_t kMaxThaiTextLetters = 255;
+
+// The number of letters of `utf8` when it can be kept one byte a letter. Only the shortest
+// UTF-8 forms count, so that the text comes back byte for byte.
+std::optional<std::size_t> ThaiLetterCount(std::string_view utf8) {
+    std::size_t letters = 0;
+    for (std::size_t i = 0; i < utf8.size(); ++letters) {
+        if (letters == kMaxThaiTextLetters) {
+            return std::nullopt;
+        }
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead != 0xE0 || utf8.size() - i < 3) {
+            return std::nullopt;
+        }
+        const auto second = static_cast<unsigned char>(utf8[i + 1]);
+        const auto third = static_cast<unsigned char>(utf8[i + 2]);
+        if ((second != 0xB8 && second != 0xB9) || (third & 0xC0) != 0x80) {
+            return std::nullopt;
+        }
+        const char32_t letter = 0x0E00 | ((second & 0x3Fu) << 6) | (third & 0x3Fu);
+        if (letter < kFirstThai || letter > kLastThai) {
+            return std::nullopt;
+        }
+        i += 3;
+    }
+    return letters;
+}
+
+// Writes the one-byte form of `utf8` (`letters` letters) at `out`. `out` may lie inside the
+// bytes of `utf8` itself as long as it does not come after its start: every byte is read before
+// its place is written over.
+void PutThaiText(char* out, std::string_view utf8, std::size_t letters) {
+    out[0] = static_cast<char>(kThaiText);
+    out[1] = static_cast<char>(letters);
+    char* letter = out + 2;
+    for (std::size_t i = 0; i < utf8.size(); ++letter) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        if (lead < 0x80) {
+            *letter = static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        const char32_t code = 0x0E00 | ((static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu) << 6) |
+                              (static_cast<unsigned char>(utf8[i + 2]) & 0x3Fu);
+        *letter = static_cast<char>(code - kFirstThai + kFirstThaiByte);
+        i += 3;
+    }
+}
+
+std::string ThaiTextToUtf8(std::string_view bytes) {
+    const auto thai =
+        static_cast<std::size_t>(std::count_if(bytes.begin(), bytes.end(), [](char byte) {
+            return static_cast<unsigned char>(byte) >= 0x80;
+        }));
+    std::string utf8(bytes.size() + 2 * thai, '\0');
+    char* out = utf8.data();
+    for (const char byte : bytes) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value < 0x80) {
+            *out++ = byte;
+            continue;
+        }
+        const char32_t code = value - kFirstThaiByte + kFirstThai;
+        *out++ = static_cast<char>(0xE0 | (code >> 12));
+        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+    }
+    return utf8;
 }
 
 class Reader {
@@ -195,7 +280,7 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     bool ascending = true;
     std::size_t kept = 0;
     // The values are moved down over the headers as they are checked: what stays is the
-    // values of every row, back to back.
+    // values of every row, back to back, Thai texts in their one-byte form.
     std::size_t packed = 0;
     for (;;) {
         const auto mark = in.Get<std::uint8_t>();
@@ -211,7 +296,9 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
             ascending = false;
         }
         const std::size_t valuesStart = in.Offset();
+        const std::size_t rowStart = packed;
         for (std::uint16_t i = 0; i < result.columnCount; ++i) {
+            const std::size_t valueStart = in.Offset();
             const auto tag = in.Get<std::uint8_t>();
             switch (tag) {
             case kNull:
@@ -223,13 +310,24 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
             case kNo:
             case kYes:
                 break;
-            case kText:
-                in.Take(in.Get<std::uint32_t>());
+            case kText: {
+                const auto text = in.Take(in.Get<std::uint32_t>());
+                if (const auto letters = ThaiLetterCount(text)) {
+                    // Never longer than the UTF-8 form: written where the packed values end.
+                    PutThaiText(bytes.data() + packed, text, *letters);
+                    packed += 2 + *letters;
+                    continue;
+                }
                 break;
+            }
             default:
                 Garbage("unknown value type");
             }
+            const std::size_t valueSize = in.Offset() - valueStart;
+            std::memmove(bytes.data() + packed, bytes.data() + valueStart, valueSize);
+            packed += valueSize;
         }
+        // Counted as received, before the Thai texts were made shorter.
         const std::size_t valuesSize = in.Offset() - valuesStart;
         kept += kRowCost + valuesSize;
         if (kept > maxDecodedBytes) {
@@ -242,9 +340,7 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
             result.moved.push_back({static_cast<std::uint32_t>(bookmarks.size()), location});
         }
         bookmarks.push_back(bookmark);
-        result.valueStarts.push_back(static_cast<std::uint32_t>(packed));
-        std::memmove(bytes.data() + packed, bytes.data() + valuesStart, valuesSize);
-        packed += valuesSize;
+        result.valueStarts.push_back(static_cast<std::uint32_t>(rowStart));
     }
     if (in.Get<std::uint64_t>() != bookmarks.size()) {
         Garbage("row count differs");
@@ -294,6 +390,8 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
                 return Variant(std::in_place_type<bool>, tag == kYes);
             case kText:
                 return std::string(in.Take(in.Get<std::uint32_t>()));
+            case kThaiText:
+                return ThaiTextToUtf8(in.Take(in.Get<std::uint8_t>()));
             default: {
                 const auto ole = in.Get<double>();
                 if (auto date = DateTimeFromOleDate(ole)) {
@@ -306,6 +404,8 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
         }
         if (tag == kText) {
             in.Take(in.Get<std::uint32_t>());
+        } else if (tag == kThaiText) {
+            in.Take(in.Get<std::uint8_t>());
         } else if (tag == kNumber || tag == kOleDate) {
             in.Take(sizeof(double));
         }

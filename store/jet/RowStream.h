@@ -13,7 +13,8 @@
 namespace zurodid::jet {
 
 // The rows of one table as the file holds them, kept compactly: the values of all rows back
-// to back as the reader's checked stream has them, and per row where it lives (its bookmark:
+// to back as the reader's checked stream has them (texts of ASCII and Thai letters one byte a
+// letter), and per row where it lives (its bookmark:
 // data page and slot) and where its values start in `stream`; where its values were found only
 // for the few rows Jet moved to another page. Values are decoded when they are asked for: a
 // dynaset holds every row of a table but hands out only the few fields a visit reads.

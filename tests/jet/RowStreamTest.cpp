@@ -3,6 +3,7 @@
 #include "JetTestSupport.h"
 #include "store/jet/IsolatedRun.h"
 
+#include <algorithm>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -202,6 +203,60 @@ TEST(JetRowStream, RefusesARowListedTwiceInAnyOrder) {
         EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T"); }),
                   expected)
             << ::testing::PrintToString(bookmarks);
+    }
+}
+
+struct TextCase {
+    const char* name;
+    std::string text;
+    bool oneByteALetter; // kept in the short form
+};
+
+std::string Repeated(const std::string& part, int times) {
+    std::string whole;
+    for (int i = 0; i < times; ++i) {
+        whole += part;
+    }
+    return whole;
+}
+
+TEST(JetRowStream, TextComesBackByteForByteInWhicheverFormItIsKept) {
+    const std::vector<TextCase> cases = {
+        {"empty", "", true},
+        {"ASCII with control bytes", std::string("a\0b\x7F\t", 5), true},
+        {"Thai", "ทดสอบ", true},
+        {"mixed", "ประชุมทีม 09:30 / meeting ห้อง 4", true},
+        {"first Thai letter U+0E01", "\xE0\xB8\x81", true},
+        {"last Thai letter U+0E5B", "\xE0\xB9\x9B", true},
+        {"below the Thai letters U+0E00", "ก\xE0\xB8\x80", false},
+        {"past the Thai letters U+0E5C", "ก\xE0\xB9\x9C", false},
+        {"other script", "ก é", false},
+        {"TIS-620 byte in the text", "ก\xA1", false},
+        {"cut-short sequence", "ก\xE0\xB8", false},
+        {"bad continuation", "\xE0\xB8\xC1", false},
+        {"overlong form of U+0E01", "\xF0\x80\xB8\x81", false},
+        {"255 Thai letters", Repeated("ก", 255), true},
+        {"256 Thai letters", Repeated("ก", 256), false},
+        {"a memo", Repeated("บันทึก note ", 100), false},
+    };
+    for (const auto& param : cases) {
+        const auto bytes = Stream([&](jet::RowStreamWriter& out) {
+            out.Begin(3);
+            out.BeginRow(1, 1);
+            out.Text(param.text);
+            out.Text(param.text);
+            out.Number(7);
+            out.Finish();
+        });
+        const auto rows = jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T");
+        EXPECT_EQ(rows.Values(0), (std::vector<Variant>{param.text, param.text, 7.0}))
+            << param.name;
+        // Tag and length, then the text, twice; then the number.
+        const auto letters = std::count_if(param.text.begin(), param.text.end(),
+                                           [](char byte) { return (byte & 0xC0) != 0x80; });
+        const std::size_t kept =
+            param.oneByteALetter ? 2 + static_cast<std::size_t>(letters) : 5 + param.text.size();
+        EXPECT_EQ(rows.stream.size(), 2 * kept + 9) << param.name;
     }
 }
 
