@@ -274,7 +274,8 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     const std::size_t statedRows = StatedRowCount(bytes.view(), maxDecodedBytes);
     std::vector<std::uint64_t> bookmarks;
     bookmarks.reserve(statedRows);
-    result.valueStarts.reserve(statedRows);
+    result.groupStarts.reserve((statedRows + TableRows::kRowsPerStart - 1) /
+                               TableRows::kRowsPerStart);
     // Jet lists a table's rows page by page, slot by slot: ascending bookmarks cannot repeat,
     // and only rows listed in another order need the search for one listed twice.
     bool ascending = true;
@@ -333,14 +334,16 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
         if (kept > maxDecodedBytes) {
             Garbage("more data than a diary holds");
         }
-        if (statedRows > 0 && result.size() == statedRows) {
+        if (statedRows > 0 && bookmarks.size() == statedRows) {
             Garbage("row count differs");
+        }
+        if (bookmarks.size() % TableRows::kRowsPerStart == 0) {
+            result.groupStarts.push_back(static_cast<std::uint32_t>(rowStart));
         }
         if (location != bookmark) {
             result.moved.push_back({static_cast<std::uint32_t>(bookmarks.size()), location});
         }
         bookmarks.push_back(bookmark);
-        result.valueStarts.push_back(static_cast<std::uint32_t>(rowStart));
     }
     if (in.Get<std::uint64_t>() != bookmarks.size()) {
         Garbage("row count differs");
@@ -359,6 +362,7 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
         }
     }
     result.moved.shrink_to_fit();
+    result.groupStarts.shrink_to_fit();
     result.bookmarks = std::make_shared<const std::vector<std::uint64_t>>(std::move(bookmarks));
     return result;
 }
@@ -376,7 +380,19 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
     }
     // The stream was checked whole when it was taken: every value is where its tag says.
     Reader in(stream.view());
-    in.Take(valueStarts[row]);
+    in.Take(groupStarts[row / kRowsPerStart]);
+    const auto skip = [&in](std::uint8_t tag) {
+        if (tag == kText) {
+            in.Take(in.Get<std::uint32_t>());
+        } else if (tag == kThaiText) {
+            in.Take(in.Get<std::uint8_t>());
+        } else if (tag == kNumber || tag == kOleDate) {
+            in.Take(sizeof(double));
+        }
+    };
+    for (std::size_t before = row % kRowsPerStart * columnCount; before > 0; --before) {
+        skip(in.Get<std::uint8_t>());
+    }
     for (std::uint16_t i = 0;; ++i) {
         const auto tag = in.Get<std::uint8_t>();
         if (i == column) {
@@ -402,13 +418,7 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
             }
             }
         }
-        if (tag == kText) {
-            in.Take(in.Get<std::uint32_t>());
-        } else if (tag == kThaiText) {
-            in.Take(in.Get<std::uint8_t>());
-        } else if (tag == kNumber || tag == kOleDate) {
-            in.Take(sizeof(double));
-        }
+        skip(tag);
     }
 }
 

@@ -14,10 +14,10 @@ namespace zurodid::jet {
 
 // The rows of one table as the file holds them, kept compactly: the values of all rows back
 // to back as the reader's checked stream has them (texts of ASCII and Thai letters one byte a
-// letter), and per row where it lives (its bookmark:
-// data page and slot) and where its values start in `stream`; where its values were found only
-// for the few rows Jet moved to another page. Values are decoded when they are asked for: a
-// dynaset holds every row of a table but hands out only the few fields a visit reads.
+// letter), per row where it lives (its bookmark: data page and slot), where the values of every
+// kRowsPerStart-th row start in `stream`, and where the values were found only for the few rows
+// Jet moved to another page. Values are decoded when they are asked for: a dynaset holds every
+// row of a table but hands out only the few fields a visit reads.
 struct TableRows {
     // A row whose values are not at its bookmark.
     struct MovedRow {
@@ -30,9 +30,12 @@ struct TableRows {
     // Shared, so that a recordset can keep the rows of its open without a copy of its own.
     std::shared_ptr<const std::vector<std::uint64_t>> bookmarks;
     std::vector<MovedRow> moved; // ascending by row
-    std::vector<std::uint32_t> valueStarts;
+    // A row's values are found by skipping those of the rows before it in its group: a few
+    // tags, against four bytes a row.
+    static constexpr std::size_t kRowsPerStart = 8;
+    std::vector<std::uint32_t> groupStarts;
 
-    std::size_t size() const { return valueStarts.size(); }
+    std::size_t size() const { return bookmarks ? bookmarks->size() : 0; }
     // Of row `row` (< size()).
     std::uint64_t Bookmark(std::size_t row) const { return (*bookmarks)[row]; }
     std::uint64_t Location(std::size_t row) const;

@@ -148,7 +148,7 @@ TEST(JetRowStream, PacksTheValuesInPlaceAndKeepsNoSpareAfterThem) {
     const std::vector<PackCase> cases = {
         {"no rows", 0, false},
         {"one row", 1, false},
-        {"some pages", 400, false},
+        {"some pages", 403, false},
         {"megabytes through a child", 40000, true},
     };
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
