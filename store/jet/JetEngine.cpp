@@ -21,7 +21,7 @@ public:
         Adopt(ReadTable(file_, table_, options_));
         lastLook_ = std::chrono::steady_clock::now();
         if (counted_) {
-            auto counted = std::make_shared<std::vector<std::uint64_t>>();
+            auto counted = std::make_shared<BookmarkList>();
             counted->reserve(RowCount());
             for (std::size_t i = 0; i < RowCount(); ++i) {
                 counted->push_back(current_.Bookmark(RowAt(i)));
@@ -179,7 +179,7 @@ private:
     std::vector<std::uint32_t> sortedByBookmark_;
     std::optional<FileStamp> stamp_;
     // The rows of the open, in their order: fixed for the recordset's life.
-    std::shared_ptr<const std::vector<std::uint64_t>> openRows_;
+    std::shared_ptr<const BookmarkList> openRows_;
     std::size_t position_ = 0;
     bool checkedThisVisit_ = false;
     std::chrono::steady_clock::time_point lastLook_;

@@ -272,7 +272,7 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     TableRows result;
     result.columnCount = in.Get<std::uint16_t>();
     const std::size_t statedRows = StatedRowCount(bytes.view(), maxDecodedBytes);
-    std::vector<std::uint64_t> bookmarks;
+    BookmarkList bookmarks;
     bookmarks.reserve(statedRows);
     result.groupStarts.reserve((statedRows + TableRows::kRowsPerStart - 1) /
                                TableRows::kRowsPerStart);
@@ -355,7 +355,10 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     bytes.ShrinkToFit();
     result.stream = std::move(bytes);
     if (!ascending) {
-        std::vector<std::uint64_t> sorted = bookmarks;
+        std::vector<std::uint64_t> sorted(bookmarks.size());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            sorted[i] = bookmarks[i];
+        }
         std::sort(sorted.begin(), sorted.end());
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
             Garbage("a row twice");
@@ -363,8 +366,26 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     }
     result.moved.shrink_to_fit();
     result.groupStarts.shrink_to_fit();
-    result.bookmarks = std::make_shared<const std::vector<std::uint64_t>>(std::move(bookmarks));
+    bookmarks.shrink_to_fit();
+    result.bookmarks = std::make_shared<const BookmarkList>(std::move(bookmarks));
     return result;
+}
+
+void BookmarkList::push_back(std::uint64_t bookmark) {
+    if (wide_.empty() && bookmark <= std::numeric_limits<std::uint32_t>::max()) {
+        narrow_.push_back(static_cast<std::uint32_t>(bookmark));
+        return;
+    }
+    if (wide_.empty()) {
+        wide_.assign(narrow_.begin(), narrow_.end());
+        narrow_ = {};
+    }
+    wide_.push_back(bookmark);
+}
+
+void BookmarkList::shrink_to_fit() {
+    narrow_.shrink_to_fit();
+    wide_.shrink_to_fit();
 }
 
 std::uint64_t TableRows::Location(std::size_t row) const {

@@ -12,6 +12,25 @@
 
 namespace zurodid::jet {
 
+// Bookmarks in the order of their rows: four bytes each while every one fits (a file of up to
+// 65,536 pages, far beyond a diary), eight bytes each otherwise.
+class BookmarkList {
+public:
+    std::size_t size() const { return wide_.empty() ? narrow_.size() : wide_.size(); }
+    bool empty() const { return size() == 0; }
+    std::uint64_t operator[](std::size_t i) const { return wide_.empty() ? narrow_[i] : wide_[i]; }
+    std::uint64_t back() const { return (*this)[size() - 1]; }
+    void reserve(std::size_t count) { narrow_.reserve(count); }
+    void push_back(std::uint64_t bookmark);
+    void shrink_to_fit();
+    // Whether they take four bytes each.
+    bool narrow() const { return wide_.empty(); }
+
+private:
+    std::vector<std::uint32_t> narrow_;
+    std::vector<std::uint64_t> wide_;
+};
+
 // The rows of one table as the file holds them, kept compactly: the values of all rows back
 // to back as the reader's checked stream has them (texts of ASCII and Thai letters one byte a
 // letter), per row where it lives (its bookmark: data page and slot), where the values of every
@@ -28,7 +47,7 @@ struct TableRows {
     std::uint16_t columnCount = 0;
     PageBuffer stream;
     // Shared, so that a recordset can keep the rows of its open without a copy of its own.
-    std::shared_ptr<const std::vector<std::uint64_t>> bookmarks;
+    std::shared_ptr<const BookmarkList> bookmarks;
     std::vector<MovedRow> moved; // ascending by row
     // A row's values are found by skipping those of the rows before it in its group: a few
     // tags, against four bytes a row.

@@ -184,13 +184,17 @@ TEST(JetRowStream, PacksTheValuesInPlaceAndKeepsNoSpareAfterThem) {
     }
 }
 
-TEST(JetRowStream, RefusesARowListedTwiceInAnyOrder) {
+TEST(JetRowStream, KeepsEveryBookmarkAndRefusesARowListedTwiceInAnyOrder) {
+    constexpr std::uint64_t kFar = 1ull << 40; // beyond four bytes
     const std::vector<std::pair<std::vector<std::uint64_t>, int>> cases = {
         {{1, 2, 3}, 0},
         {{3, 1, 2}, 0},
+        {{1, kFar, 2}, 0},
+        {{kFar + 1, kFar, 0xFFFFFFFFu}, 0},
         {{1, 1}, ErrorNumber::DatabaseDamaged},
         {{1, 2, 1}, ErrorNumber::DatabaseDamaged},
         {{5, 2, 9, 2}, ErrorNumber::DatabaseDamaged},
+        {{kFar, 1, kFar}, ErrorNumber::DatabaseDamaged},
     };
     for (const auto& [bookmarks, expected] : cases) {
         const auto bytes = Stream([&](jet::RowStreamWriter& out) {
@@ -200,9 +204,20 @@ TEST(JetRowStream, RefusesARowListedTwiceInAnyOrder) {
             }
             out.Finish();
         });
-        EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T"); }),
+        jet::TableRows rows;
+        EXPECT_EQ(ErrorNumberOf(
+                      [&] { rows = jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T"); }),
                   expected)
             << ::testing::PrintToString(bookmarks);
+        if (expected == 0) {
+            ASSERT_EQ(rows.size(), bookmarks.size());
+            for (std::size_t i = 0; i < bookmarks.size(); ++i) {
+                EXPECT_EQ(rows.Bookmark(i), bookmarks[i]);
+            }
+            EXPECT_EQ(rows.bookmarks->narrow(),
+                      std::all_of(bookmarks.begin(), bookmarks.end(),
+                                  [&](std::uint64_t bookmark) { return bookmark < (1ull << 32); }));
+        }
     }
 }
 
