@@ -20,8 +20,12 @@ constexpr std::uint8_t kRowMark = 'R';
 constexpr std::uint8_t kEndMark = 'E';
 enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3, kNo = 4, kYes = 5 };
 // Only in the kept rows, never from the child: a text of ASCII and Thai letters, one byte a
-// letter (below).
+// letter (below), and a date as the seconds it stands for since kDateEpoch, in four bytes.
 constexpr std::uint8_t kThaiText = 6;
+constexpr std::uint8_t kDateSeconds = 7;
+// Four bytes of seconds reach from December 1931 to January 2068 around it; dates beyond
+// keep their stored number.
+constexpr DateTime kDateEpoch{std::chrono::local_days{std::chrono::year{2000} / 1 / 1}};
 constexpr std::size_t kFlushSize = 64 * 1024;
 constexpr std::uint32_t kMaxReasonLength = 4096;
 
@@ -281,7 +285,7 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
     bool ascending = true;
     std::size_t kept = 0;
     // The values are moved down over the headers as they are checked: what stays is the
-    // values of every row, back to back, Thai texts in their one-byte form.
+    // values of every row, back to back, Thai texts and dates in their short forms.
     std::size_t packed = 0;
     for (;;) {
         const auto mark = in.Get<std::uint8_t>();
@@ -305,9 +309,22 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
             case kNull:
                 break;
             case kNumber:
-            case kOleDate:
                 in.Get<double>();
                 break;
+            case kOleDate: {
+                // What a visit hands out is the date the number stands for: that is kept.
+                const auto date = DateTimeFromOleDate(in.Get<double>());
+                const auto since = date ? (*date - kDateEpoch).count() : 0;
+                if (date && since >= std::numeric_limits<std::int32_t>::min() &&
+                    since <= std::numeric_limits<std::int32_t>::max()) {
+                    const auto seconds = static_cast<std::int32_t>(since);
+                    bytes.data()[packed] = static_cast<char>(kDateSeconds);
+                    std::memcpy(bytes.data() + packed + 1, &seconds, sizeof seconds);
+                    packed += 1 + sizeof seconds;
+                    continue;
+                }
+                break;
+            }
             case kNo:
             case kYes:
                 break;
@@ -407,6 +424,8 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
             in.Take(in.Get<std::uint32_t>());
         } else if (tag == kThaiText) {
             in.Take(in.Get<std::uint8_t>());
+        } else if (tag == kDateSeconds) {
+            in.Take(sizeof(std::int32_t));
         } else if (tag == kNumber || tag == kOleDate) {
             in.Take(sizeof(double));
         }
@@ -429,6 +448,8 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
                 return std::string(in.Take(in.Get<std::uint32_t>()));
             case kThaiText:
                 return ThaiTextToUtf8(in.Take(in.Get<std::uint8_t>()));
+            case kDateSeconds:
+                return kDateEpoch + std::chrono::seconds(in.Get<std::int32_t>());
             default: {
                 const auto ole = in.Get<double>();
                 if (auto date = DateTimeFromOleDate(ole)) {

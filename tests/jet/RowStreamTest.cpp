@@ -4,8 +4,10 @@
 #include "store/jet/IsolatedRun.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <limits>
 #include <unistd.h>
 
 namespace zurodid::jettest {
@@ -272,6 +274,50 @@ TEST(JetRowStream, TextComesBackByteForByteInWhicheverFormItIsKept) {
         const std::size_t kept =
             param.oneByteALetter ? 2 + static_cast<std::size_t>(letters) : 5 + param.text.size();
         EXPECT_EQ(rows.stream.size(), 2 * kept + 9) << param.name;
+    }
+}
+
+struct DateCase {
+    const char* name;
+    double stored;
+    bool inFourBytes; // kept as seconds
+};
+
+TEST(JetRowStream, DatesComeBackAsTheDateTheirNumberStandsFor) {
+    using namespace std::chrono;
+    const auto ole = [](DateTime at) { return OleDateFromDateTime(at); };
+    constexpr DateTime kEpoch{local_days{year{2000} / 1 / 1}};
+    const std::vector<DateCase> cases = {
+        {"an appointment", ole(At(2026, 5, 1, 9, 16)), true},
+        {"a fraction that rounds to the second", 46143.3861111111, true},
+        {"the first second in four bytes", ole(kEpoch + seconds(INT32_MIN)), true},
+        {"the last second in four bytes", ole(kEpoch + seconds(INT32_MAX)), true},
+        {"a second before", ole(kEpoch + seconds(INT32_MIN) - seconds(1)), false},
+        {"a second after", ole(kEpoch + seconds(INT32_MAX) + seconds(1)), false},
+        {"before the epoch of the day numbers", -1.25, false},
+        {"beyond the calendar", 1e12, false},
+        {"not a number", std::numeric_limits<double>::quiet_NaN(), false},
+    };
+    for (const auto& param : cases) {
+        const auto bytes = Stream([&](jet::RowStreamWriter& out) {
+            out.Begin(2);
+            out.BeginRow(1, 1);
+            out.OleDate(param.stored);
+            out.Text("x");
+            out.Finish();
+        });
+        const auto rows = jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T");
+        const auto date = DateTimeFromOleDate(param.stored);
+        const auto value = rows.Value(0, 0);
+        if (date) {
+            EXPECT_EQ(value, Variant(*date)) << param.name;
+        } else {
+            ASSERT_TRUE(std::holds_alternative<double>(value)) << param.name;
+            EXPECT_EQ(std::memcmp(&std::get<double>(value), &param.stored, sizeof(double)), 0)
+                << param.name;
+        }
+        EXPECT_EQ(rows.Value(0, 1), Variant(std::string("x"))) << param.name;
+        EXPECT_EQ(rows.stream.size(), (param.inFourBytes ? 5u : 9u) + 3u) << param.name;
     }
 }
 
