@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace zurodid {
@@ -44,6 +45,31 @@ std::string Describe(const std::string& what, const std::filesystem::path& file,
 
 std::string TemporaryNameOf(const std::filesystem::path& file, long pid) {
     return file.string() + "." + std::to_string(pid) + ".tmp";
+}
+
+// How the committing child ends: 0, the rename's errno, or this when the name could not be
+// given (the caller then writes a named file itself).
+constexpr int kCouldNotName = 255;
+
+// Names the unnamed file `self` as `temporary` and renames that over `target` in a child
+// process: killed between the two steps, this process would leave the name behind; killed now,
+// it leaves the child to finish. Only system calls run in the child (this process has threads).
+// -1 when no child can be made, else how the child ended.
+int CommitInChild(const char* self, const char* temporary, const char* target) {
+    const pid_t child = ::fork();
+    if (child < 0)
+        return -1;
+    if (child == 0) {
+        if (::linkat(AT_FDCWD, self, AT_FDCWD, temporary, AT_SYMLINK_FOLLOW) != 0)
+            ::_exit(kCouldNotName);
+        ::_exit(::rename(temporary, target) == 0 ? 0 : errno);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : kCouldNotName;
 }
 
 } // namespace
@@ -85,20 +111,33 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
         mode = 0666 & ~mask;
     }
     // An unnamed file while it is written and flushed (the long part): a crash then leaves
-    // nothing behind. It gets its name only for the rename. Where the file system cannot make
-    // unnamed files or /proc is missing, a named one from the start.
+    // nothing behind. It is named and renamed over the old file in one go by a child process.
+    // Where the file system cannot make unnamed files or /proc is missing, a named one from the
+    // start, renamed at once after its flush.
     auto fill = [&](int fd) {
         return WriteAll(fd, bytes) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0 ? 0 : errno;
     };
     int error = 0;
+    bool renamed = false;
     int fd = ::open(folderName.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
     if (fd >= 0) {
         error = fill(fd);
         const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        if (error == 0 &&
-            ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-            ::close(fd);
-            fd = -1;
+        if (error == 0) {
+            int committed = CommitInChild(self.c_str(), temporary.c_str(), file.c_str());
+            if (committed == -1) { // no child to be had: the same two steps here
+                committed = kCouldNotName;
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(),
+                             AT_SYMLINK_FOLLOW) == 0)
+                    committed = ::rename(temporary.c_str(), file.c_str()) == 0 ? 0 : errno;
+            }
+            if (committed == kCouldNotName) {
+                ::close(fd);
+                fd = -1;
+            } else {
+                error = committed;
+                renamed = committed == 0;
+            }
         }
     }
     if (fd < 0) {
@@ -109,9 +148,7 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
         }
         error = fill(fd);
     }
-    // Renamed at once after it got its name, closed after: the moment in which a crash leaves
-    // the temporary file behind (for the next write to remove) is as short as it can be.
-    if (error == 0 && ::rename(temporary.c_str(), file.c_str()) != 0)
+    if (error == 0 && !renamed && ::rename(temporary.c_str(), file.c_str()) != 0)
         error = errno;
     if (::close(fd) != 0 && error == 0)
         error = errno;

@@ -17,7 +17,8 @@ std::filesystem::path ExecutableFolder();
 
 // Writes `bytes` to a temporary file beside `file`, flushes it to disk and renames it over
 // `file`, keeping the old file's permissions. The temporary file is unnamed while it is
-// written; it bears the name "<file>.<pid>.tmp" only between its flush and the rename.
+// written; a short-lived child process names it "<file>.<pid>.tmp" and renames it, so a kill
+// of this process at any moment leaves no temporary file (a crash of the machine can).
 WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes);
 
 // Writes all of `bytes` to the descriptor, going on after interruptions; false on an error

@@ -9,10 +9,12 @@ BUILD_DIR holds zurodid-agent, tools/make-diary/make-diary and bench/e2e/minimal
 (default build/release). The diary: 32,767 appointments and 10,000 anniversaries spread over
 a year; settings StartUpRemind=1 and a week's range (AnniversaryStartUp=7,
 AppointmentStartUp=7); the agent on an empty diary is measured too, to tell what the rows
-cost. Each run starts one program, waits for its window titled
+cost, and the minimal program showing one line of Thai and Latin text, to tell what drawing
+text costs. Each run starts one program, waits for its window titled
 "Zurodid Agent" to be on screen (polled), reads the process's CPU time and peak resident
-memory (VmHWM), and after IDLE_SECONDS (default 30) its resident memory again. The programs
-take turns; medians are reported.
+memory (VmHWM); the programs take turns and medians are reported. Then the four are started
+once more and left side by side for IDLE_SECONDS (default 30), and their resident memory is
+read again.
 Targets: the agent within 1.10 times the program's wall time, and at most 4 MB more resident
 memory, at start and after the idle time.
 """
@@ -73,32 +75,37 @@ def cpu_seconds(pid):
     return own, own + (int(fields[13]) + int(fields[14])) / TICK
 
 
-def measure(screen, argv, env, idle):
-    """Figures of one start of argv until its window is on screen, and after idle seconds."""
+def start(screen, argv, env):
+    """Starts argv and returns it with its figures once its window is on screen: one more
+    window titled TITLE than before (the programs of the idle phase keep theirs)."""
+    before = len(screen.windows(TITLE))
     started = time.monotonic()
     process = subprocess.Popen(argv, env=env, cwd="/", stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL, start_new_session=True)
     try:
-        desktop.poll(lambda: screen.windows(TITLE), 120, "the window", interval=0.005)
-        shown = time.monotonic() - started
-        own, with_children = cpu_seconds(process.pid)
-        figures = dict(window=shown, cpu=own, cpu_all=with_children,
-                       peak=status_kb(process.pid, "VmHWM") / 1024,
-                       rss=status_kb(process.pid, "VmRSS") / 1024)
-        time.sleep(idle)
-        figures.update(rss_idle=status_kb(process.pid, "VmRSS") / 1024,
-                       peak_idle=status_kb(process.pid, "VmHWM") / 1024)
-        return figures
-    finally:
-        process.terminate()
-        try:
-            process.wait(10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-        desktop.poll(lambda: not screen.windows(TITLE), 10, "the window to go")
-        # Other programs on this machine (faked clocks) may have made it stale meanwhile.
-        subprocess.run(["fc-cache"], check=False)
+        desktop.poll(lambda: len(screen.windows(TITLE)) > before, 120, "the window",
+                     interval=0.005)
+    except desktop.DesktopError:
+        end(screen, process)
+        raise
+    shown = time.monotonic() - started
+    own, with_children = cpu_seconds(process.pid)
+    return process, dict(window=shown, cpu=own, cpu_all=with_children,
+                         peak=status_kb(process.pid, "VmHWM") / 1024,
+                         rss=status_kb(process.pid, "VmRSS") / 1024)
+
+
+def end(screen, process):
+    before = len(screen.windows(TITLE))
+    process.terminate()
+    try:
+        process.wait(10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+    desktop.poll(lambda: len(screen.windows(TITLE)) < before, 10, "the window to go")
+    # Other programs on this machine (faked clocks) may have made it stale meanwhile.
+    subprocess.run(["fc-cache"], check=False)
 
 
 def main():
@@ -111,7 +118,7 @@ def main():
                                                              "make-diary"))
     minimal = os.path.join(build, "bench", "e2e", "minimal_tray_window")
     with tempfile.TemporaryDirectory(prefix="zurodid-startup-") as work:
-        with desktop.Desktop(work) as screen:
+        with desktop.Desktop(work, accessibility=False) as screen:
             agent = agentfolder.AgentFolder(screen, os.path.join(work, "agent"))
             agent.write_settings(startup_remind=1, anniversary_days=7, appointment_days=7)
             subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-", agent.mdb], check=True,
@@ -124,11 +131,23 @@ def main():
             env = screen.env()
             # The font cache as a user's desktop has it: valid.
             subprocess.run(["fc-cache"], check=False)
-            results = {"agent": [], "minimal": [], "empty": []}
+            programs = {"minimal": [minimal], "agent": [agent.executable],
+                        "empty": [empty.executable], "text": [minimal, "--text"]}
+            results = {name: [] for name in programs}
             for _ in range(runs):
-                results["minimal"].append(measure(screen, [minimal], env, idle))
-                results["agent"].append(measure(screen, [agent.executable], env, idle))
-                results["empty"].append(measure(screen, [empty.executable], env, idle))
+                for name, argv in programs.items():
+                    process, figures = start(screen, argv, env)
+                    end(screen, process)
+                    results[name].append(figures)
+            # The idle phase: all of them side by side for IDLE seconds, once.
+            running = {name: start(screen, argv, env)[0] for name, argv in programs.items()}
+            time.sleep(idle)
+            after_idle = {name: dict(rss=status_kb(process.pid, "VmRSS") / 1024,
+                                     peak=status_kb(process.pid, "VmHWM") / 1024,
+                                     alive=process.poll() is None)
+                          for name, process in running.items()}
+            for process in running.values():
+                end(screen, process)
     median = {name: {key: statistics.median(run[key] for run in figures)
                      for key in figures[0]} for name, figures in results.items()}
     print(f"diary: {APPOINTMENTS} appointments, {ANNIVERSARIES} anniversaries; StartUpRemind=1, "
@@ -140,13 +159,25 @@ def main():
     print(f"{'CPU time to window':28s}{a['cpu']:9.3f}s{m['cpu']:9.3f}s"
           f"{a['cpu'] / m['cpu']:11.2f}x")
     print(f"{'  with reading children':28s}{a['cpu_all']:9.3f}s{m['cpu_all']:9.3f}s")
-    for key, label in (("peak", "peak RSS at window"), ("rss", "RSS at window"),
-                       ("peak_idle", "peak RSS after idle"), ("rss_idle", "RSS after idle")):
+    for key, label in (("peak", "peak RSS at window"), ("rss", "RSS at window")):
         print(f"{label:28s}{a[key]:8.1f}MB{m[key]:8.1f}MB{a[key] - m[key]:+10.1f}MB"
               f"   (target <= +4 MB)")
+    ai, mi = after_idle["agent"], after_idle["minimal"]
+    for key, label in (("peak", f"peak RSS after {idle:.0f} s idle"),
+                       ("rss", f"RSS after {idle:.0f} s idle")):
+        print(f"{label:28s}{ai[key]:8.1f}MB{mi[key]:8.1f}MB{ai[key] - mi[key]:+10.1f}MB"
+              f"   (target <= +4 MB; one run)")
+    if not all(figures["alive"] for figures in after_idle.values()):
+        print("a program ended during the idle phase: " + ", ".join(
+            name for name, figures in after_idle.items() if not figures["alive"]))
+        return 1
     print(f"the agent on an empty diary: window after {e['window']:.3f} s, peak RSS "
           f"{e['peak']:.1f} MB: the diary's rows cost {a['peak'] - e['peak']:+.1f} MB, the rest "
           f"of the agent {e['peak'] - m['peak']:+.1f} MB over the minimal program")
+    t = median["text"]
+    print(f"the minimal program with one line of Thai and Latin text: window after "
+          f"{t['window']:.3f} s, peak RSS {t['peak']:.1f} MB: drawing text costs "
+          f"{t['window'] - m['window']:+.3f} s and {t['peak'] - m['peak']:+.1f} MB")
     for name, figures in results.items():
         print(f"{name} runs: " + ", ".join(f"{run['window']:.3f}s/{run['peak']:.1f}MB"
                                             for run in figures))

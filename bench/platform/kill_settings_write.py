@@ -8,10 +8,14 @@ BUILD_DIR holds bench/platform/settings_write_loop (default build/release); KILL
 another section, waits until it runs, kills it after a random delay, and checks that the file
 is, byte for byte, the old or the new value of each of the five keys with everything else
 unchanged (never torn), that nothing else is left in the folder, and that the next save
-removes whatever a killed one left. Exit status 0 when every kill left a whole file and no
-leftover.
+removes whatever a killed one left. A save names its new file and renames it over the old one
+in a child process of its own, which a kill of the saver leaves running: before looking, this
+script waits for such a child to end (it is made their subreaper) and counts those kills.
+Exit status 0 when every kill left a whole file and no leftover.
 """
 
+import ctypes
+import ctypes.util
 import itertools
 import os
 import random
@@ -37,6 +41,24 @@ def settings_text(values):
     return ("\r\n".join(lines) + "\r\n").encode("cp874")
 
 
+def become_subreaper():
+    """Orphaned descendants come to this process (PR_SET_CHILD_SUBREAPER), to be waited for."""
+    libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
+    if libc.prctl(36, 1, 0, 0, 0) != 0:
+        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
+
+
+def wait_for_orphans():
+    """Waits for every descendant left behind by a killed process; returns how many there were."""
+    count = 0
+    while True:
+        try:
+            os.waitpid(-1, 0)
+        except ChildProcessError:
+            return count
+        count += 1
+
+
 def main():
     build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else
                             os.path.join(ROOT, "build", "release"))
@@ -44,6 +66,7 @@ def main():
     seed = int(sys.argv[3]) if len(sys.argv) > 3 else 20261208
     program = os.path.join(build, "bench", "platform", "settings_write_loop")
     chooser = random.Random(seed)
+    become_subreaper()
     # Every file a save may leave, with the keys it holds as new.
     whole = {}
     for mix in itertools.product([False, True], repeat=len(KEYS)):
@@ -56,6 +79,7 @@ def main():
         outcomes = {"all old": 0, "all new": 0, "some keys new": 0, "torn": 0, "missing": 0}
         leftovers = 0
         left_after_next_save = 0
+        commits_outliving = 0
         delays = []
         for kill in range(kills):
             folder = os.path.join(work, f"kill-{kill}")
@@ -74,6 +98,7 @@ def main():
             loop.send_signal(signal.SIGKILL)
             loop.wait()
             loop.stdout.close()
+            commits_outliving += wait_for_orphans()
             others = sorted(set(os.listdir(folder)) - {"Zurodid.ini"})
             if others:
                 leftovers += 1
@@ -105,6 +130,7 @@ def main():
           f"{save_seconds * 1000:.2f} ms here)")
     for name, count in outcomes.items():
         print(f"  {count:5d}  {name}")
+    print(f"  {commits_outliving:5d}  kills whose save's commit (name and rename) outlived it")
     print(f"  {leftovers:5d}  kills that left another file beside Zurodid.ini")
     print(f"  {left_after_next_save:5d}  of them with a file still there after the next save")
     bad = outcomes["torn"] + outcomes["missing"] + leftovers + left_after_next_save
