@@ -345,7 +345,7 @@ TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t 
             std::memmove(bytes.data() + packed, bytes.data() + valueStart, valueSize);
             packed += valueSize;
         }
-        // Counted as received, before the Thai texts were made shorter.
+        // Counted as received, before texts and dates were made shorter.
         const std::size_t valuesSize = in.Offset() - valuesStart;
         kept += kRowCost + valuesSize;
         if (kept > maxDecodedBytes) {

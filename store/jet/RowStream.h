@@ -32,11 +32,11 @@ private:
 };
 
 // The rows of one table as the file holds them, kept compactly: the values of all rows back
-// to back as the reader's checked stream has them (texts of ASCII and Thai letters one byte a
-// letter, dates as their seconds), per row where it lives (its bookmark: data page and slot), where
-// the values of every kRowsPerStart-th row start in `stream`, and where the values were found only
-// for the few rows Jet moved to another page. Values are decoded when they are asked for: a dynaset
-// holds every row of a table but hands out only the few fields a visit reads.
+// to back, checked, in the reader's stream format but for two shorter forms (texts of ASCII and
+// Thai letters one byte a letter, dates as their seconds); per row its bookmark (data page and
+// slot); where the values of every kRowsPerStart-th row start in `stream`; and where the values
+// were found, only for the few rows Jet moved to another page. Values are decoded when they are
+// asked for: a dynaset holds every row of a table but hands out only the few fields a visit reads.
 struct TableRows {
     // A row whose values are not at its bookmark.
     struct MovedRow {
