@@ -127,7 +127,8 @@ private:
 } // namespace
 
 PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
-                       const IsolationLimits& limits) {
+                       const IsolationLimits& limits,
+                       const std::function<void(PageBuffer&)>& received) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw RuntimeError(ErrorNumber::EngineFailure,
@@ -150,6 +151,7 @@ PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
     writeEnd.Close();
 
     PageBuffer out;
+    std::size_t total = 0;
     constexpr std::size_t kPipeChunk = 64 * 1024;
     bool timedOut = false;
     bool tooLarge = false;
@@ -184,9 +186,13 @@ PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
             break;
         }
         out.Resize(out.size() + static_cast<std::size_t>(got));
-        if (out.size() > limits.maxOutputBytes) {
+        total += static_cast<std::size_t>(got);
+        if (total > limits.maxOutputBytes) {
             tooLarge = true;
             break;
+        }
+        if (received) {
+            received(out);
         }
     }
     readEnd.Close();

@@ -240,152 +240,245 @@ std::size_t StatedRowCount(std::string_view bytes, std::size_t maxDecodedBytes) 
     return count <= most ? static_cast<std::size_t>(count) : 0;
 }
 
-} // namespace
-
-TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t maxDecodedBytes) {
-    Reader in(bytes.view());
-    if (in.Take(sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
-        Garbage("no stream header");
-    }
-    const auto status = in.Get<std::uint8_t>();
-    if (status == kStatusNoTable) {
-        if (!in.AtEnd()) {
-            Garbage("bytes after the end");
+// The size of the row at the start of `bytes` (its mark included), or none when it has not
+// arrived whole yet.
+std::optional<std::size_t> RowExtent(std::string_view bytes, std::uint16_t columnCount,
+                                     std::size_t room) {
+    std::size_t at = kSmallestRow;
+    for (std::uint16_t i = 0; i < columnCount; ++i) {
+        if (at >= bytes.size()) {
+            return std::nullopt;
         }
-        throw RuntimeError(ErrorNumber::TableNotFound,
-                           "The diary has no table '" + std::string(table) + "'.");
-    }
-    if (status == kStatusDamaged) {
-        const auto length = in.Get<std::uint32_t>();
-        if (length > kMaxReasonLength) {
-            Garbage("oversized message");
-        }
-        const auto reason = in.Take(length);
-        if (!in.AtEnd()) {
-            Garbage("bytes after the end");
-        }
-        throw RuntimeError(ErrorNumber::DatabaseDamaged,
-                           "The diary file is damaged: " + std::string(reason) + ".");
-    }
-    if (status != kStatusRows) {
-        Garbage("unknown status");
-    }
-    if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) {
-        Garbage("more data than a diary holds");
-    }
-    TableRows result;
-    result.columnCount = in.Get<std::uint16_t>();
-    const std::size_t statedRows = StatedRowCount(bytes.view(), maxDecodedBytes);
-    BookmarkList bookmarks;
-    bookmarks.reserve(statedRows);
-    result.groupStarts.reserve((statedRows + TableRows::kRowsPerStart - 1) /
-                               TableRows::kRowsPerStart);
-    // Jet lists a table's rows page by page, slot by slot: ascending bookmarks cannot repeat,
-    // and only rows listed in another order need the search for one listed twice.
-    bool ascending = true;
-    std::size_t kept = 0;
-    // The values are moved down over the headers as they are checked: what stays is the
-    // values of every row, back to back, Thai texts and dates in their short forms.
-    std::size_t packed = 0;
-    for (;;) {
-        const auto mark = in.Get<std::uint8_t>();
-        if (mark == kEndMark) {
+        switch (static_cast<std::uint8_t>(bytes[at++])) {
+        case kNull:
+        case kNo:
+        case kYes:
+            break;
+        case kNumber:
+        case kOleDate:
+            at += sizeof(double);
+            break;
+        case kText: {
+            std::uint32_t length = 0;
+            if (bytes.size() - at < sizeof length) {
+                return std::nullopt;
+            }
+            std::memcpy(&length, bytes.data() + at, sizeof length);
+            at += sizeof length + length;
             break;
         }
-        if (mark != kRowMark) {
-            Garbage("unknown record");
+        default:
+            Garbage("unknown value type");
         }
-        const auto bookmark = in.Get<std::uint64_t>();
-        const auto location = in.Get<std::uint64_t>();
-        if (!bookmarks.empty() && bookmark <= bookmarks.back()) {
-            ascending = false;
-        }
-        const std::size_t valuesStart = in.Offset();
-        const std::size_t rowStart = packed;
-        for (std::uint16_t i = 0; i < result.columnCount; ++i) {
-            const std::size_t valueStart = in.Offset();
-            const auto tag = in.Get<std::uint8_t>();
-            switch (tag) {
-            case kNull:
-                break;
-            case kNumber:
-                in.Get<double>();
-                break;
-            case kOleDate: {
-                // What a visit hands out is the date the number stands for: that is kept.
-                const auto date = DateTimeFromOleDate(in.Get<double>());
-                const auto since = date ? (*date - kDateEpoch).count() : 0;
-                if (date && since >= std::numeric_limits<std::int32_t>::min() &&
-                    since <= std::numeric_limits<std::int32_t>::max()) {
-                    const auto seconds = static_cast<std::int32_t>(since);
-                    bytes.data()[packed] = static_cast<char>(kDateSeconds);
-                    std::memcpy(bytes.data() + packed + 1, &seconds, sizeof seconds);
-                    packed += 1 + sizeof seconds;
-                    continue;
-                }
-                break;
-            }
-            case kNo:
-            case kYes:
-                break;
-            case kText: {
-                const auto text = in.Take(in.Get<std::uint32_t>());
-                if (const auto letters = ThaiLetterCount(text)) {
-                    // Never longer than the UTF-8 form: written where the packed values end.
-                    PutThaiText(bytes.data() + packed, text, *letters);
-                    packed += 2 + *letters;
-                    continue;
-                }
-                break;
-            }
-            default:
-                Garbage("unknown value type");
-            }
-            const std::size_t valueSize = in.Offset() - valueStart;
-            std::memmove(bytes.data() + packed, bytes.data() + valueStart, valueSize);
-            packed += valueSize;
-        }
-        // Counted as received, before texts and dates were made shorter.
-        const std::size_t valuesSize = in.Offset() - valuesStart;
-        kept += kRowCost + valuesSize;
-        if (kept > maxDecodedBytes) {
+        // Refused before it has all arrived.
+        if (at > room) {
             Garbage("more data than a diary holds");
         }
-        if (statedRows > 0 && bookmarks.size() == statedRows) {
-            Garbage("row count differs");
-        }
-        if (bookmarks.size() % TableRows::kRowsPerStart == 0) {
-            result.groupStarts.push_back(static_cast<std::uint32_t>(rowStart));
-        }
-        if (location != bookmark) {
-            result.moved.push_back({static_cast<std::uint32_t>(bookmarks.size()), location});
-        }
-        bookmarks.push_back(bookmark);
     }
-    if (in.Get<std::uint64_t>() != bookmarks.size()) {
+    return at <= bytes.size() ? std::optional<std::size_t>(at) : std::nullopt;
+}
+
+} // namespace
+
+RowStreamDecoder::RowStreamDecoder(std::string_view table, std::size_t maxDecodedBytes)
+    : table_(table), maxDecodedBytes_(maxDecodedBytes) {}
+
+void RowStreamDecoder::TakeHeader(const PageBuffer& buffer) {
+    constexpr std::size_t kHeaderSize = sizeof kMagic + 1 + sizeof(std::uint16_t);
+    if (buffer.size() < sizeof kMagic + 1) {
+        return;
+    }
+    if (std::memcmp(buffer.data(), kMagic, sizeof kMagic) != 0) {
+        Garbage("no stream header");
+    }
+    // Any other status is a short message, read whole by Finish.
+    if (static_cast<std::uint8_t>(buffer.data()[sizeof kMagic]) != kStatusRows ||
+        buffer.size() < kHeaderSize) {
+        return;
+    }
+    std::memcpy(&result_.columnCount, buffer.data() + sizeof kMagic + 1,
+                sizeof result_.columnCount);
+    headerTaken_ = true;
+    unparsed_ = kHeaderSize;
+    if (wholeStream_) {
+        statedRows_ = StatedRowCount(buffer.view(), maxDecodedBytes_);
+        bookmarks_.reserve(statedRows_);
+        result_.groupStarts.reserve((statedRows_ + TableRows::kRowsPerStart - 1) /
+                                    TableRows::kRowsPerStart);
+    }
+}
+
+void RowStreamDecoder::Received(PageBuffer& buffer) {
+    if (!headerTaken_) {
+        TakeHeader(buffer);
+        if (!headerTaken_) {
+            return;
+        }
+    }
+    for (;;) {
+        const auto rest = buffer.view().substr(unparsed_);
+        if (rest.empty() || static_cast<std::uint8_t>(rest[0]) == kEndMark) {
+            break; // the end is Finish's to check
+        }
+        if (static_cast<std::uint8_t>(rest[0]) != kRowMark) {
+            Garbage("unknown record");
+        }
+        if (!RowExtent(rest, result_.columnCount, maxDecodedBytes_ - kept_)) {
+            break;
+        }
+        TakeRow(buffer);
+    }
+    // The start of a row still arriving goes down after the values kept.
+    if (unparsed_ > packed_) {
+        const std::size_t waiting = buffer.size() - unparsed_;
+        std::memmove(buffer.data() + packed_, buffer.data() + unparsed_, waiting);
+        buffer.Resize(packed_ + waiting);
+        unparsed_ = packed_;
+    }
+}
+
+void RowStreamDecoder::TakeRow(PageBuffer& buffer) {
+    Reader in(buffer.view());
+    in.Take(unparsed_ + 1); // up to the row's mark, and the mark
+    const auto bookmark = in.Get<std::uint64_t>();
+    const auto location = in.Get<std::uint64_t>();
+    // Jet lists a table's rows page by page, slot by slot: ascending bookmarks cannot repeat,
+    // and only rows listed in another order need the search for one listed twice.
+    if (!bookmarks_.empty() && bookmark <= bookmarks_.back()) {
+        ascending_ = false;
+    }
+    // The values are moved down over the headers as they are checked: what stays is the
+    // values of every row, back to back, Thai texts and dates in their short forms.
+    const std::size_t valuesStart = in.Offset();
+    const std::size_t rowStart = packed_;
+    for (std::uint16_t i = 0; i < result_.columnCount; ++i) {
+        const std::size_t valueStart = in.Offset();
+        const auto tag = in.Get<std::uint8_t>();
+        switch (tag) {
+        case kNull:
+        case kNo:
+        case kYes:
+            break;
+        case kNumber:
+            in.Get<double>();
+            break;
+        case kOleDate: {
+            // What a visit hands out is the date the number stands for: that is kept.
+            const auto date = DateTimeFromOleDate(in.Get<double>());
+            const auto since = date ? (*date - kDateEpoch).count() : 0;
+            if (date && since >= std::numeric_limits<std::int32_t>::min() &&
+                since <= std::numeric_limits<std::int32_t>::max()) {
+                const auto seconds = static_cast<std::int32_t>(since);
+                buffer.data()[packed_] = static_cast<char>(kDateSeconds);
+                std::memcpy(buffer.data() + packed_ + 1, &seconds, sizeof seconds);
+                packed_ += 1 + sizeof seconds;
+                continue;
+            }
+            break;
+        }
+        case kText: {
+            const auto text = in.Take(in.Get<std::uint32_t>());
+            if (const auto letters = ThaiLetterCount(text)) {
+                // Never longer than the UTF-8 form: written where the packed values end.
+                PutThaiText(buffer.data() + packed_, text, *letters);
+                packed_ += 2 + *letters;
+                continue;
+            }
+            break;
+        }
+        default:
+            Garbage("unknown value type");
+        }
+        const std::size_t valueSize = in.Offset() - valueStart;
+        std::memmove(buffer.data() + packed_, buffer.data() + valueStart, valueSize);
+        packed_ += valueSize;
+    }
+    unparsed_ = in.Offset();
+    // Counted as received, before texts and dates were made shorter.
+    kept_ += kRowCost + (in.Offset() - valuesStart);
+    if (kept_ > maxDecodedBytes_ || packed_ > std::numeric_limits<std::uint32_t>::max()) {
+        Garbage("more data than a diary holds");
+    }
+    if (statedRows_ > 0 && bookmarks_.size() == statedRows_) {
+        Garbage("row count differs");
+    }
+    if (bookmarks_.size() % TableRows::kRowsPerStart == 0) {
+        result_.groupStarts.push_back(static_cast<std::uint32_t>(rowStart));
+    }
+    if (location != bookmark) {
+        result_.moved.push_back({static_cast<std::uint32_t>(bookmarks_.size()), location});
+    }
+    bookmarks_.push_back(bookmark);
+}
+
+TableRows RowStreamDecoder::Finish(PageBuffer buffer) {
+    wholeStream_ = !headerTaken_ && unparsed_ == 0;
+    Received(buffer);
+    if (!headerTaken_) {
+        // Nothing but a short message: read whole.
+        Reader in(buffer.view());
+        if (in.Take(sizeof kMagic) != std::string_view(kMagic, sizeof kMagic)) {
+            Garbage("no stream header");
+        }
+        const auto status = in.Get<std::uint8_t>();
+        if (status == kStatusNoTable) {
+            if (!in.AtEnd()) {
+                Garbage("bytes after the end");
+            }
+            throw RuntimeError(ErrorNumber::TableNotFound,
+                               "The diary has no table '" + table_ + "'.");
+        }
+        if (status == kStatusDamaged) {
+            const auto length = in.Get<std::uint32_t>();
+            if (length > kMaxReasonLength) {
+                Garbage("oversized message");
+            }
+            const auto reason = in.Take(length);
+            if (!in.AtEnd()) {
+                Garbage("bytes after the end");
+            }
+            throw RuntimeError(ErrorNumber::DatabaseDamaged,
+                               "The diary file is damaged: " + std::string(reason) + ".");
+        }
+        if (status != kStatusRows) {
+            Garbage("unknown status");
+        }
+        Garbage("cut short"); // the rows' header itself
+    }
+    Reader in(buffer.view());
+    in.Take(unparsed_);
+    if (in.Get<std::uint8_t>() != kEndMark) {
+        Garbage("cut short"); // a row that never arrived whole
+    }
+    if (in.Get<std::uint64_t>() != bookmarks_.size()) {
         Garbage("row count differs");
     }
     if (!in.AtEnd()) {
         Garbage("bytes after the end");
     }
-    bytes.Resize(packed);
-    bytes.ShrinkToFit();
-    result.stream = std::move(bytes);
-    if (!ascending) {
-        std::vector<std::uint64_t> sorted(bookmarks.size());
+    buffer.Resize(packed_);
+    buffer.ShrinkToFit();
+    if (!ascending_) {
+        std::vector<std::uint64_t> sorted(bookmarks_.size());
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            sorted[i] = bookmarks[i];
+            sorted[i] = bookmarks_[i];
         }
         std::sort(sorted.begin(), sorted.end());
         if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) {
             Garbage("a row twice");
         }
     }
+    TableRows result = std::move(result_);
+    result.stream = std::move(buffer);
     result.moved.shrink_to_fit();
     result.groupStarts.shrink_to_fit();
-    bookmarks.shrink_to_fit();
-    result.bookmarks = std::make_shared<const BookmarkList>(std::move(bookmarks));
+    bookmarks_.shrink_to_fit();
+    result.bookmarks = std::make_shared<const BookmarkList>(std::move(bookmarks_));
     return result;
+}
+
+TableRows DecodeRowStream(PageBuffer bytes, std::string_view table, std::size_t maxDecodedBytes) {
+    return RowStreamDecoder(table, maxDecodedBytes).Finish(std::move(bytes));
 }
 
 void BookmarkList::push_back(std::uint64_t bookmark) {

@@ -100,10 +100,41 @@ private:
 // What the rows of one table may take in memory, the stream and the per-row index together.
 inline constexpr std::size_t kMaxDecodedBytes = 256ull * 1024 * 1024;
 
-// Takes a stream written by RowStreamWriter, checking every byte of it, and keeps it as the
-// rows' storage: the values are packed down in place and the pages left over given back.
-// RuntimeError: TableNotFound (naming `table`) when the child found no such table, DatabaseDamaged
-// for a damaged file, a stream that is not well formed, or rows beyond `maxDecodedBytes`.
+// Takes a stream written by RowStreamWriter as it arrives, checking every byte of it, and keeps
+// it as the rows' storage: the values of each complete row are packed down in place as soon as
+// they are there, so that the buffer holds little more than what is kept. RuntimeError:
+// TableNotFound (naming the table) when the child found no such table, DatabaseDamaged for a
+// damaged file, a stream that is not well formed, or rows beyond `maxDecodedBytes`.
+class RowStreamDecoder {
+public:
+    explicit RowStreamDecoder(std::string_view table,
+                              std::size_t maxDecodedBytes = kMaxDecodedBytes);
+
+    // `buffer` holds what this decoder left in it, then the bytes that arrived since. Decodes
+    // the complete rows; what stays is the values kept, then the start of a row still arriving.
+    void Received(PageBuffer& buffer);
+    // The rows, when `buffer` (as Received leaves it, or the whole stream) holds the rest of
+    // the stream.
+    TableRows Finish(PageBuffer buffer);
+
+private:
+    void TakeHeader(const PageBuffer& buffer);
+    void TakeRow(PageBuffer& buffer);
+
+    std::string table_;
+    std::size_t maxDecodedBytes_;
+    bool wholeStream_ = false; // Finish came first: the row count at the end can be believed
+    bool headerTaken_ = false;
+    TableRows result_;
+    BookmarkList bookmarks_;
+    std::size_t statedRows_ = 0;
+    bool ascending_ = true;
+    std::size_t kept_ = 0;
+    std::size_t packed_ = 0;   // the values kept, at the start of the buffer
+    std::size_t unparsed_ = 0; // where the bytes not yet decoded start
+};
+
+// The same over a whole stream.
 TableRows DecodeRowStream(PageBuffer bytes, std::string_view table,
                           std::size_t maxDecodedBytes = kMaxDecodedBytes);
 

@@ -140,18 +140,25 @@ std::vector<Variant> ExpectedRow(std::uint32_t i) {
             i % 3 == 0 ? Variant(Null{}) : Variant("ทดสอบ " + std::to_string(i))};
 }
 
+// How the stream reaches the decoder.
+enum class Arrival { Whole, InPieces, FromAChild };
+
 struct PackCase {
     const char* name;
     std::uint32_t rows;
-    bool throughChild; // received from a reading child, megabytes in pipe-sized pieces
+    Arrival arrival;
+    std::size_t pieceSize; // InPieces
 };
 
-TEST(JetRowStream, PacksTheValuesInPlaceAndKeepsNoSpareAfterThem) {
+TEST(JetRowStream, PacksTheValuesInPlaceAsTheyArriveAndKeepsNoSpareAfterThem) {
     const std::vector<PackCase> cases = {
-        {"no rows", 0, false},
-        {"one row", 1, false},
-        {"some pages", 403, false},
-        {"megabytes through a child", 40000, true},
+        {"no rows", 0, Arrival::Whole, 0},
+        {"one row", 1, Arrival::Whole, 0},
+        {"some pages", 403, Arrival::Whole, 0},
+        {"byte by byte", 403, Arrival::InPieces, 1},
+        {"in pieces of 7 bytes", 403, Arrival::InPieces, 7},
+        {"in pages", 403, Arrival::InPieces, 4096},
+        {"megabytes through a child", 40000, Arrival::FromAChild, 0},
     };
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     for (const auto& param : cases) {
@@ -162,18 +169,36 @@ TEST(JetRowStream, PacksTheValuesInPlaceAndKeepsNoSpareAfterThem) {
             }
             out.Finish();
         };
-        jet::PageBuffer bytes;
-        if (param.throughChild) {
-            bytes = jet::RunIsolated(
+        jet::RowStreamDecoder decoder("T");
+        // The most the buffer held while the stream arrived.
+        std::size_t mostHeld = 0;
+        const auto received = [&](jet::PageBuffer& buffer) {
+            decoder.Received(buffer);
+            mostHeld = std::max(mostHeld, buffer.size());
+        };
+        jet::PageBuffer rest;
+        switch (param.arrival) {
+        case Arrival::Whole:
+            rest = jet::PageBuffer::CopyOf(Stream(fill));
+            break;
+        case Arrival::InPieces: {
+            const auto whole = Stream(fill);
+            for (std::size_t at = 0; at < whole.size(); at += param.pieceSize) {
+                rest.Append(std::string_view(whole).substr(at, param.pieceSize));
+                received(rest);
+            }
+            break;
+        }
+        case Arrival::FromAChild:
+            rest = jet::RunIsolated(
                 [&](const jet::ByteSink& sink) {
                     jet::RowStreamWriter out(sink);
                     fill(out);
                 },
-                jet::IsolationLimits{});
-        } else {
-            bytes = jet::PageBuffer::CopyOf(Stream(fill));
+                jet::IsolationLimits{}, received);
+            break;
         }
-        const auto rows = jet::DecodeRowStream(std::move(bytes), "T");
+        const auto rows = decoder.Finish(std::move(rest));
         ASSERT_EQ(rows.size(), param.rows) << param.name;
         for (std::uint32_t i = 0; i < param.rows; ++i) {
             ASSERT_EQ(rows.Values(i), ExpectedRow(i)) << param.name << ", row " << i;
@@ -183,6 +208,13 @@ TEST(JetRowStream, PacksTheValuesInPlaceAndKeepsNoSpareAfterThem) {
         // Where the values were found is kept only for the moved rows.
         EXPECT_EQ(rows.moved.size(), (param.rows + 91) / 97) << param.name;
         EXPECT_LT(rows.stream.capacity() - rows.stream.size(), page) << param.name;
+        if (param.arrival != Arrival::Whole) {
+            // Never the whole stream at once: the values kept, then at most what one read
+            // brings and the start of a row (the longest here under 400 bytes).
+            EXPECT_LT(mostHeld,
+                      rows.stream.size() + std::max<std::size_t>(param.pieceSize, 64 * 1024) + 400)
+                << param.name;
+        }
     }
 }
 
