@@ -78,5 +78,32 @@ TEST(JetIsolation, EveryWayAChildCanFailIsAnEngineError) {
     }
 }
 
+TEST(JetIsolation, AStreamRefusedAsItArrivesStopsTheChild) {
+    auto limits = ShortLimits();
+    limits.wallClock = std::chrono::seconds(20);
+    limits.cpuSeconds = 20;
+    const auto started = std::chrono::steady_clock::now();
+    int pieces = 0;
+    const int number = ErrorNumberOf([&] {
+        jet::RunIsolated(
+            [](const ByteSink& sink) {
+                const std::string block(4096, 'f');
+                while (sink(block.data(), block.size())) {
+                }
+                ::pause();
+            },
+            limits,
+            [&pieces](jet::PageBuffer&) {
+                ++pieces;
+                throw RuntimeError(ErrorNumber::DatabaseDamaged, "refused");
+            });
+    });
+    EXPECT_EQ(number, ErrorNumber::DatabaseDamaged);
+    EXPECT_EQ(pieces, 1);
+    // Killed at the first piece, not waited for until the wall-clock limit.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    ExpectNoChildLeft();
+}
+
 } // namespace
 } // namespace zurodid::jettest
