@@ -18,9 +18,10 @@ files whose five keys are each old or new with everything else unchanged (else "
 
 The delay range: before the kills, the save is timed in the agent itself, a few times, from the
 OK click until the file first changes (the save begins) and until it holds all five new values
-(the save has ended); the delays are drawn uniformly from 0 to the slowest end plus the slowest
-save's length, so that kills land before the save, during it and after it (the report shows
-how many of each, by what the file held).
+(the save has ended); the delays are drawn uniformly from 0 to a quarter more than the slowest
+end. The click itself takes a varying 10 to 40 ms to reach the agent, the save 10 to 50 ms, so
+kills land before the save, during it and after it (the report shows how many of each, by what
+the file held, with the delays they came after).
 
 The menu item is found through the accessibility tree (the harness's choose_menu_item), so the
 desktop runs with accessibility on.
@@ -53,7 +54,7 @@ from test_agent import (OPTION_ANNIVERSARY, OPTION_APPOINTMENT, OPTION_MINUTES, 
 
 # What a folder holds before the agent starts, and all it may hold after a kill.
 AGENT_FILES = {"zurodid-agent", "Zurodid.ini", "Zurodid.mdb"}
-TIMED_SAVES = 5
+TIMED_SAVES = 7
 # The check boxes are clicked (old and new differ), the number boxes typed.
 CHECK_BOXES = {"StartUpRemind": OPTION_STARTUP, "Remind": OPTION_REMIND}
 NUMBER_BOXES = {"AnniversaryStartUp": OPTION_ANNIVERSARY,
@@ -200,9 +201,7 @@ def main():
         with desktop.Desktop(work, accessibility=True) as screen:
             run = Run(screen, work)
             timings = time_saves(run)
-            slowest_end = max(end for _, end in timings)
-            slowest_save = max(end - begin for begin, end in timings)
-            top = slowest_end + slowest_save
+            top = 1.25 * max(end for _, end in timings)
             kills_started = time.monotonic()
             for kill in range(kills):
                 agent = run.start_agent()
@@ -237,7 +236,8 @@ def main():
         print(f"  {outcomes[name]:5d}  {name}{span}")
     print(f"  {leftovers:5d}  leftovers: kills that left another file beside the agent's own")
     print(f"  {diaries_touched:5d}  kills that left the diary changed or gone")
-    print(f"  {outliving:5d}  kills with a descendant of the agent outliving it (waited for)")
+    print(f"  {outliving:5d}  kills that left a child of the agent running (a save's last step, "
+          f"a list refill's read), waited for")
     print(f"one kill took {kill_seconds:.2f} s; the whole run {time.monotonic() - started:.0f} s")
     bad = outcomes["torn"] + outcomes["missing"] + leftovers + diaries_touched
     print(f"torn or missing files and leftovers: {bad} (expected 0)")
