@@ -59,6 +59,7 @@ TIMED_SAVES = 7
 CHECK_BOXES = {"StartUpRemind": OPTION_STARTUP, "Remind": OPTION_REMIND}
 NUMBER_BOXES = {"AnniversaryStartUp": OPTION_ANNIVERSARY,
                 "AppointmentStartUp": OPTION_APPOINTMENT, "AppointmentRemind": OPTION_MINUTES}
+STUCK_SECONDS = 10
 OUTCOMES = ("all old", "some keys new", "all new", "torn", "missing")
 
 
@@ -79,8 +80,8 @@ class Run:
             self.diary_bytes = file.read()
         self.count = 0
 
-    def start_agent(self):
-        """A fresh folder with the agent's own files; the agent started, its icon in the tray."""
+    def new_agent(self):
+        """A fresh folder with the agent's own files, and nothing else."""
         folder = os.path.join(self.work, f"agent-{self.count}")
         self.count += 1
         agent = agentfolder.AgentFolder(self.screen, folder)
@@ -89,9 +90,12 @@ class Run:
             file.write(settings_text(OLD))
         if set(os.listdir(folder)) != AGENT_FILES:
             raise SystemExit(f"the new folder holds {sorted(os.listdir(folder))}")
+        return agent
+
+    def start(self, agent):
+        """Starts the agent and waits for its icon in the tray."""
         agent.start()
         self.screen.wait_tray_icons(1, timeout=30)
-        return agent
 
     def save_new_values(self):
         """Options from the tray menu, the new values entered, and OK clicked in a thread of
@@ -121,7 +125,7 @@ class Run:
         """Kills the agent (if it still runs), waits for it and what it left running, waits
         until its windows and icon are gone; returns how many descendants outlived it."""
         agent.process.send_signal(signal.SIGKILL)
-        with_orphans = self.screen.wait_killed(agent.process)
+        with_orphans = self.screen.wait_killed(agent.process, STUCK_SECONDS)
         self.screen.wait_tray_icons(0, timeout=30)
         self.screen.wait_no_window("Options")
         return with_orphans
@@ -136,7 +140,8 @@ def time_saves(run):
     old_file = settings_text(OLD)
     timings = []
     for _ in range(TIMED_SAVES):
-        agent = run.start_agent()
+        agent = run.new_agent()
+        run.start(agent)
         click, clicked = run.save_new_values()
         began = ended = None
         deadline = clicked + 30
@@ -180,6 +185,59 @@ def classify(agent, whole, diary_bytes):
             else "some keys new"), others, diary
 
 
+class Tally:
+    """What the kills left, counted."""
+
+    def __init__(self):
+        self.outcomes = collections.Counter()
+        self.delays = collections.defaultdict(list)
+        self.leftovers = self.diaries = self.crashes = self.stuck = self.outliving = 0
+        self.undriven = []
+
+
+def kill_once(run, whole, delay, tally, name):
+    """Starts an agent, saves through Options and kills the agent delay seconds after the OK
+    click; counts what it left. False when the desktop could not be driven to the save (the
+    folder is still checked, but the kill is not counted)."""
+    agent = run.new_agent()
+    click = None
+    undriven = None
+    try:
+        run.start(agent)
+        click, clicked = run.save_new_values()
+        time.sleep(max(0.0, clicked + delay - time.monotonic()))
+    except desktop.DesktopError as error:
+        undriven = f"{name}: {error}"
+        tally.undriven.append(undriven)
+        print(undriven, flush=True)
+    if agent.process.poll() is not None:
+        tally.crashes += 1
+        print(f"{name}: the agent ended by itself with status {agent.process.returncode}",
+              flush=True)
+    try:
+        tally.outliving += min(1, run.end_agent(agent))
+    except desktop.DesktopError as error:
+        if "still ran" in str(error):
+            tally.stuck += 1
+        print(f"{name}: {error}", flush=True)
+    if click is not None:
+        click.join()
+    outcome, others, diary = classify(agent, whole, run.diary_bytes)
+    tally.leftovers += bool(others)
+    tally.diaries += bool(diary)
+    if outcome.startswith("torn") or outcome == "missing" or others or diary:
+        print(f"{name} after {delay * 1000:.1f} ms: {outcome}"
+              + (f"; left {others}" if others else "") + (f"; {diary}" if diary else ""),
+              flush=True)
+    outcome = outcome.split(":")[0]
+    if undriven is None or outcome in ("torn", "missing"):
+        tally.outcomes[outcome] += 1
+    if undriven is None:
+        tally.delays[outcome].append(delay)
+    run.remove(agent)
+    return undriven is None
+
+
 def main():
     # Stopped from outside: the desktop and the agent still go with it.
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("kill_agent_options: stopped"))
@@ -197,9 +255,7 @@ def main():
         values = [new if is_new else old for old, new, is_new in zip(OLD, NEW, mix)]
         whole[settings_text(values)] = sum(mix)
 
-    outcomes = collections.Counter()
-    delays_by_outcome = collections.defaultdict(list)
-    leftovers = diaries_touched = outliving = 0
+    tally = Tally()
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="zurodid-kill-agent-") as work:
         with desktop.Desktop(work, accessibility=True) as screen:
@@ -207,45 +263,41 @@ def main():
             timings = time_saves(run)
             top = 1.25 * max(end for _, end in timings)
             kills_started = time.monotonic()
-            for kill in range(kills):
-                agent = run.start_agent()
+            kill = 0
+            while kill < kills and len(tally.undriven) <= max(10, kills // 20):
                 delay = chooser.uniform(0, top)
-                click, clicked = run.save_new_values()
-                time.sleep(max(0.0, clicked + delay - time.monotonic()))
-                outliving += min(1, run.end_agent(agent))
-                click.join()
-                outcome, others, diary = classify(agent, whole, run.diary_bytes)
-                leftovers += bool(others)
-                diaries_touched += bool(diary)
-                if outcome.startswith("torn") or outcome == "missing" or others or diary:
-                    print(f"kill {kill} after {delay * 1000:.1f} ms: {outcome}"
-                          + (f"; left {others}" if others else "")
-                          + (f"; {diary}" if diary else ""), flush=True)
-                outcome = outcome.split(":")[0]
-                outcomes[outcome] += 1
-                delays_by_outcome[outcome].append(delay)
-                run.remove(agent)
-            kill_seconds = (time.monotonic() - kills_started) / max(1, kills)
+                if kill_once(run, whole, delay, tally, f"kill {kill}"):
+                    kill += 1
+            kill_seconds = (time.monotonic() - kills_started) / max(1, kill)
 
-    print(f"{kills} kills of the agent while Options saves (seed {seed}), each a random "
+    print(f"{kill} kills of the agent while Options saves (seed {seed}), each a random "
           f"0 to {top * 1000:.0f} ms after the OK click")
     print("  the save timed in the agent, from the OK click, over "
           f"{len(timings)} saves: begins after "
           + ", ".join(f"{begin * 1000:.0f}" for begin, _ in timings) + " ms, ends after "
           + ", ".join(f"{end * 1000:.0f}" for _, end in timings) + " ms")
     for name in OUTCOMES:
-        delays = delays_by_outcome[name]
+        delays = tally.delays[name]
         span = (f"  (delays {min(delays) * 1000:.0f} to {max(delays) * 1000:.0f} ms)"
                 if delays else "")
-        print(f"  {outcomes[name]:5d}  {name}{span}")
-    print(f"  {leftovers:5d}  leftovers: kills that left another file beside the agent's own")
-    print(f"  {diaries_touched:5d}  kills that left the diary changed or gone")
-    print(f"  {outliving:5d}  kills that left a child of the agent running (a save's last step, "
-          f"a list refill's read), waited for")
+        print(f"  {tally.outcomes[name]:5d}  {name}{span}")
+    print(f"  {tally.leftovers:5d}  leftovers: kills that left another file beside the agent's "
+          f"own")
+    print(f"  {tally.diaries:5d}  kills that left the diary changed or gone")
+    print(f"  {tally.crashes:5d}  agents that ended before they were killed")
+    print(f"  {tally.stuck:5d}  kills after which a child of the agent still ran {STUCK_SECONDS} s "
+          f"later")
+    print(f"  {tally.outliving:5d}  kills that left a child of the agent running (a save's last "
+          f"step, a list refill's read), waited for")
+    print(f"  {len(tally.undriven):5d}  agents that could not be driven to the save (made again)")
+    for reason in tally.undriven[:10]:
+        print(f"         {reason}")
     print(f"one kill took {kill_seconds:.2f} s; the whole run {time.monotonic() - started:.0f} s")
-    bad = outcomes["torn"] + outcomes["missing"] + leftovers + diaries_touched
-    print(f"torn or missing files and leftovers: {bad} (expected 0)")
-    return 0 if bad == 0 else 1
+    bad = (tally.outcomes["torn"] + tally.outcomes["missing"] + tally.leftovers + tally.diaries
+           + tally.crashes + tally.stuck)
+    print(f"torn or missing files, leftovers, a changed diary, crashes and stuck children: {bad} "
+          f"(expected 0)")
+    return 0 if bad == 0 and kill == kills else 1
 
 
 if __name__ == "__main__":

@@ -300,20 +300,21 @@ class Desktop:
                     if os.waitpid(pid, os.WNOHANG)[0] == pid:
                         waited.add(pid)
             running = [pid for pid in orphans if pid not in waited]
-            if not running:
+            # Done when a look finds none: one just reaped may have left children of its own.
+            if not orphans or (running and time.monotonic() > deadline):
                 break
-            if time.monotonic() > deadline:
-                for pid in running:
-                    with contextlib.suppress(ProcessLookupError):
-                        os.kill(pid, signal.SIGKILL)
-                    with contextlib.suppress(ChildProcessError):
-                        os.waitpid(pid, 0)
-                raise DesktopError(f"processes {running} left by {process.args[0]} still ran "
-                                   f"after {timeout} s")
             time.sleep(0.002)
+        for pid in running:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+            with contextlib.suppress(ChildProcessError):
+                os.waitpid(pid, 0)
         if process in self.processes:
             self.processes.remove(process)
         _tracked.discard(process.pid)
+        if running:
+            raise DesktopError(f"processes {running} left by {process.args[0]} still ran "
+                               f"after {timeout} s")
         return len(waited)
 
     def stop(self):
