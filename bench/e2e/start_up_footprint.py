@@ -19,6 +19,7 @@ Targets: the agent within 1.10 times the program's wall time, and at most 4 MB m
 memory, at start and after the idle time.
 """
 
+import datetime
 import os
 import statistics
 import subprocess
@@ -39,17 +40,23 @@ TITLE = "Zurodid Agent"
 TICK = os.sysconf("SC_CLK_TCK")
 
 
-def diary_description():
+def diary_description(quiet_minutes):
     """make-diary's description, in days from the real today: appointments every 16 minutes
     through a year (a month before today included), anniversaries on every day of the year.
-    The clock is not faked: a clock set before the day the fonts were installed makes
-    fontconfig rebuild its cache at every start, a cost no user's desktop has."""
+    None falls in the next quiet_minutes (those move a year on): the idle phase shows no
+    reminder box. The clock is not faked: a clock set before the day the fonts were installed
+    makes fontconfig rebuild its cache at every start, a cost no user's desktop has."""
+    now = datetime.datetime.now()
+    today = datetime.datetime.combine(now.date(), datetime.time())
+    quiet = (now - today, now - today + datetime.timedelta(minutes=quiet_minutes))
     lines = ["table Anniversary"]
     lines += [f"row {n % 366 - 183:+d}d | วันเกิด {n}" for n in range(ANNIVERSARIES)]
     lines.append("table Appointment")
     for n in range(APPOINTMENTS):
         minute = n * 16
         day, clock = minute // 1440 - 30, minute % 1440
+        if quiet[0] <= datetime.timedelta(days=day, minutes=clock) <= quiet[1]:
+            day += 365
         lines.append(f"row {day:+d}d {clock // 60:02d}:{clock % 60:02d} | "
                      f"ประชุมทีม ห้อง {n % 40} / meeting {n}")
     return "\n".join(lines) + "\n"
@@ -122,7 +129,8 @@ def main():
             agent = agentfolder.AgentFolder(screen, os.path.join(work, "agent"))
             agent.write_settings(startup_remind=1, anniversary_days=7, appointment_days=7)
             subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-", agent.mdb], check=True,
-                           input=diary_description().encode(), timeout=120)
+                           input=diary_description(runs + idle / 60 + 10).encode(),
+                           timeout=120)
             # The same agent on an empty diary: what the diary's rows cost, and what not.
             empty = agentfolder.AgentFolder(screen, os.path.join(work, "empty"))
             empty.write_settings(startup_remind=1, anniversary_days=7, appointment_days=7)
