@@ -195,7 +195,9 @@ std::string EditProfileText(std::string_view text, std::string_view section, std
         out.assign(text);
         if (!out.empty() && out.back() != '\n' && out.back() != '\r')
             out += newline;
-        out += "[" + std::string(section) + "]";
+        out += '[';
+        out += section;
+        out += ']';
         out += newline;
         out += keyLine(key);
         out += newline;

@@ -126,8 +126,9 @@ private:
 
 } // namespace
 
-std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
-                        const IsolationLimits& limits) {
+PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
+                       const IsolationLimits& limits,
+                       const std::function<void(PageBuffer&)>& received) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         throw RuntimeError(ErrorNumber::EngineFailure,
@@ -149,10 +150,11 @@ std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
     ChildGuard child(pid);
     writeEnd.Close();
 
-    std::string out;
+    PageBuffer out;
+    std::size_t total = 0;
+    constexpr std::size_t kPipeChunk = 64 * 1024;
     bool timedOut = false;
     bool tooLarge = false;
-    char buffer[64 * 1024];
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -171,7 +173,9 @@ std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
         if (ready == 0) {
             continue; // the deadline check above ends the wait
         }
-        const ssize_t got = ::read(readEnd.Get(), buffer, sizeof buffer);
+        out.ReserveTail(kPipeChunk);
+        const ssize_t got =
+            ::read(readEnd.Get(), out.data() + out.size(), out.capacity() - out.size());
         if (got < 0) {
             if (errno == EINTR || errno == EAGAIN) {
                 continue;
@@ -181,10 +185,14 @@ std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
         if (got == 0) {
             break;
         }
-        out.append(buffer, static_cast<std::size_t>(got));
-        if (out.size() > limits.maxOutputBytes) {
+        out.Resize(out.size() + static_cast<std::size_t>(got));
+        total += static_cast<std::size_t>(got);
+        if (total > limits.maxOutputBytes) {
             tooLarge = true;
             break;
+        }
+        if (received) {
+            received(out);
         }
     }
     readEnd.Close();

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "store/jet/PageBuffer.h"
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <string>
 
 namespace zurodid::jet {
 
@@ -32,11 +33,14 @@ struct IsolationLimits {
 };
 
 // Hands `work` a sink for bytes and runs it in a child process (fork, no exec), with the
-// limits above; returns the bytes it wrote. The child is always reaped. RuntimeError
-// DatabaseDamaged when the child crashed, ran out of time or memory, or wrote too much;
-// EngineFailure when no child could be started.
+// limits above; returns the bytes it wrote, received straight into pages of their own. After
+// each piece arrives, `received` (when given) may take what it can use from the front of the
+// buffer. The child is always reaped. RuntimeError DatabaseDamaged when the child crashed, ran
+// out of time or memory, or wrote too much; EngineFailure when no child could be started;
+// whatever `received` raises, the child then killed.
 using ByteSink = std::function<bool(const char* data, std::size_t size)>;
-std::string RunIsolated(const std::function<void(const ByteSink&)>& work,
-                        const IsolationLimits& limits);
+PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
+                       const IsolationLimits& limits,
+                       const std::function<void(PageBuffer&)>& received = {});
 
 } // namespace zurodid::jet

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
-#include <unordered_set>
 
 namespace zurodid {
 namespace jet {
@@ -21,19 +20,27 @@ public:
         : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)) {
         Adopt(ReadTable(file_, table_, options_));
         lastLook_ = std::chrono::steady_clock::now();
-        bookmarks_.reserve(RowCount());
-        for (std::size_t i = 0; i < RowCount(); ++i) {
-            bookmarks_.push_back(current_.bookmarks[RowAt(i)]);
+        if (counted_) {
+            auto counted = std::make_shared<BookmarkList>();
+            counted->reserve(RowCount());
+            for (std::size_t i = 0; i < RowCount(); ++i) {
+                counted->push_back(current_.Bookmark(RowAt(i)));
+            }
+            openRows_ = std::move(counted);
+        } else if (current_.size() > 0) {
+            // The rows of the open are the rows read: shared, and kept when the file is
+            // read again.
+            openRows_ = current_.bookmarks;
         }
     }
 
     std::int32_t RecordCount() override {
         constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-        return static_cast<std::int32_t>(std::min(bookmarks_.size(), kMax));
+        return static_cast<std::int32_t>(std::min(OpenRowCount(), kMax));
     }
 
     void MoveFirst() override {
-        if (bookmarks_.empty()) {
+        if (OpenRowCount() == 0) {
             NoCurrentRecord();
         }
         Visit(0);
@@ -48,7 +55,7 @@ public:
         Visit(position_ + 1);
     }
 
-    bool Eof() override { return position_ >= bookmarks_.size(); }
+    bool Eof() override { return position_ >= OpenRowCount(); }
 
     Variant FieldValue(std::int16_t index) override {
         if (Eof()) {
@@ -58,7 +65,7 @@ public:
             RefreshIfChanged();
             checkedThisVisit_ = true;
         }
-        const auto row = RowOf(bookmarks_[position_]);
+        const auto row = RowOf((*openRows_)[position_]);
         if (!row) {
             throw RuntimeError(ErrorNumber::RecordDeleted, "Record is deleted.");
         }
@@ -69,6 +76,8 @@ public:
     }
 
 private:
+    std::size_t OpenRowCount() const { return openRows_ ? openRows_->size() : 0; }
+
     [[noreturn]] static void NoCurrentRecord() {
         throw RuntimeError(ErrorNumber::NoCurrentRecord, "No current record.");
     }
@@ -107,32 +116,37 @@ private:
         counted_.reset();
         // A row Jet moved to another page is listed under its own bookmark; its data slot,
         // should the file not mark it, must not count as a row of its own.
-        std::vector<std::uint64_t> movedData;
-        for (std::size_t i = 0; i < current_.size(); ++i) {
-            if (current_.locations[i] != current_.bookmarks[i]) {
-                movedData.push_back(current_.locations[i]);
+        const auto& moved = current_.moved;
+        if (!moved.empty()) {
+            std::vector<std::uint64_t> movedData;
+            movedData.reserve(moved.size());
+            for (const auto& entry : moved) {
+                movedData.push_back(entry.location);
             }
-        }
-        if (!movedData.empty()) {
-            const std::unordered_set<std::uint64_t> isData(movedData.begin(), movedData.end());
+            std::sort(movedData.begin(), movedData.end());
             std::vector<std::uint32_t> counted;
             counted.reserve(current_.size());
-            for (std::size_t i = 0; i < current_.size(); ++i) {
-                if (current_.locations[i] != current_.bookmarks[i] ||
-                    !isData.contains(current_.bookmarks[i])) {
-                    counted.push_back(static_cast<std::uint32_t>(i));
+            auto nextMoved = moved.begin();
+            for (std::uint32_t i = 0; i < current_.size(); ++i) {
+                const bool isMoved = nextMoved != moved.end() && nextMoved->row == i;
+                if (isMoved) {
+                    ++nextMoved;
+                }
+                if (isMoved ||
+                    !std::binary_search(movedData.begin(), movedData.end(), current_.Bookmark(i))) {
+                    counted.push_back(i);
                 }
             }
             counted_ = std::move(counted);
         }
         // Needed only for the step above.
-        current_.locations = {};
+        current_.moved = {};
     }
 
     // The row that holds `bookmark` in the file as last read; none when it was deleted.
     std::optional<std::uint32_t> RowOf(std::uint64_t bookmark) {
         // The usual case: the file did not change, or not in front of this row.
-        if (position_ < RowCount() && current_.bookmarks[RowAt(position_)] == bookmark) {
+        if (position_ < RowCount() && current_.Bookmark(RowAt(position_)) == bookmark) {
             return RowAt(position_);
         }
         // Only after a change in front of the walk: an index, made once per read.
@@ -143,15 +157,15 @@ private:
             }
             std::sort(sortedByBookmark_.begin(), sortedByBookmark_.end(),
                       [this](std::uint32_t a, std::uint32_t b) {
-                          return current_.bookmarks[a] < current_.bookmarks[b];
+                          return current_.Bookmark(a) < current_.Bookmark(b);
                       });
         }
         const auto found =
             std::lower_bound(sortedByBookmark_.begin(), sortedByBookmark_.end(), bookmark,
                              [this](std::uint32_t row, std::uint64_t wanted) {
-                                 return current_.bookmarks[row] < wanted;
+                                 return current_.Bookmark(row) < wanted;
                              });
-        if (found == sortedByBookmark_.end() || current_.bookmarks[*found] != bookmark) {
+        if (found == sortedByBookmark_.end() || current_.Bookmark(*found) != bookmark) {
             return std::nullopt;
         }
         return *found;
@@ -164,7 +178,8 @@ private:
     std::optional<std::vector<std::uint32_t>> counted_;
     std::vector<std::uint32_t> sortedByBookmark_;
     std::optional<FileStamp> stamp_;
-    std::vector<std::uint64_t> bookmarks_;
+    // The rows of the open, in their order: fixed for the recordset's life.
+    std::shared_ptr<const BookmarkList> openRows_;
     std::size_t position_ = 0;
     bool checkedThisVisit_ = false;
     std::chrono::steady_clock::time_point lastLook_;

@@ -1,28 +1,63 @@
 #pragma once
 
 #include "store/Variant.h"
+#include "store/jet/PageBuffer.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zurodid::jet {
 
-// The rows of one table as the file holds them, kept compactly: the values of all rows back
-// to back as the reader's checked stream has them, and per row where it lives (its bookmark:
-// data page and slot), where its values were found (another page when Jet moved the row) and
-// where its values start in `stream`. Values are decoded when they are asked for: a dynaset holds
-// every row of a table but hands out only the few fields a visit reads.
-struct TableRows {
-    std::uint16_t columnCount = 0;
-    std::string stream;
-    std::vector<std::uint64_t> bookmarks;
-    std::vector<std::uint64_t> locations;
-    std::vector<std::uint32_t> valueStarts;
+// Bookmarks in the order of their rows: four bytes each while every one fits (a file of up to
+// 65,536 pages, far beyond a diary), eight bytes each otherwise.
+class BookmarkList {
+public:
+    std::size_t size() const { return wide_.empty() ? narrow_.size() : wide_.size(); }
+    bool empty() const { return size() == 0; }
+    std::uint64_t operator[](std::size_t i) const { return wide_.empty() ? narrow_[i] : wide_[i]; }
+    std::uint64_t back() const { return (*this)[size() - 1]; }
+    void reserve(std::size_t count) { narrow_.reserve(count); }
+    void push_back(std::uint64_t bookmark);
+    void shrink_to_fit();
+    // Whether they take four bytes each.
+    bool narrow() const { return wide_.empty(); }
 
-    std::size_t size() const { return bookmarks.size(); }
+private:
+    std::vector<std::uint32_t> narrow_;
+    std::vector<std::uint64_t> wide_;
+};
+
+// The rows of one table as the file holds them, kept compactly: the values of all rows back
+// to back, checked, in the reader's stream format but for two shorter forms (texts of ASCII and
+// Thai letters one byte a letter, dates as their seconds); per row its bookmark (data page and
+// slot); where the values of every kRowsPerStart-th row start in `stream`; and where the values
+// were found, only for the few rows Jet moved to another page. Values are decoded when they are
+// asked for: a dynaset holds every row of a table but hands out only the few fields a visit reads.
+struct TableRows {
+    // A row whose values are not at its bookmark.
+    struct MovedRow {
+        std::uint32_t row;
+        std::uint64_t location;
+    };
+
+    std::uint16_t columnCount = 0;
+    PageBuffer stream;
+    // Shared, so that a recordset can keep the rows of its open without a copy of its own.
+    std::shared_ptr<const BookmarkList> bookmarks;
+    std::vector<MovedRow> moved; // ascending by row
+    // A row's values are found by skipping those of the rows before it in its group: a few
+    // tags, against four bytes a row.
+    static constexpr std::size_t kRowsPerStart = 8;
+    std::vector<std::uint32_t> groupStarts;
+
+    std::size_t size() const { return bookmarks ? bookmarks->size() : 0; }
+    // Of row `row` (< size()).
+    std::uint64_t Bookmark(std::size_t row) const { return (*bookmarks)[row]; }
+    std::uint64_t Location(std::size_t row) const;
     // Field `column` (< columnCount) of row `row` (< size()).
     Variant Value(std::size_t row, std::uint16_t column) const;
     std::vector<Variant> Values(std::size_t row) const;
@@ -65,11 +100,42 @@ private:
 // What the rows of one table may take in memory, the stream and the per-row index together.
 inline constexpr std::size_t kMaxDecodedBytes = 256ull * 1024 * 1024;
 
-// Takes a stream written by RowStreamWriter, checking every byte of it, and keeps it as the
-// rows' storage. RuntimeError: TableNotFound (naming `table`) when the child found no such
-// table, DatabaseDamaged for a damaged file, a stream that is not well formed, or rows beyond
-// `maxDecodedBytes`.
-TableRows DecodeRowStream(std::string bytes, std::string_view table,
+// Takes a stream written by RowStreamWriter as it arrives, checking every byte of it, and keeps
+// it as the rows' storage: the values of each complete row are packed down in place as soon as
+// they are there, so that the buffer holds little more than what is kept. RuntimeError:
+// TableNotFound (naming the table) when the child found no such table, DatabaseDamaged for a
+// damaged file, a stream that is not well formed, or rows beyond `maxDecodedBytes`.
+class RowStreamDecoder {
+public:
+    explicit RowStreamDecoder(std::string_view table,
+                              std::size_t maxDecodedBytes = kMaxDecodedBytes);
+
+    // `buffer` holds what this decoder left in it, then the bytes that arrived since. Decodes
+    // the complete rows; what stays is the values kept, then the start of a row still arriving.
+    void Received(PageBuffer& buffer);
+    // The rows, when `buffer` (as Received leaves it, or the whole stream) holds the rest of
+    // the stream.
+    TableRows Finish(PageBuffer buffer);
+
+private:
+    void TakeHeader(const PageBuffer& buffer);
+    void TakeRow(PageBuffer& buffer);
+
+    std::string table_;
+    std::size_t maxDecodedBytes_;
+    bool wholeStream_ = false; // Finish came first: the row count at the end can be believed
+    bool headerTaken_ = false;
+    TableRows result_;
+    BookmarkList bookmarks_;
+    std::size_t statedRows_ = 0;
+    bool ascending_ = true;
+    std::size_t kept_ = 0;
+    std::size_t packed_ = 0;   // the values kept, at the start of the buffer
+    std::size_t unparsed_ = 0; // where the bytes not yet decoded start
+};
+
+// The same over a whole stream.
+TableRows DecodeRowStream(PageBuffer bytes, std::string_view table,
                           std::size_t maxDecodedBytes = kMaxDecodedBytes);
 
 } // namespace zurodid::jet

@@ -15,13 +15,15 @@ std::int64_t Nanoseconds(const timespec& time) {
 
 TableRows ReadIsolated(const std::string& file, const std::string& table,
                        const ReaderOptions& options) {
-    std::string stream = RunIsolated(
+    // The rows are decoded as they arrive: the buffer never holds the whole stream.
+    RowStreamDecoder decoder(table);
+    PageBuffer rest = RunIsolated(
         [&](const ByteSink& sink) {
             RowStreamWriter out(sink);
             DumpTableRows(file.c_str(), table.c_str(), out);
         },
-        options.limits);
-    return DecodeRowStream(std::move(stream), table);
+        options.limits, [&decoder](PageBuffer& received) { decoder.Received(received); });
+    return decoder.Finish(std::move(rest));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QProxyStyle>
 #include <QStandardPaths>
 #include <QTimer>
 #include <fstream>
@@ -120,6 +121,35 @@ TEST_F(QtDesktopTest, BoxTextsThatLookLikeMarkupAreShownAsTheyStand) {
         EXPECT_EQ(format, "plain") << text;
         EXPECT_EQ(labelText.toStdString(), text);
     }
+}
+
+// A style (as on KDE and plain X) that gives dialog buttons pictures.
+class ButtonsWithPictures : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override {
+        if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
+TEST_F(QtDesktopTest, TheOkButtonOfABoxHasNoPictureEvenWhereTheStyleGivesOne) {
+    // Such a picture is loaded afresh for every box and its drawn copy stays in Qt's pixmap
+    // cache: the resident agent grew with every reminder.
+    const QString previousStyle = QApplication::style()->name();
+    QApplication::setStyle(new ButtonsWithPictures);
+    QString picture = "no box";
+    QTimer::singleShot(0, [&] {
+        auto boxes = OpenBoxes();
+        if (boxes.empty())
+            return;
+        picture = boxes[0]->button(QMessageBox::Ok)->icon().isNull() ? "none" : "a picture";
+        boxes[0]->button(QMessageBox::Ok)->click();
+    });
+    desktop.MsgBox("09:05 : Dentist", vbInformation, "Zurodid Agent");
+    QApplication::setStyle(previousStyle);
+    EXPECT_EQ(picture, "none");
 }
 
 TEST_F(QtDesktopTest, ExitEndsTheProcessWithoutRunningAnotherHandler) {

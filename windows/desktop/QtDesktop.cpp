@@ -3,6 +3,7 @@
 #include "agent/frmAgent.h"
 #include "windows/desktop/TrayHost.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
 #include <QFileInfo>
@@ -123,6 +124,11 @@ void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view ti
     // The box's kind for the desktop's tools (X11 WM_WINDOW_ROLE), where a picture says it.
     box.setWindowRole(iconFlags == vbCritical ? QStringLiteral("critical")
                                               : QStringLiteral("information"));
+    // A plain OK button, as on Windows. Where the style gives buttons pictures, it loads the OK
+    // picture afresh for every box, and Qt's pixmap cache kept each drawn copy: about 2 KB
+    // more for every reminder shown, up to the cache's 10 MB.
+    for (QAbstractButton* button : box.buttons())
+        button->setIcon(QIcon());
     box.exec();
 }
 
