@@ -14,6 +14,9 @@ Public interface (kept stable for tests, scripts/ and bench/):
     .start_panel() / .stop_panel()            a panel that starts late, is killed, restarts
     .env(**extra)                             the environment of a program on this desktop
     .spawn(argv, **popen_args)                start a program on it (logged in workdir)
+    .wait_killed(process, timeout=10)         after a kill of a spawned program: waits for it
+                                              and for the orphans its group left, lets them
+                                              finish, forgets the program; returns how many
     .run(argv)                                run a command on it, return its output
     .windows(title) / .wait_window(title, kind=) / .wait_no_window(title)
     .stays_absent(condition, seconds, what)   condition stays false for the whole interval
@@ -277,6 +280,42 @@ class Desktop:
         _tracked.add(process.pid)
         self.processes.append(process)
         return process
+
+    def wait_killed(self, process, timeout=10.0):
+        """Waits for a spawned program that was killed, then for the processes of its group
+        that came to us as orphans (a child it had started, finishing a step of its own: they
+        are let end by themselves, not killed). Returns how many orphans there were; raises
+        when they are still running after timeout seconds, once they are killed and reaped.
+        The program is then forgotten, so that stop() never signals a group number that the
+        system may have given to another process since."""
+        process.wait(timeout)
+        group = process.pid
+        waited = set()
+        deadline = time.monotonic() + timeout
+        while True:
+            orphans = [pid for pid in _children(include_zombies=True)
+                       if _group_of(pid) == group]
+            for pid in orphans:
+                with contextlib.suppress(ChildProcessError):
+                    if os.waitpid(pid, os.WNOHANG)[0] == pid:
+                        waited.add(pid)
+            running = [pid for pid in orphans if pid not in waited]
+            # Done when a look finds none: one just reaped may have left children of its own.
+            if not orphans or (running and time.monotonic() > deadline):
+                break
+            time.sleep(0.002)
+        for pid in running:
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, signal.SIGKILL)
+            with contextlib.suppress(ChildProcessError):
+                os.waitpid(pid, 0)
+        if process in self.processes:
+            self.processes.remove(process)
+        _tracked.discard(process.pid)
+        if running:
+            raise DesktopError(f"processes {running} left by {process.args[0]} still ran "
+                               f"after {timeout} s")
+        return len(waited)
 
     def stop(self):
         """Ends every process started here (newest first) and reaps all descendants."""
@@ -606,6 +645,15 @@ def _children(include_zombies=False):
         if fields[1] == me and (include_zombies or fields[0] != "Z"):
             found.append(int(entry))
     return found
+
+
+def _group_of(pid):
+    """The process group of pid, None once it is gone."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return int(stat.read().rsplit(")", 1)[1].split()[2])
+    except (OSError, IndexError, ValueError):
+        return None
 
 
 def live_descendants():
