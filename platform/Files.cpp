@@ -134,6 +134,7 @@ WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::strin
             if (committed == kCouldNotName) {
                 ::close(fd);
                 fd = -1;
+                ::unlink(temporary.c_str()); // named by a child that died before its rename
             } else {
                 error = committed;
                 renamed = committed == 0;
