@@ -14,8 +14,6 @@ script waits for such a child to end (it is made their subreaper) and counts tho
 Exit status 0 when every kill left a whole file and no leftover.
 """
 
-import ctypes
-import ctypes.util
 import itertools
 import os
 import random
@@ -25,7 +23,12 @@ import sys
 import tempfile
 import time
 
+sys.dont_write_bytecode = True  # keep the source tree clean
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+
+from desktop import become_subreaper  # noqa: E402
+
 KEYS = ["StartUpRemind", "AnniversaryStartUp", "AppointmentStartUp", "Remind",
         "AppointmentRemind"]
 # The two saves of settings_write_loop, in its order.
@@ -39,13 +42,6 @@ def settings_text(values):
     lines += [f"{key}={value}" for key, value in zip(KEYS, values)]
     lines += ["", "[Other]", "Kept=ข้อความ"]
     return ("\r\n".join(lines) + "\r\n").encode("cp874")
-
-
-def become_subreaper():
-    """Orphaned descendants come to this process (PR_SET_CHILD_SUBREAPER), to be waited for."""
-    libc = ctypes.CDLL(ctypes.util.find_library("c") or "libc.so.6", use_errno=True)
-    if libc.prctl(36, 1, 0, 0, 0) != 0:
-        raise OSError(ctypes.get_errno(), "prctl(PR_SET_CHILD_SUBREAPER)")
 
 
 def wait_for_orphans():
