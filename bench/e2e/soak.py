@@ -311,7 +311,7 @@ def main():
             process.terminate()
             process.wait(10)
             left = [entry for entry in os.listdir("/proc") if entry.isdigit()
-                    and _group_of(entry) == pid]
+                    and desktop.group_of(entry) == pid]
             log = os.path.join(work, "zurodid-agent.log")
             logged = open(log, errors="replace").read().splitlines() if os.path.exists(log) \
                 else []
@@ -358,14 +358,6 @@ def main():
         print(f"  {line}")
     ok = not missing and not unexpected and growth_rss < 1.0 and growth_fds <= 0 and not left
     return 0 if ok else 1
-
-
-def _group_of(pid):
-    try:
-        with open(f"/proc/{pid}/stat") as stat:
-            return int(stat.read().rsplit(")", 1)[1].split()[2])
-    except (OSError, ValueError, IndexError):
-        return None
 
 
 if __name__ == "__main__":

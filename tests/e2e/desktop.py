@@ -29,6 +29,7 @@ Public interface (kept stable for tests, scripts/ and bench/):
     .activate(w) / .keys(...) / .type_text(t) / .close_window(w) / .move_window(w, x, y)
     .screenshot(path, window=None, crop=None)
   become_subreaper(), live_descendants(), reap_orphans()   processes left behind
+  group_of(pid)                               the process group of pid, None once it is gone
 
 Everything started here stays a child of this process: the machine's process 1 does not reap
 orphans, so a started desktop makes this process the subreaper of its descendants (not the
@@ -294,7 +295,7 @@ class Desktop:
         deadline = time.monotonic() + timeout
         while True:
             orphans = [pid for pid in _children(include_zombies=True)
-                       if _group_of(pid) == group]
+                       if group_of(pid) == group]
             for pid in orphans:
                 with contextlib.suppress(ChildProcessError):
                     if os.waitpid(pid, os.WNOHANG)[0] == pid:
@@ -647,7 +648,7 @@ def _children(include_zombies=False):
     return found
 
 
-def _group_of(pid):
+def group_of(pid):
     """The process group of pid, None once it is gone."""
     try:
         with open(f"/proc/{pid}/stat") as stat:
