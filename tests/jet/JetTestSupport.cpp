@@ -10,7 +10,7 @@ jet::ReaderOptions FastOptions() {
     jet::ReaderOptions options;
     options.limits.wallClock = std::chrono::milliseconds(2000);
     options.limits.cpuSeconds = 2;
-    options.quietPeriod = std::chrono::milliseconds(20);
+    options.quietPeriod = std::chrono::milliseconds(5);
     return options;
 }
 
