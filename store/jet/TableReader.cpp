@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 
@@ -49,6 +50,31 @@ std::chrono::nanoseconds WallAge(const FileStamp& stamp) {
     return std::chrono::nanoseconds(std::max<std::int64_t>(0, now - stamp.modifiedNs));
 }
 
+// The last state of a file found quiet: the reads that follow it (the other table, the next
+// walk) need not watch it again, which matters where only our own watch can tell.
+class QuietStates {
+public:
+    bool Known(const std::filesystem::path& file, const FileStamp& stamp) {
+        std::lock_guard lock(mutex_);
+        return file == file_ && stamp == stamp_;
+    }
+    void Remember(const std::filesystem::path& file, const FileStamp& stamp) {
+        std::lock_guard lock(mutex_);
+        file_ = file;
+        stamp_ = stamp;
+    }
+
+private:
+    std::mutex mutex_;
+    std::filesystem::path file_;
+    FileStamp stamp_;
+};
+
+QuietStates& Quiet() {
+    static QuietStates states;
+    return states;
+}
+
 // The stamp of the file once it has been quiet for the quiet period: by its modification
 // time, or by how long we have seen it unchanged on the steady clock, whichever says more.
 // DiaryBusy as soon as that cannot come before `deadline`.
@@ -60,6 +86,9 @@ FileStamp WaitUntilQuiet(const std::filesystem::path& file, const ReaderOptions&
         const auto stamp = StampOf(file);
         if (!stamp) {
             Missing(file);
+        }
+        if (Quiet().Known(file, *stamp)) {
+            return *stamp;
         }
         const auto now = std::chrono::steady_clock::now();
         if (stamp != seen) {
@@ -114,6 +143,7 @@ FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions&
             failure = std::current_exception();
         }
         if (StampOf(file) == before) {
+            Quiet().Remember(file, before);
             if (failure) {
                 std::rethrow_exception(failure);
             }

@@ -16,9 +16,9 @@ using Rows = std::vector<std::vector<Variant>>;
 fixture::Diary Version(char letter) {
     auto diary = fixture::StandardDiary();
     for (int i = 0; i < 200; ++i) {
-        diary.tables[1].rows.push_back({At(2026, 5, 1) + std::chrono::hours(i),
-                                        "Version " + std::string(1, letter) + " appointment " +
-                                            std::to_string(1000 + i)});
+        diary.tables[1].rows.push_back(
+            {At(2026, 5, 1) + std::chrono::hours(i),
+             "Version " + std::string(1, letter) + " appointment " + std::to_string(1000 + i)});
     }
     for (int i = 0; i < 20; ++i) {
         diary.tables[0].rows.push_back(
