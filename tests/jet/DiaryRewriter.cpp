@@ -62,7 +62,11 @@ namespace {
         }
         for (std::size_t i = 0; i < pages; ++i) {
             if (i > 0 && options.pageGap.count() > 0) {
-                std::this_thread::sleep_for(options.pageGap);
+                const auto gap =
+                    options.randomGaps
+                        ? std::chrono::milliseconds(random() % (options.pageGap.count() + 1))
+                        : options.pageGap;
+                std::this_thread::sleep_for(gap);
             }
             const std::size_t at = order[i] * kPage;
             const std::size_t size = std::min(kPage, bytes.size() - at);

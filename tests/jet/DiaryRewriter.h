@@ -12,6 +12,7 @@ namespace zurodid::jettest {
 // How the stand-in for the diary program saves.
 struct RewriteOptions {
     std::chrono::milliseconds pageGap{0}; // between two pages of one save
+    bool randomGaps = false;              // each gap drawn from 0 to pageGap instead
     bool truncates = false;               // every other save empties the file first
     // Between saves: at random a short rest (a burst of saves) or a long one.
     std::chrono::milliseconds shortRest{10};
