@@ -120,15 +120,22 @@ void Judge(const Subjects& list, const std::vector<Subjects>& versions, Tally& t
         ++tally.wrong;
 }
 
+int Others(const Tally& tally) {
+    int count = 0;
+    for (const auto& entry : tally.other)
+        count += entry.second;
+    return count;
+}
+
 void Print(const char* what, const Tally& tally) {
     using std::chrono::duration_cast;
     using std::chrono::milliseconds;
-    std::printf(
-        "%-10s %5d runs: %5d read, %4d busy (list kept or read later), %d lost, %d wrong,"
-        " %zu other; longest call %lld ms, longest %s %lld ms\n",
-        what, tally.runs, tally.listed, tally.busy, tally.lost, tally.wrong, tally.other.size(),
-        static_cast<long long>(duration_cast<milliseconds>(tally.longestCall).count()), what,
-        static_cast<long long>(duration_cast<milliseconds>(tally.longestRun).count()));
+    std::printf("%-10s %5d runs: %5d read, %4d busy (list kept or read later), %d lost, %d wrong,"
+                " %d other; longest call %lld ms, longest %s %lld ms\n",
+                what, tally.runs, tally.listed, tally.busy, tally.lost, tally.wrong, Others(tally),
+                static_cast<long long>(duration_cast<milliseconds>(tally.longestCall).count()),
+                what,
+                static_cast<long long>(duration_cast<milliseconds>(tally.longestRun).count()));
     for (const auto& [number, count] : tally.other)
         std::printf("           error %d: %d times\n", number, count);
 }
