@@ -61,10 +61,11 @@ TEST_P(JetSaveRace, EveryReadGivesOneSavedVersionOrSaysTheDiaryIsBusy) {
     int agreed = 0, busy = 0, wrong = 0;
     std::vector<std::string> failures;
     const auto& param = GetParam();
-    DiaryRewriter writer(file, bytes,
-                         {std::chrono::milliseconds(param.pageGapMs), param.truncates,
-                          std::chrono::milliseconds(10), std::chrono::milliseconds(150),
-                          static_cast<std::uint32_t>(param.pageGapMs * 2 + param.truncates)});
+    RewriteOptions saving;
+    saving.pageGap = std::chrono::milliseconds(param.pageGapMs);
+    saving.truncates = param.truncates;
+    saving.seed = static_cast<std::uint32_t>(param.pageGapMs * 2 + param.truncates);
+    DiaryRewriter writer(file, bytes, saving);
     const auto start = std::chrono::steady_clock::now();
     for (int read = 0;; ++read) {
         const auto elapsed = std::chrono::steady_clock::now() - start;
