@@ -31,8 +31,8 @@ TableRows ReadIsolated(const std::string& file, const std::string& table,
 
 [[noreturn]] void Busy(const std::filesystem::path& file) {
     throw RuntimeError(ErrorNumber::DiaryBusy,
-                       "The diary is being saved by the Zurodid program; it is read again once "
-                       "the save is over: " +
+                       "The diary is being saved: it kept changing while it was read; it can be "
+                       "read once it rests: " +
                            file.string());
 }
 
