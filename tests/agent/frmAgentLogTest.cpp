@@ -11,7 +11,7 @@ protected:
     LogCapture log;
 };
 
-TEST_F(FailureLog, AStartUpThatStopsSaysWhereWithWhatAndOnWhichFile) {
+TEST_F(FailureLog, AStartUpThatFailsSaysWhereWithWhatAndOnWhichFile) {
     struct Case {
         const char* name;
         std::function<void(FakeDiary&)> arrange;
@@ -21,9 +21,10 @@ TEST_F(FailureLog, AStartUpThatStopsSaysWhereWithWhatAndOnWhichFile) {
     const std::string diaryFile = (folder / "Zurodid.mdb").string();
     const Case cases[] = {
         {"missing diary", [](FakeDiary& d) { d.failOpen = ErrorNumber::FileNotFound; }, "",
-         "opening the diary, start-up stopped: error 3024: injected: " + diaryFile},
+         "opening the diary, tried again every minute: error 3024: injected: " + diaryFile},
         {"no table", [](FakeDiary& d) { d.tables.erase("Appointment"); }, "",
-         "opening the table Appointment, start-up stopped: error 3078: no table: " + diaryFile},
+         "opening the table Appointment, tried again every minute: error 3078: no table: " +
+             diaryFile},
         {"setting out of range", [](FakeDiary&) {}, "AppointmentStartUp=40000\r\n",
          "reading the setting AppointmentStartUp, start-up stopped: error 6: Overflow: " +
              (folder / "Zurodid.ini").string()},
