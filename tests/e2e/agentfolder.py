@@ -95,6 +95,32 @@ class AgentFolder:
                        input=diary_description(**content).encode(), timeout=30)
         os.replace(staged, self.mdb)
 
+    def diary_bytes(self, **content):
+        """The bytes of a diary as write_diary would write it, not written beside the agent."""
+        staged = self.mdb + ".bytes"
+        subprocess.run([tool("ZURODID_MAKE_DIARY"), "-", staged], check=True,
+                       input=diary_description(**content).encode(), timeout=30)
+        with open(staged, "rb") as made:
+            data = made.read()
+        os.remove(staged)
+        return data
+
+    def rewrite_in_place(self, versions, rng, page=2048, most_gap=0.015):
+        """Saves each version over the diary in place, as the diary program does: pages in a
+        random order with gaps of up to most_gap seconds, the file sometimes cut short first
+        and grown again."""
+        with open(self.mdb, "r+b") as diary:
+            for data in versions:
+                if rng.random() < 0.3:
+                    diary.truncate(rng.randrange(len(data) // 2))
+                    diary.flush()
+                starts = list(range(0, len(data), page))
+                rng.shuffle(starts)
+                for start in starts:
+                    os.pwrite(diary.fileno(), data[start:start + page], start)
+                    time.sleep(rng.uniform(0, most_gap))
+                diary.truncate(len(data))
+
     def start(self, clock=None, movable=False):
         """Starts the agent; clock "HH:MM:SS" sets its wall clock on FAKE_DAY, running on.
 
