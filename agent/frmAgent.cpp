@@ -75,6 +75,26 @@ void frmAgent::Form_Load() {
     loadingRows_.ListItems.Clear();
     const ReadPurpose purpose = adopted_ ? ReadPurpose::Refresh : ReadPurpose::StartUp;
     int step = FillTrayRecord;
+    // True when the load goes on: a diary that cannot be read leaves what was read before,
+    // starts the timer all the same, and is read again on its own; the list window waits.
+    auto diaryUnreadable = [&](int errorNumber, std::string_view errorText) {
+        if (step < CreateWorkspace) {
+            LogStepFailure(step, "start-up stopped", errorNumber, errorText);
+            return false;
+        }
+        if (!retry_)
+            LogStepFailure(step,
+                           purpose == ReadPurpose::StartUp
+                               ? "tried again every minute"
+                               : "the previous list kept, tried again every minute",
+                           errorNumber, errorText);
+        ReadFailed(purpose, MinuteOf(clock_.Now()));
+        loading_ = {};
+        loadingRows_.ListItems.Clear();
+        listWindowOwed_ = listWindowOwed_ || state_.AgentSettings.StartUpRemind == 1;
+        step = EnableTimer;
+        return true;
+    };
     while (step < StepCount) {
         try {
             for (; step < StepCount; ++step)
@@ -86,24 +106,11 @@ void frmAgent::Form_Load() {
                 desktop_.Show(WindowName::frmLogIn, ShowMode::Modal);
                 continue;
             }
-            if (step < CreateWorkspace) {
-                LogStepFailure(step, "start-up stopped", error.Number(), error.what());
+            if (!diaryUnreadable(error.Number(), error.what()))
                 return;
-            }
-            // The diary could not be read: what was read before stays, the timer runs, and the
-            // read is tried again on its own. The list window waits for a read.
-            if (!retry_)
-                LogStepFailure(step,
-                               purpose == ReadPurpose::StartUp
-                                   ? "tried again every minute"
-                                   : "the previous list kept, tried again every minute",
-                               error.Number(), error.what());
-            ReadFailed(purpose, MinuteOf(clock_.Now()));
-            listWindowOwed_ = listWindowOwed_ || state_.AgentSettings.StartUpRemind == 1;
-            step = EnableTimer;
         } catch (const std::exception& error) {
-            LogStepFailure(step, "start-up stopped", 0, error.what());
-            return;
+            if (!diaryUnreadable(0, error.what()))
+                return;
         }
     }
 }
@@ -328,30 +335,37 @@ void frmAgent::RebuildForNewDay(DateTime now) {
     // be opened now leaves the previous objects, and the list is refilled from them.
     DiaryStore reopened;
     int step = CreateWorkspace;
+    std::optional<FillError> openError;
     try {
         for (; step <= OpenAppointment; ++step)
             RunOpenStep(step, reopened);
     } catch (const RuntimeError& error) {
-        reopened = {};
-        LogStepFailure(step, "the new day's list refilled from the diary opened before",
-                       error.Number(), error.what());
+        openError = FillError{error.Number(), error.what()};
     } catch (const std::exception& error) {
-        reopened = {};
-        LogStepFailure(step, "the new day's list refilled from the diary opened before", 0,
-                       error.what());
+        openError = FillError{0, error.what()};
     }
+    if (openError)
+        reopened = {};
     ListView rows;
-    FillError error;
+    FillError fillError;
     Recordset* appointments = reopened.rsAppointment ? reopened.rsAppointment.get()
                                                      : state_.DiaryStore.rsAppointment.get();
-    if (FillInto(rows, appointments, error) != FillEnd::Complete) {
-        if (!retry_)
-            LogFailure("filling the new day's list, the previous list kept, tried again every "
-                       "minute",
-                       error.number, error.text, state_.AgentFolder() / kDiaryFileName);
+    if (FillInto(rows, appointments, fillError) != FillEnd::Complete) {
+        // One line: the open's error when there was one, it says more.
+        if (!retry_) {
+            const std::string_view kept = "the previous list kept, tried again every minute";
+            if (openError)
+                LogStepFailure(step, kept, openError->number, openError->text);
+            else
+                LogFailure("filling the new day's list, " + std::string(kept), fillError.number,
+                           fillError.text, state_.AgentFolder() / kDiaryFileName);
+        }
         ReadFailed(ReadPurpose::NewDay, floor);
         return;
     }
+    if (openError)
+        LogStepFailure(step, "the new day's list refilled from the diary opened before",
+                       openError->number, openError->text);
     Adopt(reopened, rows, floor);
     ReadSucceeded();
 }
