@@ -20,6 +20,9 @@ inline constexpr int NotValidPassword = 3031;
 inline constexpr int DatabaseDamaged = 3049;
 inline constexpr int TableNotFound = 3078;
 inline constexpr int RecordDeleted = 3167;
+// The diary program is saving the diary: it kept changing for as long as a read may wait.
+// Worth trying again soon, unlike a damaged file.
+inline constexpr int DiaryBusy = 3260;
 inline constexpr int UnrecognizedFormat = 3343;
 inline constexpr int IndexOutOfBounds = 35600;
 } // namespace ErrorNumber

@@ -33,12 +33,13 @@ public:
     virtual ~Recordset() = default;
     // Non-zero when the table has at least one row.
     virtual std::int32_t RecordCount() = 0;
-    // Raises NoCurrentRecord on an empty table.
+    // Raises NoCurrentRecord on an empty table. Starts a walk: the walk, to EOF, sees the
+    // file as it is now.
     virtual void MoveFirst() = 0;
     virtual void MoveNext() = 0;
     // End of file (EOF is a macro of the C library, hence the spelling).
     virtual bool Eof() = 0;
-    // The stored value of field `index` of the current row as the file holds it now;
+    // The stored value of field `index` of the current row as the walk sees the file;
     // NoCurrentRecord off the rows, RecordDeleted for a row deleted since the open.
     virtual Variant FieldValue(std::int16_t index) = 0;
 

@@ -43,6 +43,14 @@ public:
 
     FillEnd End() const { return end_; }
 
+    // A step that reads the recordsets: an error it raises is the diary's, not the fill's.
+    template <typename Action> bool Read(Action&& action) {
+        reading_ = true;
+        const bool goesOn = Step(std::forward<Action>(action));
+        reading_ = false;
+        return goesOn;
+    }
+
     // Runs one step. 3021 (no current record) skips it and the fill goes on; 3167 (row
     // deleted) and any other error end the fill. False when the fill has ended.
     template <typename Action> bool Step(Action&& action) {
@@ -68,14 +76,14 @@ public:
     template <typename Visit> bool Walk(Recordset& rows, Visit&& visit) {
         for (;;) {
             bool atEnd = true;
-            if (!Step([&] { atEnd = rows.Eof(); }))
+            if (!Read([&] { atEnd = rows.Eof(); }))
                 return false;
             if (atEnd)
                 return true;
             if (!visit())
                 return false;
             bool moved = false;
-            if (!Step([&] {
+            if (!Read([&] {
                     rows.MoveNext();
                     moved = true;
                 }))
@@ -93,13 +101,13 @@ public:
             return false;
         if (!listed)
             return true;
-        return AddRow(view) && Step([&] {
+        return AddRow(view) && Read([&] {
                    Current().SetSubItems(1, FormatDateTime(when.Get(appointments), "dd/mm/yyyy"));
                }) &&
-               Step([&] {
+               Read([&] {
                    Current().SetSubItems(2, FormatDateTime(when.Get(appointments), "hh:nn"));
                }) &&
-               Step([&] { Current().SetSubItems(3, TextOrEmpty(appointments.Fields(1).Value())); });
+               Read([&] { Current().SetSubItems(3, TextOrEmpty(appointments.Fields(1).Value())); });
     }
 
     // The row's day and month in `year` (a day past the month's end rolls over), against
@@ -117,11 +125,11 @@ public:
             return false;
         if (!listed)
             return true;
-        return AddRow(view) && Step([&] {
+        return AddRow(view) && Read([&] {
                    Current().SetSubItems(1, FormatDateTime(stored.Get(anniversaries), "dd/MM/") +
                                                 yearText);
                }) &&
-               Step(
+               Read(
                    [&] { Current().SetSubItems(2, TextOrEmpty(anniversaries.Fields(1).Value())); });
     }
 
@@ -139,7 +147,7 @@ private:
     template <typename Test>
     bool TestDate(Recordset& rows, DateField& field, bool& listed, Test&& within) {
         std::optional<Variant> value;
-        if (!Step([&] { value = rows.Fields(0).Value(); }))
+        if (!Read([&] { value = rows.Fields(0).Value(); }))
             return false;
         if (!value) {
             listed = policy_.listsRowWhoseDateCannotBeRead;
@@ -180,7 +188,7 @@ private:
 
     void Keep(int number, const char* text) {
         if (error_)
-            *error_ = {number, text};
+            *error_ = {number, text, reading_};
     }
 
     const FillPolicy& policy_;
@@ -188,6 +196,7 @@ private:
     DateTime today_;
     FillError* error_;
     FillEnd end_ = FillEnd::Complete;
+    bool reading_ = false;
 };
 
 } // namespace
@@ -209,11 +218,11 @@ FillEnd FillAgentAppointments(Recordset* appointments, std::int16_t days, DateTi
                               ListView& rows, ListFillMembers& members, FillError* error) {
     FillRun run(kAgentPolicy, members, today, error);
     std::int32_t count = 0;
-    if (!run.Step([&] { count = Opened(appointments).RecordCount(); }))
+    if (!run.Read([&] { count = Opened(appointments).RecordCount(); }))
         return run.End();
     if (count == 0)
         return FillEnd::Complete; // list and counter stay as they are
-    if (!run.Step([&] { appointments->MoveFirst(); }))
+    if (!run.Read([&] { appointments->MoveFirst(); }))
         return run.End();
     members.ItemCounter = 0;
     run.Walk(*appointments, [&] { return run.AppointmentRow(*appointments, rows, days); });
@@ -233,7 +242,7 @@ FillEnd FillListWindow(const ListWindowFill& fill, ListView& lvAnniversary, List
         return run.End();
 
     // Once the move to the first row has run, the recordset is there to walk.
-    if (!run.Step([&] { Opened(fill.anniversaries).MoveFirst(); }))
+    if (!run.Read([&] { Opened(fill.anniversaries).MoveFirst(); }))
         return run.End();
     Recordset& anniversaries = *fill.anniversaries;
     members.ItemCounter = 0;
@@ -242,7 +251,7 @@ FillEnd FillListWindow(const ListWindowFill& fill, ListView& lvAnniversary, List
                                       thisYearText);
         }))
         return run.End();
-    if (!run.Step([&] { anniversaries.MoveFirst(); }))
+    if (!run.Read([&] { anniversaries.MoveFirst(); }))
         return run.End();
     // Next year's numbers go on from this year's.
     if (!run.Walk(anniversaries, [&] {
@@ -251,7 +260,7 @@ FillEnd FillListWindow(const ListWindowFill& fill, ListView& lvAnniversary, List
         }))
         return run.End();
 
-    if (!run.Step([&] { Opened(fill.appointments).MoveFirst(); }))
+    if (!run.Read([&] { Opened(fill.appointments).MoveFirst(); }))
         return run.End();
     Recordset& appointments = *fill.appointments;
     members.ItemCounter = 0;

@@ -37,6 +37,9 @@ enum class FillEnd {
 struct FillError {
     int number = 0;
     std::string text;
+    // Raised by the recordsets (the diary could not be read: busy, gone, damaged), not by the
+    // fill's own rules (an overflow of the counter, a value of the wrong type).
+    bool reading = false;
 };
 
 // The agent's hidden list: appends the appointments of today through today + days to

@@ -65,6 +65,26 @@ void frmList::closeEvent(QCloseEvent* event) {
     emit Unloaded();
 }
 
+namespace {
+
+// Puts the rows of a finished fill on view; the row `current` points at is still the current
+// one afterwards.
+void ShowRows(const ListView& filled, ListView& shown, ListItem*& current) {
+    ListItemCollection& rows = shown.ListItems;
+    rows.Clear();
+    for (int position = 1; position <= filled.ListItems.Count(); ++position) {
+        const ListItem& from = filled.ListItems.Item(position);
+        ListItem& row = rows.Add(from.Text());
+        for (int subItem = 1; subItem <= 3; ++subItem)
+            if (!from.SubItems(subItem).empty())
+                row.SetSubItems(subItem, from.SubItems(subItem));
+        if (current == &from)
+            current = &row;
+    }
+}
+
+} // namespace
+
 void frmList::ShowAll() {
     ListRowsModel::Batch anniversaryBatch(*anniversaryModel_);
     ListRowsModel::Batch appointmentBatch(*appointmentModel_);
@@ -72,13 +92,28 @@ void frmList::ShowAll() {
     const ListWindowFill fill{state_.DiaryStore.rsAnniversary.get(),
                               state_.DiaryStore.rsAppointment.get(), settings.AnniversaryStartUp,
                               settings.AppointmentStartUp, clock_.Now()};
+    // Filled aside: a diary that cannot be read now (being saved, gone) leaves the rows the
+    // window shows as they were.
+    ListView anniversaries;
+    ListView appointments;
+    ListFillMembers members = members_;
     FillError error;
-    const FillEnd end = FillListWindow(fill, lvAnniversary, lvAppointment, members_, &error);
+    const FillEnd end = FillListWindow(fill, anniversaries, appointments, members, &error);
     // Without an open diary the start-up's line has said why already.
     const bool diaryOpen = fill.anniversaries && fill.appointments;
+    const std::filesystem::path diary = state_.AgentFolder() / kDiaryFileName;
+    if (end == FillEnd::Failed && error.reading) {
+        if (diaryOpen)
+            LogFailure("filling the list window, kept the rows it showed", error.number, error.text,
+                       diary);
+        return;
+    }
+    ShowRows(anniversaries, lvAnniversary, members.CurrentItem);
+    ShowRows(appointments, lvAppointment, members.CurrentItem);
+    members_ = members;
     if (end == FillEnd::Failed && diaryOpen)
         LogFailure("filling the list window, ended with the rows read so far", error.number,
-                   error.text, state_.AgentFolder() / kDiaryFileName);
+                   error.text, diary);
     if (end == FillEnd::RecordDeleted) {
         // The rows read so far are on view while the box is open.
         anniversaryModel_->Flush();

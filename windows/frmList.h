@@ -29,7 +29,7 @@ public:
     // Form_Load: the window's load event; it fills the lists.
     void Form_Load();
     // Empties both lists and fills them again; a row deleted since the open asks the user to
-    // refresh. Never lets an error out.
+    // refresh; a diary that cannot be read keeps the rows shown before. Never lets an error out.
     void ShowAll();
 
     // lvAnniversary: the upper list, the coming anniversaries.

@@ -60,11 +60,20 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+// The file as a diary at rest: its time an hour back, so that the engine does not wait for
+// it to be quiet as it would right after a save.
 bool WriteBytes(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
+    {
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+        if (!out.flush())
+            return false;
+    }
+    std::error_code error;
+    std::filesystem::last_write_time(
+        file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1), error);
+    return !error;
 }
 
 // A diary of a few pages per table, with a memo column so that long values span pages.

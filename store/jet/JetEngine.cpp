@@ -12,14 +12,16 @@ namespace zurodid {
 namespace jet {
 namespace {
 
-// A dynaset over one table: the rows (bookmarks) are fixed at the open; a visit reads the
-// row's values as the file holds them now, reading the file again only when it changed.
+// A dynaset over one table: the rows (bookmarks) are fixed at the open. A walk, from
+// MoveFirst to EOF, sees one state of the file: MoveFirst looks at the file and reads it again
+// when it changed, so a change by the diary program is seen at the next walk, and a row
+// deleted since the open raises 3167 when a walk reaches it. A walk never mixes two states,
+// and a file that keeps changing costs one read a walk, not one a row.
 class JetRecordset final : public Recordset {
 public:
     JetRecordset(std::filesystem::path file, std::string table, ReaderOptions options)
         : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)) {
         Adopt(ReadTable(file_, table_, options_));
-        lastLook_ = std::chrono::steady_clock::now();
         if (counted_) {
             auto counted = std::make_shared<BookmarkList>();
             counted->reserve(RowCount());
@@ -43,16 +45,19 @@ public:
         if (OpenRowCount() == 0) {
             NoCurrentRecord();
         }
-        Visit(0);
-        // Every reader starts its walk here: the walk sees the file as it is now.
-        lookAtFile_ = true;
+        // A read that fails raises here and leaves the cursor on the state it had: the
+        // shared recordsets stay good for the next walk.
+        if (StampOf(file_) != stamp_) {
+            Adopt(ReadTable(file_, table_, options_));
+        }
+        position_ = 0;
     }
 
     void MoveNext() override {
         if (Eof()) {
             NoCurrentRecord();
         }
-        Visit(position_ + 1);
+        ++position_;
     }
 
     bool Eof() override { return position_ >= OpenRowCount(); }
@@ -60,10 +65,6 @@ public:
     Variant FieldValue(std::int16_t index) override {
         if (Eof()) {
             NoCurrentRecord();
-        }
-        if (!checkedThisVisit_) {
-            RefreshIfChanged();
-            checkedThisVisit_ = true;
         }
         const auto row = RowOf((*openRows_)[position_]);
         if (!row) {
@@ -80,25 +81,6 @@ private:
 
     [[noreturn]] static void NoCurrentRecord() {
         throw RuntimeError(ErrorNumber::NoCurrentRecord, "No current record.");
-    }
-
-    void Visit(std::size_t position) {
-        position_ = position;
-        checkedThisVisit_ = false;
-    }
-
-    void RefreshIfChanged() {
-        const auto now = std::chrono::steady_clock::now();
-        if (stamp_ && !lookAtFile_ && now - lastLook_ < options_.recheckInterval) {
-            return;
-        }
-        lastLook_ = now;
-        lookAtFile_ = false;
-        if (stamp_ && StampOf(file_) == stamp_) {
-            return;
-        }
-        Adopt(ReadTable(file_, table_, options_));
-        lastLook_ = std::chrono::steady_clock::now();
     }
 
     // The rows that count, in the order the file gives them: all of them, unless Jet moved
@@ -177,13 +159,10 @@ private:
     TableRows current_;
     std::optional<std::vector<std::uint32_t>> counted_;
     std::vector<std::uint32_t> sortedByBookmark_;
-    std::optional<FileStamp> stamp_;
+    FileStamp stamp_; // of the state in current_
     // The rows of the open, in their order: fixed for the recordset's life.
     std::shared_ptr<const BookmarkList> openRows_;
     std::size_t position_ = 0;
-    bool checkedThisVisit_ = false;
-    std::chrono::steady_clock::time_point lastLook_;
-    bool lookAtFile_ = false;
 };
 
 class JetDatabase final : public Database {
@@ -213,7 +192,8 @@ public:
     // never writes the diary, so it takes no lock that could stand in the diary program's way.
     std::shared_ptr<Database> OpenDatabase(const std::filesystem::path& name, bool /*exclusive*/,
                                            bool /*readOnly*/, std::string_view connect) override {
-        const JetHeader header = ReadJetHeader(name);
+        JetHeader header;
+        ReadWhileStill(name, options_, [&] { header = ReadJetHeader(name); });
         if (!header.password.empty() && PasswordOfConnect(connect) != header.password) {
             throw RuntimeError(ErrorNumber::NotValidPassword, "Not a valid password.");
         }

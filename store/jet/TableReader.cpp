@@ -3,6 +3,9 @@
 #include "platform/RuntimeError.h"
 #include "store/jet/MdbTableDump.h"
 
+#include <algorithm>
+#include <exception>
+#include <mutex>
 #include <sys/stat.h>
 #include <thread>
 
@@ -21,6 +24,84 @@ TableRows ReadIsolated(const std::string& file, const std::string& table,
         RunIsolatedWork(&DumpTableWork, file, table, options.limits,
                         [&decoder](PageBuffer& received) { decoder.Received(received); });
     return decoder.Finish(std::move(rest));
+}
+
+[[noreturn]] void Busy(const std::filesystem::path& file) {
+    throw RuntimeError(ErrorNumber::DiaryBusy,
+                       "The diary is being saved: it kept changing while it was read; it can be "
+                       "read once it rests: " +
+                           file.string());
+}
+
+[[noreturn]] void Missing(const std::filesystem::path& file) {
+    throw RuntimeError(ErrorNumber::FileNotFound,
+                       "Could not find the diary file '" + file.string() + "'.");
+}
+
+// How long ago the file was last written by the wall clock; zero when its time lies ahead
+// (the clock was set back), which then leaves the judgement to our own observation.
+std::chrono::nanoseconds WallAge(const FileStamp& stamp) {
+    const auto now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    return std::chrono::nanoseconds(std::max<std::int64_t>(0, now - stamp.modifiedNs));
+}
+
+// The last state of a file found quiet: the reads that follow it (the other table, the next
+// walk) need not watch it again, which matters where only our own watch can tell.
+class QuietStates {
+public:
+    bool Known(const std::filesystem::path& file, const FileStamp& stamp) {
+        std::lock_guard lock(mutex_);
+        return file == file_ && stamp == stamp_;
+    }
+    void Remember(const std::filesystem::path& file, const FileStamp& stamp) {
+        std::lock_guard lock(mutex_);
+        file_ = file;
+        stamp_ = stamp;
+    }
+
+private:
+    std::mutex mutex_;
+    std::filesystem::path file_;
+    FileStamp stamp_;
+};
+
+QuietStates& Quiet() {
+    static QuietStates states;
+    return states;
+}
+
+// The stamp of the file once it has been quiet for the quiet period: by its modification
+// time, or by how long we have seen it unchanged on the steady clock, whichever says more.
+// DiaryBusy as soon as that cannot come before `deadline`.
+FileStamp WaitUntilQuiet(const std::filesystem::path& file, const ReaderOptions& options,
+                         std::chrono::steady_clock::time_point deadline) {
+    std::optional<FileStamp> seen;
+    auto seenSince = std::chrono::steady_clock::now();
+    for (;;) {
+        const auto stamp = StampOf(file);
+        if (!stamp) {
+            Missing(file);
+        }
+        if (Quiet().Known(file, *stamp)) {
+            return *stamp;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (stamp != seen) {
+            seen = stamp;
+            seenSince = now;
+        }
+        const auto quietFor = std::max<std::chrono::nanoseconds>(now - seenSince, WallAge(*stamp));
+        if (quietFor >= options.quietPeriod) {
+            return *stamp;
+        }
+        const auto wait = options.quietPeriod - quietFor;
+        if (now + wait > deadline) {
+            Busy(file);
+        }
+        std::this_thread::sleep_for(wait);
+    }
 }
 
 } // namespace
@@ -47,37 +128,37 @@ TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                      });
 }
 
+FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions& options,
+                         const std::function<void()>& read) {
+    const auto deadline = std::chrono::steady_clock::now() + options.busyBudget;
+    for (;;) {
+        const FileStamp before = WaitUntilQuiet(file, options, deadline);
+        std::exception_ptr failure;
+        try {
+            read();
+        } catch (const RuntimeError&) {
+            failure = std::current_exception();
+        }
+        if (StampOf(file) == before) {
+            Quiet().Remember(file, before);
+            if (failure) {
+                std::rethrow_exception(failure);
+            }
+            return before;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            Busy(file);
+        }
+    }
+}
+
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options, const ReadOnce& readOnce) {
     // libmdb searches relative names along $MDBPATH; an absolute name is read as it is.
     const std::string path = std::filesystem::absolute(file).string();
-    std::optional<TableRows> changedRead;
-    for (int attempt = 1;; ++attempt) {
-        const auto before = StampOf(file);
-        if (!before) {
-            throw RuntimeError(ErrorNumber::FileNotFound,
-                               "Could not find the diary file '" + file.string() + "'.");
-        }
-        const bool lastAttempt = attempt >= options.readAttempts;
-        try {
-            TableRows rows = readOnce(path, table);
-            if (StampOf(file) == before) {
-                return {std::move(rows), before};
-            }
-            changedRead = std::move(rows);
-        } catch (const RuntimeError&) {
-            // A read torn by a concurrent save may fail; one that fails on a steady file is
-            // a real error.
-            if (StampOf(file) == before || (lastAttempt && !changedRead)) {
-                throw;
-            }
-        }
-        if (lastAttempt) {
-            break;
-        }
-        std::this_thread::sleep_for(options.settleDelay * attempt);
-    }
-    return {std::move(*changedRead), std::nullopt};
+    TableRead result;
+    result.stamp = ReadWhileStill(file, options, [&] { result.rows = readOnce(path, table); });
+    return result;
 }
 
 } // namespace zurodid::jet

@@ -27,21 +27,29 @@ std::optional<FileStamp> StampOf(const std::filesystem::path& file);
 
 struct ReaderOptions {
     IsolationLimits limits;
-    int readAttempts = 4; // when the file changes while it is read
-    std::chrono::milliseconds settleDelay{50};
-    // How long a look at the file's stamp stays good within a walk (MoveFirst always looks):
-    // a walk over many rows then costs one look, not one a row. Jet's own page cache waits
-    // longer (seconds) before it looks again.
-    std::chrono::milliseconds recheckInterval{100};
+    // A file unchanged for this long is taken to be between two saves. The diary program's
+    // engine writes the pages of one save with gaps of a few milliseconds (15 at most seen):
+    // a pause ten times longer is not one inside a save, and a reader that comes right after
+    // a save waits no longer than a user notices. It also makes the stamp check sound where
+    // file times move in coarse ticks: the first write after a quiet spell always moves them.
+    std::chrono::milliseconds quietPeriod{200};
+    // The longest one read waits because the file is busy; then DiaryBusy.
+    std::chrono::milliseconds busyBudget{1000};
 };
 
-// The rows of `table` as one consistent read of `file`, and the stamp of the file they come
-// from (empty when the file kept changing during every attempt, so that the next visit
-// reads again). RuntimeError as RunIsolated and DecodeRowStream raise; FileNotFound when the
-// file is gone.
+// Runs `read` when `file` has been quiet and again until `file` held still across it: returns
+// the stamp of the one state `read` saw. An error `read` raises while the file held still is
+// raised as it is; one raised while the file changed (a half-written header or page looks
+// damaged) only means the file is busy. RuntimeError FileNotFound when the file is gone,
+// DiaryBusy when it kept changing for the whole budget.
+FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions& options,
+                         const std::function<void()>& read);
+
+// The rows of `table` as one read of `file` while it held still, and the stamp of the state
+// they come from. RuntimeError as ReadWhileStill, RunIsolated and DecodeRowStream raise.
 struct TableRead {
     TableRows rows;
-    std::optional<FileStamp> stamp;
+    FileStamp stamp;
 };
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options);

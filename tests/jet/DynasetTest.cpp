@@ -114,7 +114,7 @@ TEST(JetDynaset, RowDeletedAfterTheOpenRaisesRecordDeletedWhenVisited) {
     EXPECT_TRUE(recordset->Eof());
 }
 
-TEST(JetDynaset, ChangedValueIsSeenAtTheNextVisit) {
+TEST(JetDynaset, AWalkSeesTheFileAsItWasAtItsMoveFirstAndTheNextWalkSeesTheChange) {
     TempFolder folder;
     const auto file = folder / "Zurodid.mdb";
     WriteJet3(ThreeAppointments(), file);
@@ -126,12 +126,56 @@ TEST(JetDynaset, ChangedValueIsSeenAtTheNextVisit) {
     ReplaceInFile(file, "Meeting C", "Meeting Y");
     MarkModifiedLater(file);
 
-    EXPECT_EQ(Subject(*recordset), "Meeting A"); // the same visit keeps its values
+    EXPECT_EQ(Subject(*recordset), "Meeting A");
+    recordset->MoveNext();
+    recordset->MoveNext();
+    EXPECT_EQ(Subject(*recordset), "Meeting C"); // no row of the new state mid-walk
+    recordset->MoveFirst();
+    EXPECT_EQ(Subject(*recordset), "Meeting Z");
     recordset->MoveNext();
     recordset->MoveNext();
     EXPECT_EQ(Subject(*recordset), "Meeting Y");
+}
+
+// Quiet at once (written long ago by its time), or busy for longer than any budget here (its
+// time ahead of the clock: only our own watch can tell it has rested).
+void MarkQuiet(const std::filesystem::path& file) {
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() -
+                                               std::chrono::hours(1));
+}
+void MarkBusy(const std::filesystem::path& file) {
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() +
+                                               std::chrono::hours(1));
+}
+
+TEST(JetDynaset, AMoveFirstOnABusyFileFailsAndLeavesTheWalkOnTheStateItHad) {
+    TempFolder folder;
+    const auto file = folder / "Zurodid.mdb";
+    WriteJet3(ThreeAppointments(), file);
+    MarkQuiet(file);
+    auto options = FastOptions();
+    options.quietPeriod = std::chrono::seconds(30);
+    options.busyBudget = std::chrono::milliseconds(10);
+    auto recordset = OpenDiary(file, "", options)->OpenRecordset("Appointment", 2);
     recordset->MoveFirst();
-    EXPECT_EQ(Subject(*recordset), "Meeting Z");
+    recordset->MoveNext();
+
+    ReplaceInFile(file, "Meeting B", "Meeting X");
+    ReplaceInFile(file, "Meeting C", "Meeting W");
+    MarkBusy(file);
+    EXPECT_EQ(ErrorNumberOf([&] { recordset->MoveFirst(); }), ErrorNumber::DiaryBusy);
+    EXPECT_EQ(Subject(*recordset), "Meeting B");
+    recordset->MoveNext();
+    EXPECT_EQ(Subject(*recordset), "Meeting C");
+    EXPECT_EQ(ErrorNumberOf([&] { OpenDiary(file, "", options); }), ErrorNumber::DiaryBusy);
+
+    // Once the file rests, the next walk reads it.
+    MarkQuiet(file);
+    recordset->MoveFirst();
+    recordset->MoveNext();
+    EXPECT_EQ(Subject(*recordset), "Meeting X");
+    recordset->MoveNext();
+    EXPECT_EQ(Subject(*recordset), "Meeting W");
 }
 
 TEST(JetDynaset, RowsAddedAfterTheOpenAreNotSeen) {
@@ -199,8 +243,7 @@ TEST(JetDynaset, VanishedFileIsAnErrorAtTheVisitAndNotACrash) {
     WriteJet3(ThreeAppointments(), file);
     auto recordset = OpenDiary(file)->OpenRecordset("Appointment", 2);
     std::filesystem::remove_all(folder.Path());
-    recordset->MoveFirst();
-    EXPECT_EQ(ErrorNumberOf([&] { recordset->Fields(1).Value(); }), ErrorNumber::FileNotFound);
+    EXPECT_EQ(ErrorNumberOf([&] { recordset->MoveFirst(); }), ErrorNumber::FileNotFound);
 }
 
 TEST(JetDynaset, NeverWritesTheDiaryNorCreatesFilesBesideIt) {

@@ -10,8 +10,7 @@ jet::ReaderOptions FastOptions() {
     jet::ReaderOptions options;
     options.limits.wallClock = std::chrono::milliseconds(2000);
     options.limits.cpuSeconds = 2;
-    options.settleDelay = std::chrono::milliseconds(5);
-    options.recheckInterval = std::chrono::milliseconds(0); // every visit looks at the file
+    options.quietPeriod = std::chrono::milliseconds(5);
     return options;
 }
 

@@ -28,7 +28,7 @@ protected:
     FillEnd ShowAll() {
         return FillListWindow(
             {rsAnniversary.get(), rsAppointment.get(), anniversaryDays, appointmentDays, today},
-            lvAnniversary, lvAppointment, members);
+            lvAnniversary, lvAppointment, members, &error);
     }
 
     std::vector<Row> AnniversaryRows() const {
@@ -57,6 +57,7 @@ protected:
     DateTime today = At(2026, 12, 7, 10, 0);
     ListView lvAnniversary;
     ListView lvAppointment;
+    FillError error;
     ListFillMembers members;
 };
 
@@ -224,6 +225,7 @@ TEST_F(ListWindowFill, ErrorsWhileReadingARow) {
         {"row deleted among the appointments", 0, ErrorNumber::RecordDeleted, 4, 2, true},
         {"engine failure among the anniversaries", ErrorNumber::EngineFailure, 0, 2, 0, false},
         {"engine failure among the appointments", 0, ErrorNumber::EngineFailure, 4, 2, false},
+        {"diary busy among the appointments", 0, ErrorNumber::DiaryBusy, 4, 2, false},
     };
     anniversaryDays = 0;
     appointmentDays = 0;
@@ -239,6 +241,9 @@ TEST_F(ListWindowFill, ErrorsWhileReadingARow) {
         EXPECT_EQ(lvAppointment.ListItems.Count(), c.appointments);
         // The window shows "Please Refresh" for RecordDeleted (its own test).
         EXPECT_EQ(end, c.asksForRefresh ? FillEnd::RecordDeleted : FillEnd::Failed);
+        // The window keeps what it showed when the diary could not be read.
+        EXPECT_TRUE(error.reading);
+        EXPECT_EQ(error.number, c.anniversaryError + c.appointmentError);
     }
 }
 
@@ -266,7 +271,9 @@ TEST_F(ListWindowFill, CounterOverflowEndsTheFillSilently) {
     const FillEnd end = ShowAll();
     EXPECT_EQ(lvAnniversary.ListItems.Count(), 32767);
     EXPECT_EQ(lvAppointment.ListItems.Count(), 0);
-    EXPECT_NE(end, FillEnd::RecordDeleted) << "no request to refresh";
+    EXPECT_EQ(end, FillEnd::Failed);
+    EXPECT_EQ(error.number, ErrorNumber::Overflow);
+    EXPECT_FALSE(error.reading) << "the fill's own limit, not the diary's: its rows are shown";
 }
 
 TEST_F(ListWindowFill, WithoutAnOpenDiaryBothListsStayEmpty) {

@@ -3,6 +3,7 @@
 // the recordsets were opened.
 #include "WindowTestSupport.h"
 #include "store/jet/JetEngine.h"
+#include "support/LogCapture.h"
 #include "tools/make-diary/DiaryWriter.h"
 #include "windows/frmList.h"
 
@@ -41,18 +42,17 @@ bool DeleteRowHolding(const std::filesystem::path& file, const std::string& text
     return false;
 }
 
-// The engine as the agent has it, except that every visit looks at the file: a change made
-// right after the open is seen at once.
-std::shared_ptr<DBEngine> EveryVisitLooks() {
-    jet::ReaderOptions options;
-    options.recheckInterval = std::chrono::milliseconds(0);
-    return jet::MakeJetEngine(options);
+// A file whose time says it was saved long ago is quiet at once; one whose time lies ahead of
+// the clock is busy for as long as the quiet period, which only our own watch can measure.
+void SetModified(const std::filesystem::path& file, std::chrono::hours fromNow) {
+    std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() + fromNow);
 }
 
 class ListOverDiary : public ::testing::Test {
 protected:
     void Open() {
         fixture::WriteJet3(diary, file);
+        SetModified(file, std::chrono::hours(-1));
         auto workspace = state->DBEngine->CreateWorkspace("", "admin", "");
         auto database = workspace->OpenDatabase(file, false, false, ";PWD=");
         state->DiaryStore = {workspace, database,
@@ -63,7 +63,7 @@ protected:
     TempFolder folder;
     std::filesystem::path file = folder.Path() / "Zurodid.mdb";
     std::unique_ptr<ProcessState> state =
-        std::make_unique<ProcessState>([path = folder.Path()] { return path; }, EveryVisitLooks());
+        std::make_unique<ProcessState>([path = folder.Path()] { return path; }, MakeJetEngine());
     fixture::Diary diary = fixture::StandardDiary();
     FakeDesktop desktop;
     FakeClock clock{At(2026, 12, 7, 10, 0)};
@@ -112,6 +112,41 @@ TEST_F(ListOverDiary, ARowDeletedSinceTheOpenAsksForARefreshAndKeepsTheRowsBefor
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, "Please Refresh");
     EXPECT_EQ(desktop.boxes[0].icon, vbInformation);
+}
+
+TEST_F(ListOverDiary, ADiaryBeingSavedKeepsTheRowsShownUntilItRests) {
+    jet::ReaderOptions options;
+    options.quietPeriod = std::chrono::seconds(30);
+    options.busyBudget = std::chrono::milliseconds(10);
+    state->DBEngine = jet::MakeJetEngine(options);
+    diary.tables[1].rows = {{At(2026, 12, 7, 11, 0), std::string("before the save")}};
+    Open();
+    list.ShowAll();
+    ASSERT_EQ(list.lvAppointment.ListItems.Count(), 1);
+
+    std::string bytes = ReadBytes(file);
+    const std::size_t at = bytes.find("before the save");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 15, "after  the save");
+    WriteBytes(file, bytes);
+    SetModified(file, std::chrono::hours(1));
+    {
+        testing::LogCapture log;
+        list.ShowAll();
+        ASSERT_EQ(log.lines.size(), 1u);
+        EXPECT_NE(log.lines[0].find("kept the rows it showed: error 3260: "), std::string::npos)
+            << log.lines[0];
+        ASSERT_EQ(list.lvAppointment.ListItems.Count(), 1);
+        EXPECT_EQ(list.lvAppointment.ListItems.Item(1).SubItems(3), "before the save");
+        EXPECT_EQ(list.lvAnniversary.ListItems.Count(), 0);
+    }
+
+    SetModified(file, std::chrono::hours(-1));
+    testing::LogCapture log;
+    list.ShowAll();
+    EXPECT_TRUE(log.lines.empty());
+    ASSERT_EQ(list.lvAppointment.ListItems.Count(), 1);
+    EXPECT_EQ(list.lvAppointment.ListItems.Item(1).SubItems(3), "after  the save");
 }
 
 } // namespace

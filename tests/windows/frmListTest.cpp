@@ -28,23 +28,29 @@ protected:
     frmList list{*state, desktop, clock};
 };
 
-TEST_F(ListFill, ADeletedRowAsksForARefreshAndOnlyThat) {
+TEST_F(ListFill, ADeletedRowAsksForARefreshAndADiaryThatCannotBeReadKeepsTheRowsShown) {
     struct Case {
         const char* name;
         int anniversaryError, appointmentError;
         bool asksForRefresh;
-        bool logged; // a failure the user is not shown goes to the log
+        const char* logged; // a failure the user is not shown goes to the log
+        int anniversaries, appointments;
     };
+    const char* kept = "zurodid-agent: filling the list window, kept the rows it showed: ";
     const std::vector<Case> cases{
-        {"row deleted among the anniversaries", ErrorNumber::RecordDeleted, 0, true, false},
-        {"row deleted among the appointments", 0, ErrorNumber::RecordDeleted, true, false},
-        {"engine failure among the anniversaries", ErrorNumber::EngineFailure, 0, false, true},
-        {"no failure", 0, 0, false, false},
+        {"row deleted among the anniversaries", ErrorNumber::RecordDeleted, 0, true, nullptr, 2, 0},
+        {"row deleted among the appointments", 0, ErrorNumber::RecordDeleted, true, nullptr, 4, 2},
+        {"engine failure among the anniversaries", ErrorNumber::EngineFailure, 0, false, kept, 1,
+         1},
+        {"diary busy among the appointments", 0, ErrorNumber::DiaryBusy, false, kept, 1, 1},
+        {"no failure", 0, 0, false, nullptr, 4, 4},
     };
     state->AgentSettings.AnniversaryStartUp = 0;
     state->AgentSettings.AppointmentStartUp = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        Open({{At(1990, 12, 7), "shown"}}, {{At(2026, 12, 7, 9, 0), "shown"}});
+        list.ShowAll();
         desktop.boxes.clear();
         std::vector<FakeRow> anniversaries(4, FakeRow{At(1990, 12, 7)});
         std::vector<FakeRow> appointments(4, FakeRow{At(2026, 12, 7, 9, 0)});
@@ -55,15 +61,17 @@ TEST_F(ListFill, ADeletedRowAsksForARefreshAndOnlyThat) {
         list.ShowAll();
         if (c.logged) {
             ASSERT_EQ(log.lines.size(), 1u);
-            EXPECT_EQ(log.lines[0].rfind("zurodid-agent: filling the list window, ended with the "
-                                         "rows read so far: error 3000: ",
-                                         0),
-                      0u)
+            EXPECT_EQ(log.lines[0].rfind(c.logged, 0), 0u) << log.lines[0];
+            EXPECT_NE(log.lines[0].find(std::to_string(c.anniversaryError + c.appointmentError)),
+                      std::string::npos)
                 << log.lines[0];
             EXPECT_TRUE(log.lines[0].ends_with(": /nonexistent/Zurodid.mdb")) << log.lines[0];
         } else {
             EXPECT_TRUE(log.lines.empty());
         }
+        EXPECT_EQ(list.lvAnniversary.ListItems.Count(), c.anniversaries);
+        EXPECT_EQ(list.lvAppointment.ListItems.Count(), c.appointments);
+        EXPECT_EQ(list.findChild<QTreeView*>("lvAppointment")->model()->rowCount(), c.appointments);
         if (c.asksForRefresh) {
             ASSERT_EQ(desktop.boxes.size(), 1u);
             EXPECT_EQ(desktop.boxes[0].text, "Please Refresh");
