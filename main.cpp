@@ -12,6 +12,8 @@
 
 int main(int argc, char* argv[]) {
     using namespace zurodid;
+    // Before anything starts a thread: the diary's reading children are forked from it.
+    StartDiaryReader();
     QApplication app(argc, argv);
     // Qt gives a StatusNotifierItem host the application name as the item's title (and id):
     // the user sees "Zurodid Agent" there. The desktop file name is the Wayland app id and the

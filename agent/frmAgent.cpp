@@ -4,7 +4,10 @@
 #include "platform/Numbers.h"
 #include "platform/RuntimeError.h"
 
+#include <algorithm>
 #include <cmath>
+#include <system_error>
+#include <utility>
 
 namespace zurodid {
 namespace {
@@ -28,8 +31,6 @@ enum StartUpStep : int {
     OpenAppointment,
     FillList,
     ShowListWindow,
-    ResetAlarmCursor,
-    ResetRemindCursor,
     EnableTimer,
     StepCount
 };
@@ -39,25 +40,77 @@ void RaiseIfMissing(const void* object) {
         throw RuntimeError(ErrorNumber::ObjectNotSet, "Object variable not set");
 }
 
+// A failed read is tried again about once a minute, and at once when the file, changed since,
+// has held still for a tick (a drive mounted late, a save that ended).
+constexpr std::chrono::seconds kRetryInterval{60};
+
+// What tells one state of the diary file from another, read without opening it; empty when
+// there is no file.
+std::string LookAtFile(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto status = std::filesystem::status(file, error);
+    if (error || !std::filesystem::exists(status))
+        return {};
+    std::string look = std::to_string(static_cast<int>(status.type()));
+    if (std::filesystem::is_regular_file(status)) {
+        look += ' ' + std::to_string(std::filesystem::file_size(file, error));
+        look += ' ' + std::to_string(
+                          std::filesystem::last_write_time(file, error).time_since_epoch().count());
+    }
+    return look;
+}
+
 } // namespace
 
 void frmAgent::Form_Load() {
+    // A tick meanwhile (the log-in dialog is open) must not rebuild the list under this load.
+    const bool outerReading = reading_;
+    reading_ = true;
+    struct Done {
+        bool& flag;
+        bool value;
+        ~Done() { flag = value; }
+    } done{reading_, outerReading};
+    loading_ = {};
+    loadingRows_.ListItems.Clear();
+    const ReadPurpose purpose = adopted_ ? ReadPurpose::Refresh : ReadPurpose::StartUp;
     int step = FillTrayRecord;
+    // True when the load goes on: a diary that cannot be read leaves what was read before,
+    // starts the timer all the same, and is read again on its own; the list window waits.
+    auto diaryUnreadable = [&](int errorNumber, std::string_view errorText) {
+        if (step < CreateWorkspace) {
+            LogStepFailure(step, "start-up stopped", errorNumber, errorText);
+            return false;
+        }
+        if (!retry_)
+            LogStepFailure(step,
+                           purpose == ReadPurpose::StartUp
+                               ? "tried again every minute"
+                               : "the previous list kept, tried again every minute",
+                           errorNumber, errorText);
+        ReadFailed(purpose, MinuteOf(clock_.Now()));
+        loading_ = {};
+        loadingRows_.ListItems.Clear();
+        listWindowOwed_ = listWindowOwed_ || state_.AgentSettings.StartUpRemind == 1;
+        step = EnableTimer;
+        return true;
+    };
     while (step < StepCount) {
         try {
             for (; step < StepCount; ++step)
                 RunStartUpStep(step);
         } catch (const RuntimeError& error) {
-            if (error.Number() != ErrorNumber::NotValidPassword) {
-                LogStepFailure(step, "start-up stopped", error.Number(), error.what());
-                return;
+            if (error.Number() == ErrorNumber::NotValidPassword) {
+                // The log-in dialog sets the password (or the user ends the agent); then the
+                // same step, the open, runs again.
+                desktop_.Show(WindowName::frmLogIn, ShowMode::Modal);
+                continue;
             }
-            // The log-in dialog sets the password (or the user ends the agent); then the same
-            // step, the open, runs again.
-            desktop_.Show(WindowName::frmLogIn, ShowMode::Modal);
+            if (!diaryUnreadable(error.Number(), error.what()))
+                return;
         } catch (const std::exception& error) {
-            LogStepFailure(step, "start-up stopped", 0, error.what());
-            return;
+            if (!diaryUnreadable(0, error.what()))
+                return;
         }
     }
 }
@@ -83,6 +136,9 @@ void frmAgent::LogStepFailure(int step, std::string_view consequence, int errorN
         break;
     case OpenAppointment:
         doing = "opening the table Appointment";
+        break;
+    case FillList:
+        doing = "filling the agent's list";
         break;
     default:
         if (step >= ReadFirstKey && step < ClearPassword) {
@@ -124,31 +180,66 @@ void frmAgent::RunOpenStep(int step, DiaryStore& store) {
     }
 }
 
-void frmAgent::RebuildForNewDay() {
-    // The open sequence with the password already given, all or nothing: a diary that cannot
-    // be opened now leaves the previous objects, and the list is refilled from them.
-    DiaryStore reopened;
-    int step = CreateWorkspace;
-    try {
-        for (; step <= OpenAppointment; ++step)
-            RunOpenStep(step, reopened);
-        state_.DiaryStore = std::move(reopened);
-    } catch (const RuntimeError& error) {
-        LogStepFailure(step, "the new day's list refilled from the diary opened before",
-                       error.Number(), error.what());
-    } catch (const std::exception& error) {
-        LogStepFailure(step, "the new day's list refilled from the diary opened before", 0,
-                       error.what());
-    }
-    lvAppointment.ListItems.Clear();
+FillEnd frmAgent::FillInto(ListView& rows, Recordset* appointments, FillError& error) {
+    rows.ListItems.Clear();
+    members_.CurrentItem = nullptr;
+    return FillAgentAppointments(appointments, state_.AgentSettings.AppointmentStartUp,
+                                 clock_.Now(), rows, members_, &error);
+}
+
+void frmAgent::Adopt(DiaryStore& store, ListView& rows, WallMinute floor) {
+    if (store.wsDiary)
+        state_.DiaryStore = std::move(store);
+    store = {};
+    const WallMinute now = MinuteOf(clock_.Now());
+    reminders_.KeepOwed(now, state_.AgentSettings.AppointmentRemind);
+    lvAppointment.ListItems.TakeRowsOf(rows.ListItems);
+    members_.CurrentItem = nullptr; // its row is in another list now
     lastFillDay_ = std::chrono::floor<std::chrono::days>(clock_.Now());
-    ShowAll();
-    AlarmCursor = 1;
-    RemindCursor = 1;
+    reminders_.Arm(lvAppointment.ListItems, floor, now);
+    lastLook_ = now; // a fill is a look at the clock too
+    adopted_ = true;
+}
+
+void frmAgent::ReadFailed(ReadPurpose purpose, WallMinute floor) {
+    const std::string look = LookAtFile(state_.AgentFolder() / kDiaryFileName);
+    if (retry_) {
+        // Still failing: the first failure's purpose and floor stand.
+        retry_->lastTry = clock_.Now();
+        retry_->lastLook = retry_->previousLook = look;
+        return;
+    }
+    retry_ = Retry{purpose, floor, clock_.Now(), look, look};
+}
+
+void frmAgent::ReadSucceeded() {
+    if (!retry_)
+        return;
+    retry_.reset();
+    LogRecovery("the diary was read again, the list and the reminders go on",
+                state_.AgentFolder() / kDiaryFileName);
+}
+
+bool frmAgent::RetryIsDue(DateTime now) {
+    const std::string look = LookAtFile(state_.AgentFolder() / kDiaryFileName);
+    // Changed since the last try and still since the last tick: it rests.
+    const bool rested = look != retry_->lastLook && look == retry_->previousLook;
+    retry_->previousLook = look;
+    const auto since = now - retry_->lastTry;
+    return rested || since >= kRetryInterval || since < std::chrono::seconds{0};
+}
+
+void frmAgent::ShowAll() {
+    // Any failure ends the fill quietly for the user; the rows added so far stay.
+    FillError error;
+    if (FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
+                              state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
+                              members_, &error) != FillEnd::Complete)
+        LogFailure("filling the agent's list, ended with the rows read so far", error.number,
+                   error.text, state_.AgentFolder() / kDiaryFileName);
 }
 
 void frmAgent::RunStartUpStep(int step) {
-    DiaryStore& store = state_.DiaryStore;
     switch (step) {
     case FillTrayRecord: {
         TrayIconRecord.cbSize = static_cast<std::uint32_t>(sizeof(TrayIconRecordA));
@@ -176,21 +267,29 @@ void frmAgent::RunStartUpStep(int step) {
     case OpenDatabase:
     case OpenAnniversary:
     case OpenAppointment:
-        RunOpenStep(step, store);
+        RunOpenStep(step, loading_);
         return;
-    case FillList:
-        lastFillDay_ = std::chrono::floor<std::chrono::days>(clock_.Now());
-        ShowAll();
+    case FillList: {
+        // Filled aside: a read that fails keeps the list and objects read before, unless
+        // there are none yet, when the rows read so far are better than nothing.
+        FillError error;
+        if (FillInto(loadingRows_, loading_.rsAppointment.get(), error) != FillEnd::Complete) {
+            if (adopted_)
+                throw RuntimeError(error.number, error.text);
+            LogFailure("filling the agent's list, ended with the rows read so far", error.number,
+                       error.text, state_.AgentFolder() / kDiaryFileName);
+            ReadFailed(ReadPurpose::StartUp, MinuteOf(clock_.Now()));
+            Adopt(loading_, loadingRows_, MinuteOf(clock_.Now()));
+            return;
+        }
+        Adopt(loading_, loadingRows_, MinuteOf(clock_.Now()));
+        ReadSucceeded();
         return;
+    }
     case ShowListWindow:
+        listWindowOwed_ = false;
         if (state_.AgentSettings.StartUpRemind == 1)
             desktop_.Show(WindowName::frmList, ShowMode::Modeless);
-        return;
-    case ResetAlarmCursor:
-        AlarmCursor = 1;
-        return;
-    case ResetRemindCursor:
-        RemindCursor = 1;
         return;
     case EnableTimer:
         desktop_.EnableTimer();
@@ -203,50 +302,78 @@ void frmAgent::RunStartUpStep(int step) {
     }
 }
 
-void frmAgent::ShowAll() {
-    // Any failure ends the fill quietly for the user; the rows added so far stay.
-    FillError error;
-    if (FillAgentAppointments(state_.DiaryStore.rsAppointment.get(),
-                              state_.AgentSettings.AppointmentStartUp, clock_.Now(), lvAppointment,
-                              members_, &error) != FillEnd::Complete)
-        LogFailure("filling the agent's list, ended with the rows read so far", error.number,
-                   error.text, state_.AgentFolder() / kDiaryFileName);
+bool frmAgent::ReadAgain(WallMinute floor) {
+    DiaryStore store;
+    ListView rows;
+    int step = CreateWorkspace;
+    for (;;) {
+        try {
+            for (; step <= OpenAppointment; ++step)
+                RunOpenStep(step, store);
+            FillError error;
+            if (FillInto(rows, store.rsAppointment.get(), error) != FillEnd::Complete)
+                return false;
+            Adopt(store, rows, floor);
+            return true;
+        } catch (const RuntimeError& error) {
+            // Asked only when the diary itself refuses the password.
+            if (error.Number() != ErrorNumber::NotValidPassword)
+                return false;
+            desktop_.Show(WindowName::frmLogIn, ShowMode::Modal);
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
 }
 
-int frmAgent::MinutesToGo(DateTime now, DateTime rowTime) {
-    auto nowMinutes = std::chrono::duration_cast<std::chrono::minutes>(TimeOfDay(now)).count();
-    auto rowMinutes = std::chrono::duration_cast<std::chrono::minutes>(TimeOfDay(rowTime)).count();
-    return static_cast<int>(rowMinutes - nowMinutes);
-}
-
-void frmAgent::RemindHalf(std::int32_t& cursor, int lead, int iconFlags, DateTime now) {
-    ListItemCollection& rows = lvAppointment.ListItems;
-    if (rows.Count() < cursor)
-        return;
-    const ListItem& row = rows.Item(cursor);
-    auto rowMinutes = MinutesOfTimeText(row.SubItems(2));
-    // A row of another day is passed over like a row whose minute has gone: comparing the time
-    // of day alone would remind tomorrow's appointment today, and never on its own day.
-    if (!rowMinutes || row.SubItems(1) != FormatDateTime(now, "dd/mm/yyyy")) {
-        ++cursor;
+void frmAgent::RebuildForNewDay(DateTime now) {
+    // Reminders of the new day whose minute came since the last look are owed (a sleep across
+    // midnight); the day is not asked for twice, whatever the read gives.
+    const WallMinute floor = std::min(lastLook_.value_or(MinuteOf(now)), MinuteOf(now));
+    lastFillDay_ = std::chrono::floor<std::chrono::days>(now);
+    // The open sequence with the password already given, all or nothing: a diary that cannot
+    // be opened now leaves the previous objects, and the list is refilled from them.
+    DiaryStore reopened;
+    int step = CreateWorkspace;
+    std::optional<FillError> openError;
+    try {
+        for (; step <= OpenAppointment; ++step)
+            RunOpenStep(step, reopened);
+    } catch (const RuntimeError& error) {
+        openError = FillError{error.Number(), error.what()};
+    } catch (const std::exception& error) {
+        openError = FillError{0, error.what()};
+    }
+    if (openError)
+        reopened = {};
+    ListView rows;
+    FillError fillError;
+    Recordset* appointments = reopened.rsAppointment ? reopened.rsAppointment.get()
+                                                     : state_.DiaryStore.rsAppointment.get();
+    if (FillInto(rows, appointments, fillError) != FillEnd::Complete) {
+        // One line: the open's error when there was one, it says more.
+        if (!retry_) {
+            const std::string_view kept = "the previous list kept, tried again every minute";
+            if (openError)
+                LogStepFailure(step, kept, openError->number, openError->text);
+            else
+                LogFailure("filling the new day's list, " + std::string(kept), fillError.number,
+                           fillError.text, state_.AgentFolder() / kDiaryFileName);
+        }
+        ReadFailed(ReadPurpose::NewDay, floor);
         return;
     }
-    AlarmTime = DateTime{std::chrono::minutes{*rowMinutes}};
-    // One reading decides both: a minute that turns between two readings would lose the row.
-    int minutesToGo = MinutesToGo(now, AlarmTime);
-    if (minutesToGo < lead) {
-        ++cursor;
-        return;
-    }
-    if (minutesToGo == lead) {
-        desktop_.MsgBox(row.SubItems(2) + " : " + row.SubItems(3), iconFlags, kAgentTitle);
-        ++cursor;
-    }
+    if (openError)
+        LogStepFailure(step, "the new day's list refilled from the diary opened before",
+                       openError->number, openError->text);
+    Adopt(reopened, rows, floor);
+    ReadSucceeded();
 }
 
 void frmAgent::Timer1_Timer() {
-    // A tick that comes while this tick's box is open would find the same row again.
-    if (tickRunning_)
+    // A tick that comes while this tick's box is open, or while a read waits in a dialog,
+    // would act on what is being replaced.
+    if (tickRunning_ || reading_)
         return;
     tickRunning_ = true;
     struct Done {
@@ -255,16 +382,41 @@ void frmAgent::Timer1_Timer() {
     } done{tickRunning_};
 
     DateTime now = clock_.Now();
-    // A new day (midnight passed, or a resume from sleep) brings a new day's list.
-    if (lastFillDay_ && std::chrono::floor<std::chrono::days>(now) != *lastFillDay_) {
-        RebuildForNewDay();
-        now = clock_.Now();
+    {
+        reading_ = true;
+        struct ReadDone {
+            bool& flag;
+            ~ReadDone() { flag = false; }
+        } readDone{reading_};
+        // A new day (midnight passed, a resume from sleep, a clock set) brings a new day's list.
+        if (lastFillDay_ && std::chrono::floor<std::chrono::days>(now) != *lastFillDay_) {
+            RebuildForNewDay(now);
+            now = clock_.Now();
+        } else if (retry_ && RetryIsDue(now)) {
+            const WallMinute floor =
+                retry_->purpose == ReadPurpose::NewDay ? retry_->floor : MinuteOf(now);
+            if (ReadAgain(floor)) {
+                ReadSucceeded();
+                if (std::exchange(listWindowOwed_, false))
+                    desktop_.Show(WindowName::frmList, ShowMode::Modeless);
+            } else {
+                ReadFailed(retry_->purpose, retry_->floor);
+            }
+            now = clock_.Now();
+        }
     }
-    RemindHalf(AlarmCursor, 0, vbCritical, now);
+    lastLook_ = MinuteOf(now);
+    if (auto text = reminders_.TakeDue(ReminderKind::OnTime, MinuteOf(now), 0))
+        desktop_.MsgBox(*text, vbCritical, kAgentTitle);
     // Read again: the on-time box may have been open for minutes.
-    if (state_.AgentSettings.Remind == 1)
-        RemindHalf(RemindCursor, state_.AgentSettings.AppointmentRemind, vbInformation,
-                   clock_.Now());
+    now = clock_.Now();
+    if (state_.AgentSettings.Remind == 1) {
+        if (auto text = reminders_.TakeDue(ReminderKind::Advance, MinuteOf(now),
+                                           state_.AgentSettings.AppointmentRemind))
+            desktop_.MsgBox(*text, vbInformation, kAgentTitle);
+    } else {
+        reminders_.PassAdvanceUntil(MinuteOf(now));
+    }
 }
 
 void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*/) {
@@ -281,9 +433,10 @@ void frmAgent::mnusubpopup_Click(std::int16_t index) {
         desktop_.Show(WindowName::frmList, ShowMode::Modeless);
         return;
     case PopupItem::Refresh:
-        lvAppointment.ListItems.Clear();
-        members_.CurrentItem = nullptr; // its row went with the clear
-        Form_Load();
+        // The list is replaced only by a whole new read. A Refresh chosen while a read waits
+        // in the log-in dialog is that read.
+        if (!reading_)
+            Form_Load();
         return;
     case PopupItem::Options:
         desktop_.Show(WindowName::frmOption, ShowMode::Modeless);

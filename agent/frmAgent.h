@@ -2,6 +2,7 @@
 
 #include "agent/Desktop.h"
 #include "agent/PopupMenu.h"
+#include "agent/ReminderBook.h"
 #include "agent/TrayIconRecord.h"
 #include "store/ListFill.h"
 #include "store/ListRows.h"
@@ -40,31 +41,55 @@ public:
     ListView lvAppointment;
 
 private:
-    friend struct frmAgentTestAccess; // tests set and read the cursors and the counter
+    friend struct frmAgentTestAccess; // tests read the cursors and set the counter
+
+    // What a read of the diary stood for, so that a retry does the same.
+    enum class ReadPurpose { StartUp, Refresh, NewDay };
 
     void RunStartUpStep(int step);
     void RunOpenStep(int step, DiaryStore& store);
     // One line on standard error: the step that failed, what that meant, the file.
     void LogStepFailure(int step, std::string_view consequence, int errorNumber,
                         std::string_view errorText);
+    // Fills `rows` from `appointments` as ShowAll does; the error that ended it, if any.
+    FillEnd FillInto(ListView& rows, Recordset* appointments, FillError& error);
+    // Puts a read in place: its objects, its list, and the reminders owed from `floor` on.
+    void Adopt(DiaryStore& store, ListView& rows, WallMinute floor);
+    // A read failed: the previous objects and list stay and the agent tries again on its own;
+    // said once until a read succeeds.
+    void ReadFailed(ReadPurpose purpose, WallMinute floor);
+    void ReadSucceeded();
+    // The open and the fill again, as a retry after a failed read: the log-in dialog only when
+    // the diary refuses the password. True when the new read is in place.
+    bool ReadAgain(WallMinute floor);
+    bool RetryIsDue(DateTime now);
     // At the first tick of a new day: the diary opened again without asking anything, the
-    // list refilled for the day, both cursors on row 1. No icon, settings or list window.
-    void RebuildForNewDay();
-    // One half of a tick: the on-time alarm (lead 0, critical icon) or the advance reminder,
-    // both decided on one reading of the clock.
-    void RemindHalf(std::int32_t& cursor, int lead, int iconFlags, DateTime now);
-    static int MinutesToGo(DateTime now, DateTime rowTime);
+    // list refilled for the day. No icon, settings or list window.
+    void RebuildForNewDay(DateTime now);
 
     ProcessState& state_;
     Desktop& desktop_;
     Clock& clock_;
     ListFillMembers members_; // ItemCounter, ItemNumber, CurrentItem of ShowAll
-    // 32 bits, so that a cursor can pass the last row of a full list (32,767 rows).
-    std::int32_t AlarmCursor = 0;
-    std::int32_t RemindCursor = 0;
-    DateTime AlarmTime{};      // the examined row's time of day, on day zero
-    bool tickRunning_ = false; // a reminder box of this tick is open
+    ReminderBook reminders_;  // AlarmCursor and RemindCursor: the first rows still owed
+    DiaryStore loading_;      // the objects of a start-up or Refresh until its read is whole
+    ListView loadingRows_;
+    bool tickRunning_ = false;    // a reminder box of this tick is open
+    bool reading_ = false;        // Form_Load, a retry or a rebuild is reading (maybe in a dialog)
+    bool adopted_ = false;        // a fill has been put in place
+    bool listWindowOwed_ = false; // the start-up's list window, waiting for a first read
     std::optional<std::chrono::local_days> lastFillDay_; // the day the list was filled for
+    std::optional<WallMinute> lastLook_;                 // the minute of the last tick
+
+    // A read that failed, to be tried again.
+    struct Retry {
+        ReadPurpose purpose;
+        WallMinute floor;     // for a new day, the reminders owed since its start
+        DateTime lastTry;     // on the agent's clock
+        std::string lastLook; // the diary file as seen at the last try and the last tick
+        std::string previousLook;
+    };
+    std::optional<Retry> retry_;
 };
 
 } // namespace zurodid

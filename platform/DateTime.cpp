@@ -236,6 +236,28 @@ std::optional<int> MinutesOfTimeText(std::string_view text) {
     return hours * 60 + minutes;
 }
 
+std::optional<std::chrono::local_days> DayOfDateText(std::string_view text) {
+    auto number = [&](std::size_t from, std::size_t count) -> std::optional<unsigned> {
+        unsigned value = 0;
+        for (std::size_t i = from; i < from + count; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return std::nullopt;
+            value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        }
+        return value;
+    };
+    if (text.size() != 10 || text[2] != DateSeparator() || text[5] != DateSeparator())
+        return std::nullopt;
+    auto d = number(0, 2), m = number(3, 2), y = number(6, 4);
+    if (!d || !m || !y)
+        return std::nullopt;
+    std::chrono::year_month_day date{std::chrono::year{static_cast<int>(*y)},
+                                     std::chrono::month{*m}, std::chrono::day{*d}};
+    if (!date.ok())
+        return std::nullopt;
+    return std::chrono::local_days{date};
+}
+
 DateTime LocalNow() {
     // Readings come in bursts (a tick, a fill, a rebuild): convert to local time once a second.
     thread_local std::time_t lastSecond = -1;
@@ -243,6 +265,9 @@ DateTime LocalNow() {
     std::time_t now = std::time(nullptr);
     if (now == lastSecond)
         return lastLocal;
+    // A time zone changed while the agent runs is taken up at once (glibc looks at the zone
+    // file again only when asked).
+    tzset();
     std::tm local{};
     localtime_r(&now, &local);
     using namespace std::chrono;

@@ -51,6 +51,8 @@ std::string GeneralDateText(DateTime value);
 
 // Reads back a time text written with "hh:nn": minutes since midnight, empty when it is not one.
 std::optional<int> MinutesOfTimeText(std::string_view text);
+// Reads back a date text written with "dd/mm/yyyy"; empty when it is not one.
+std::optional<std::chrono::local_days> DayOfDateText(std::string_view text);
 
 } // namespace zurodid
 

@@ -35,9 +35,9 @@ std::string FailureLine(std::string_view what, int errorNumber, std::string_view
     return line;
 }
 
-void LogFailure(std::string_view what, int errorNumber, std::string_view errorText,
-                const std::filesystem::path& file) {
-    std::string line = FailureLine(what, errorNumber, errorText, file);
+namespace {
+
+void WriteLine(std::string line) {
     if (const LogSink& sink = Sink()) {
         sink(line);
         return;
@@ -46,6 +46,23 @@ void LogFailure(std::string_view what, int errorNumber, std::string_view errorTe
     // One write for the whole line, so that lines of two processes do not interleave.
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
+}
+
+} // namespace
+
+void LogFailure(std::string_view what, int errorNumber, std::string_view errorText,
+                const std::filesystem::path& file) {
+    WriteLine(FailureLine(what, errorNumber, errorText, file));
+}
+
+void LogRecovery(std::string_view what, const std::filesystem::path& file) {
+    std::string line = "zurodid-agent: ";
+    AppendOnOneLine(line, what);
+    if (!file.empty()) {
+        line += ": ";
+        AppendOnOneLine(line, file.string());
+    }
+    WriteLine(std::move(line));
 }
 
 void SetLogSink(LogSink sink) {

@@ -16,6 +16,10 @@ namespace zurodid {
 void LogFailure(std::string_view what, int errorNumber, std::string_view errorText,
                 const std::filesystem::path& file = {});
 
+// One line for a failure that has ended (the diary could be read again), so that the log tells
+// how long the agent went without it.
+void LogRecovery(std::string_view what, const std::filesystem::path& file = {});
+
 // The line LogFailure writes, without its line break.
 std::string FailureLine(std::string_view what, int errorNumber, std::string_view errorText,
                         const std::filesystem::path& file);

@@ -75,5 +75,9 @@ public:
 
 // The engine over real Jet 3 and Jet 4 files (libmdb, parsed in an isolated child process).
 std::shared_ptr<DBEngine> MakeJetEngine();
+// Makes the process that the engine's reading children are forked from, so that none is
+// forked from a process with threads: called first thing in main, before the toolkit starts.
+// False when it could not be made (the children are then forked from the caller).
+bool StartDiaryReader();
 
 } // namespace zurodid

@@ -29,6 +29,17 @@ void ListItemCollection::Clear() {
         observer_->RowsCleared();
 }
 
+void ListItemCollection::TakeRowsOf(ListItemCollection& other) {
+    Clear();
+    rows_.swap(other.rows_);
+    other.Clear();
+    for (ListItem& row : rows_) {
+        row.owner_ = this;
+        if (observer_)
+            observer_->RowAdded(row.position_);
+    }
+}
+
 ListItem& ListItemCollection::Add(std::string text) {
     ListItem& row = rows_.emplace_back(std::move(text));
     row.owner_ = this;

@@ -44,6 +44,9 @@ public:
     ListItemCollection& operator=(const ListItemCollection&) = delete;
 
     void Clear();
+    // Replaces these rows with those of `other`, which is left empty: a list filled aside is
+    // put in place whole, or not at all.
+    void TakeRowsOf(ListItemCollection& other);
     // Appends a row; the reference stays valid until the next Clear.
     ListItem& Add(std::string text);
     int Count() const { return static_cast<int>(rows_.size()); }

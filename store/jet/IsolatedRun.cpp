@@ -6,9 +6,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -126,6 +130,308 @@ private:
 
 } // namespace
 
+namespace {
+
+struct Received {
+    PageBuffer out;
+    bool timedOut = false;
+    bool tooLarge = false;
+};
+
+// Reads what the child writes into `readFd` until it closes it, the deadline passes or it
+// writes too much.
+Received Receive(int readFd, Clock::time_point deadline, const IsolationLimits& limits,
+                 const std::function<void(PageBuffer&)>& received) {
+    Received result;
+    PageBuffer& out = result.out;
+    std::size_t total = 0;
+    constexpr std::size_t kPipeChunk = 64 * 1024;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            break;
+        }
+        pollfd readable{readFd, POLLIN, 0};
+        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()) + 1);
+        if (ready < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if (ready == 0) {
+            continue; // the deadline check above ends the wait
+        }
+        out.ReserveTail(kPipeChunk);
+        const ssize_t got = ::read(readFd, out.data() + out.size(), out.capacity() - out.size());
+        if (got < 0) {
+            if (errno == EINTR || errno == EAGAIN) {
+                continue;
+            }
+            break;
+        }
+        if (got == 0) {
+            break;
+        }
+        out.Resize(out.size() + static_cast<std::size_t>(got));
+        total += static_cast<std::size_t>(got);
+        if (total > limits.maxOutputBytes) {
+            result.tooLarge = true;
+            break;
+        }
+        if (received) {
+            received(out);
+        }
+    }
+    return result;
+}
+
+void Judge(int status, bool timedOut, bool tooLarge, const IsolationLimits& limits) {
+    if (tooLarge) {
+        Fail("the reader produced more data than the file can hold");
+    }
+    if (timedOut) {
+        Fail("reading took longer than " + std::to_string(limits.wallClock.count()) + " ms");
+    }
+    if (WIFSIGNALED(status)) {
+        const int signal = WTERMSIG(status);
+        Fail(signal == SIGXCPU || signal == SIGKILL
+                 ? std::string("reading took too long")
+                 : "the reader stopped on signal " + std::to_string(signal));
+    }
+    if (!WIFEXITED(status)) {
+        Fail("the reader ended abnormally (wait status " + std::to_string(status) + ")");
+    }
+    if (WEXITSTATUS(status) != 0) {
+        Fail("the reader ended with status " + std::to_string(WEXITSTATUS(status)));
+    }
+}
+
+// The server: a process made before the caller has threads, which forks the children.
+// Process-wide, as the process it stands for: one socket to it, one work it runs.
+struct Server {
+    int socket = -1;
+    pid_t pid = -1;
+    IsolatedWork work = nullptr;
+};
+Server& TheServer() {
+    static Server server;
+    return server;
+}
+
+// One request: the work's two texts and the limits; the pipe to write to travels beside it.
+struct Request {
+    char first[4096];
+    char second[512];
+    std::int64_t wallClockMs;
+    unsigned cpuSeconds;
+    std::uint64_t extraMemoryBytes;
+};
+// The server's two answers to a request: the child's process id (0: none could be made), then
+// its wait status.
+struct Answer {
+    std::int64_t value;
+};
+
+bool SendRequest(int socket, const Request& request, int fd) {
+    iovec part{const_cast<Request*>(&request), sizeof request};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    ssize_t sent;
+    do {
+        sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent == static_cast<ssize_t>(sizeof request);
+}
+
+// A request and its pipe; false when the caller has gone.
+bool ReceiveRequest(int socket, Request& request, int& fd) {
+    iovec part{&request, sizeof request};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    ssize_t got;
+    do {
+        got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    } while (got < 0 && errno == EINTR);
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    if (got != static_cast<ssize_t>(sizeof request) || header == nullptr ||
+        header->cmsg_type != SCM_RIGHTS) {
+        return false;
+    }
+    std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+    request.first[sizeof request.first - 1] = '\0';
+    request.second[sizeof request.second - 1] = '\0';
+    return true;
+}
+
+bool SendAnswer(int socket, std::int64_t value) {
+    const Answer answer{value};
+    return ::send(socket, &answer, sizeof answer, MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(sizeof answer);
+}
+
+// An answer within `timeout`; empty when the server has gone or is silent.
+std::optional<std::int64_t> ReceiveAnswer(int socket, std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd readable{socket, POLLIN, 0};
+        const int ready =
+            ::poll(&readable, 1, static_cast<int>(std::max<long long>(0, left.count())));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0) {
+            return std::nullopt;
+        }
+        Answer answer{};
+        const ssize_t got = ::recv(socket, &answer, sizeof answer, 0);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got != static_cast<ssize_t>(sizeof answer)) {
+            return std::nullopt;
+        }
+        return answer.value;
+    }
+}
+
+[[noreturn]] void Serve(int socket, IsolatedWork work) {
+    // Its children are its own to wait for, whatever the caller inherited.
+    ::signal(SIGCHLD, SIG_DFL);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    for (;;) {
+        Request request{};
+        int fd = -1;
+        if (!ReceiveRequest(socket, request, fd)) {
+            ::_exit(0);
+        }
+        IsolationLimits limits;
+        limits.wallClock = std::chrono::milliseconds(request.wallClockMs);
+        limits.cpuSeconds = request.cpuSeconds;
+        limits.extraMemoryBytes = request.extraMemoryBytes;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::close(socket);
+            const std::string first = request.first;
+            const std::string second = request.second;
+            RunChild(
+                fd, [&](const ByteSink& sink) { work(first, second, sink); }, limits,
+                CurrentAddressSpace());
+        }
+        ::close(fd);
+        if (!SendAnswer(socket, child > 0 ? child : 0)) {
+            ::_exit(0);
+        }
+        int status = 0;
+        if (child > 0) {
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+        }
+        if (!SendAnswer(socket, status)) {
+            ::_exit(0);
+        }
+    }
+}
+
+void Forget(Server& server) {
+    if (server.socket >= 0) {
+        ::close(server.socket);
+    }
+    if (server.pid > 0) {
+        ::kill(server.pid, SIGKILL);
+        while (::waitpid(server.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+    server = {};
+}
+
+// In a child of the server; empty when the server could not take the request (it has gone),
+// so that the caller runs the work itself.
+std::optional<PageBuffer> RunInServer(Server& server, const std::string& first,
+                                      const std::string& second, const IsolationLimits& limits,
+                                      const std::function<void(PageBuffer&)>& received) {
+    Request request{};
+    if (first.size() >= sizeof request.first || second.size() >= sizeof request.second) {
+        return std::nullopt;
+    }
+    std::memcpy(request.first, first.c_str(), first.size() + 1);
+    std::memcpy(request.second, second.c_str(), second.size() + 1);
+    request.wallClockMs = limits.wallClock.count();
+    request.cpuSeconds = limits.cpuSeconds;
+    request.extraMemoryBytes = limits.extraMemoryBytes;
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw RuntimeError(ErrorNumber::EngineFailure,
+                           "The diary reader could not start (no pipe).");
+    }
+    FdGuard readEnd(fds[0]);
+    FdGuard writeEnd(fds[1]);
+    const auto deadline = Clock::now() + limits.wallClock;
+    if (!SendRequest(server.socket, request, writeEnd.Get())) {
+        Forget(server);
+        return std::nullopt;
+    }
+    writeEnd.Close();
+    const auto child = ReceiveAnswer(server.socket, limits.wallClock);
+    if (!child) {
+        Forget(server);
+        return std::nullopt;
+    }
+    if (*child == 0) {
+        throw RuntimeError(ErrorNumber::EngineFailure,
+                           "The diary reader could not start (no process).");
+    }
+    const auto pid = static_cast<pid_t>(*child);
+    // The child ends within its own limits, and the server answers once it has: that answer
+    // is taken on every way out, so that the next request gets its own.
+    auto waitForEnd = [&]() -> std::optional<std::int64_t> {
+        auto status = ReceiveAnswer(server.socket,
+                                    limits.wallClock + std::chrono::seconds(limits.cpuSeconds + 2));
+        if (!status) {
+            ::kill(pid, SIGKILL);
+            Forget(server);
+        }
+        return status;
+    };
+    Received got;
+    try {
+        got = Receive(readEnd.Get(), deadline, limits, received);
+    } catch (...) {
+        ::kill(pid, SIGKILL);
+        waitForEnd();
+        throw;
+    }
+    readEnd.Close();
+    if (got.timedOut || got.tooLarge) {
+        ::kill(pid, SIGKILL);
+    }
+    const auto status = waitForEnd();
+    if (!status) {
+        Fail("the reader did not end");
+    }
+    Judge(static_cast<int>(*status), got.timedOut, got.tooLarge, limits);
+    return std::move(got.out);
+}
+
+} // namespace
+
 PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
                        const IsolationLimits& limits,
                        const std::function<void(PageBuffer&)>& received) {
@@ -150,72 +456,51 @@ PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
     ChildGuard child(pid);
     writeEnd.Close();
 
-    PageBuffer out;
-    std::size_t total = 0;
-    constexpr std::size_t kPipeChunk = 64 * 1024;
-    bool timedOut = false;
-    bool tooLarge = false;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd readable{readEnd.Get(), POLLIN, 0};
-        const int ready = ::poll(&readable, 1, static_cast<int>(left.count()) + 1);
-        if (ready < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            break;
-        }
-        if (ready == 0) {
-            continue; // the deadline check above ends the wait
-        }
-        out.ReserveTail(kPipeChunk);
-        const ssize_t got =
-            ::read(readEnd.Get(), out.data() + out.size(), out.capacity() - out.size());
-        if (got < 0) {
-            if (errno == EINTR || errno == EAGAIN) {
-                continue;
-            }
-            break;
-        }
-        if (got == 0) {
-            break;
-        }
-        out.Resize(out.size() + static_cast<std::size_t>(got));
-        total += static_cast<std::size_t>(got);
-        if (total > limits.maxOutputBytes) {
-            tooLarge = true;
-            break;
-        }
-        if (received) {
-            received(out);
-        }
-    }
+    Received got = Receive(readEnd.Get(), deadline, limits, received);
     readEnd.Close();
-    const int status = child.WaitUntil(timedOut || tooLarge ? Clock::now() : deadline, timedOut);
-    if (tooLarge) {
-        Fail("the reader produced more data than the file can hold");
+    bool timedOut = got.timedOut;
+    const int status =
+        child.WaitUntil(got.timedOut || got.tooLarge ? Clock::now() : deadline, timedOut);
+    Judge(status, timedOut, got.tooLarge, limits);
+    return std::move(got.out);
+}
+
+bool StartIsolationServer(IsolatedWork work) {
+    Server& server = TheServer();
+    Forget(server);
+    int sockets[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) {
+        return false;
     }
-    if (timedOut) {
-        Fail("reading took longer than " + std::to_string(limits.wallClock.count()) + " ms");
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(sockets[0]);
+        ::close(sockets[1]);
+        return false;
     }
-    if (WIFSIGNALED(status)) {
-        const int signal = WTERMSIG(status);
-        Fail(signal == SIGXCPU || signal == SIGKILL
-                 ? std::string("reading took too long")
-                 : "the reader stopped on signal " + std::to_string(signal));
+    if (pid == 0) {
+        ::close(sockets[0]);
+        Serve(sockets[1], work);
     }
-    if (!WIFEXITED(status)) {
-        Fail("the reader ended abnormally (wait status " + std::to_string(status) + ")");
+    ::close(sockets[1]);
+    server = Server{sockets[0], pid, work};
+    return true;
+}
+
+void StopIsolationServer() {
+    Forget(TheServer());
+}
+
+PageBuffer RunIsolatedWork(IsolatedWork work, const std::string& first, const std::string& second,
+                           const IsolationLimits& limits,
+                           const std::function<void(PageBuffer&)>& received) {
+    Server& server = TheServer();
+    if (server.socket >= 0 && server.work == work) {
+        if (auto out = RunInServer(server, first, second, limits, received)) {
+            return std::move(*out);
+        }
     }
-    if (WEXITSTATUS(status) != 0) {
-        Fail("the reader ended with status " + std::to_string(WEXITSTATUS(status)));
-    }
-    return out;
+    return RunIsolated([&](const ByteSink& sink) { work(first, second, sink); }, limits, received);
 }
 
 } // namespace zurodid::jet

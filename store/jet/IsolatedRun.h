@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace zurodid::jet {
 
@@ -42,5 +43,22 @@ using ByteSink = std::function<bool(const char* data, std::size_t size)>;
 PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
                        const IsolationLimits& limits,
                        const std::function<void(PageBuffer&)>& received = {});
+
+// Work that can be run isolated by name: two texts say what to do (a file and a table).
+using IsolatedWork = void (*)(const std::string& first, const std::string& second,
+                              const ByteSink& sink);
+
+// Makes the process that forks the children for `work` from now on. Made before the caller
+// starts any thread, it keeps fork out of a process with threads, where a lock held by another
+// thread at the fork could hang the child. False when it could not be made: runs then fork
+// from the caller. A second call replaces the first server.
+bool StartIsolationServer(IsolatedWork work);
+void StopIsolationServer();
+
+// Runs `work` as RunIsolated does, in a child of the server when it runs that work (and is
+// still there), otherwise in a child of the caller.
+PageBuffer RunIsolatedWork(IsolatedWork work, const std::string& first, const std::string& second,
+                           const IsolationLimits& limits,
+                           const std::function<void(PageBuffer&)>& received = {});
 
 } // namespace zurodid::jet

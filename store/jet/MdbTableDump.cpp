@@ -1,5 +1,7 @@
 #include "store/jet/MdbTableDump.h"
 
+#include "store/Dao.h"
+
 // glib first: mdbtools.h includes it inside its extern "C" block.
 #include <charconv>
 #include <cstdint>
@@ -248,4 +250,17 @@ void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out
     out.Finish();
 }
 
+void DumpTableWork(const std::string& path, const std::string& table, const ByteSink& sink) {
+    RowStreamWriter out(sink);
+    DumpTableRows(path.c_str(), table.c_str(), out);
+}
+
 } // namespace zurodid::jet
+
+namespace zurodid {
+
+bool StartDiaryReader() {
+    return jet::StartIsolationServer(&jet::DumpTableWork);
+}
+
+} // namespace zurodid

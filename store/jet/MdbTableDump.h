@@ -1,6 +1,9 @@
 #pragma once
 
+#include "store/jet/IsolatedRun.h"
 #include "store/jet/RowStream.h"
+
+#include <string>
 
 namespace zurodid::jet {
 
@@ -8,5 +11,8 @@ namespace zurodid::jet {
 // Runs inside the isolated child: no exceptions and nothing but libmdb, glib, iconv and
 // malloc, because the parent may have had other threads when it forked.
 void DumpTableRows(const char* path, const char* table, RowStreamWriter& out) noexcept;
+
+// The same as the work an isolated child runs: file and table, rows to `sink`.
+void DumpTableWork(const std::string& path, const std::string& table, const ByteSink& sink);
 
 } // namespace zurodid::jet

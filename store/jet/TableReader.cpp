@@ -20,12 +20,9 @@ TableRows ReadIsolated(const std::string& file, const std::string& table,
                        const ReaderOptions& options) {
     // The rows are decoded as they arrive: the buffer never holds the whole stream.
     RowStreamDecoder decoder(table);
-    PageBuffer rest = RunIsolated(
-        [&](const ByteSink& sink) {
-            RowStreamWriter out(sink);
-            DumpTableRows(file.c_str(), table.c_str(), out);
-        },
-        options.limits, [&decoder](PageBuffer& received) { decoder.Received(received); });
+    PageBuffer rest =
+        RunIsolatedWork(&DumpTableWork, file, table, options.limits,
+                        [&decoder](PageBuffer& received) { decoder.Received(received); });
     return decoder.Finish(std::move(rest));
 }
 

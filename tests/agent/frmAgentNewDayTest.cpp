@@ -113,10 +113,10 @@ TEST_F(NewDay, TheFirstTickOnAnotherDayRebuildsWhateverTheGap) {
         clock.now = At(2026, 12, 7, 22, 0);
         agent.lvAppointment.ListItems.Clear();
         agent.Form_Load();
-        frmAgentTestAccess::AlarmCursor(agent) = frmAgentTestAccess::RemindCursor(agent) = 2;
         clock.now = c.tick;
         agent.Timer1_Timer();
         EXPECT_EQ(Column(1), c.dates) << c.name;
+        // The same day's 23:30 came during the gap: shown late, so passed.
         int expectedCursor = c.dates[0] == "07/12/2026" ? 2 : 1;
         EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), expectedCursor) << c.name;
     }

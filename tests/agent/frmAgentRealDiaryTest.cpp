@@ -79,20 +79,33 @@ TEST_F(RealDiary, SettingsDecideTheListWindowAndTheReach) {
     }
 }
 
-TEST_F(RealDiary, AMissingDiaryOrTableStopsSilently) {
+TEST_F(RealDiary, ADiaryThatComesLateIsReadOnItsOwnAndRemindsOnTime) {
+    Settings("StartUpRemind=1\r\n");
+    clock.now = At(2026, 12, 7, 9, 0, 0);
     agent.Form_Load();
-    EXPECT_EQ(desktop.timerEnabled, 0) << "missing file";
-    EXPECT_TRUE(desktop.boxes.empty());
-    EXPECT_EQ(desktop.registrations.size(), 1u);
+    EXPECT_EQ(desktop.timerEnabled, 1) << "the timer runs without a diary";
+    EXPECT_FALSE(state.DiaryStore.dbDiary);
+    EXPECT_EQ(desktop.ShowCount(WindowName::frmList), 0) << "the list window waits for a read";
+
+    // A diary without the table is still no diary to remind from; nothing half-open is kept.
+    WriteDiary({}, /*withAppointmentTable=*/false);
+    clock.now = At(2026, 12, 7, 9, 1, 0);
+    agent.Timer1_Timer();
     EXPECT_FALSE(state.DiaryStore.dbDiary);
 
-    WriteDiary({}, /*withAppointmentTable=*/false);
-    agent.Form_Load();
-    EXPECT_EQ(desktop.timerEnabled, 0) << "missing table";
-    EXPECT_TRUE(state.DiaryStore.dbDiary);
-    EXPECT_TRUE(state.DiaryStore.rsAnniversary);
-    EXPECT_FALSE(state.DiaryStore.rsAppointment);
-    EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 0);
+    // The drive is mounted: the file changed and held still for a tick is read at once.
+    WriteDiary();
+    for (int s = 1; s <= 3; ++s) {
+        clock.now = At(2026, 12, 7, 9, 1, s);
+        agent.Timer1_Timer();
+    }
+    EXPECT_TRUE(state.DiaryStore.rsAppointment);
+    EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 2);
+    EXPECT_EQ(desktop.ShowCount(WindowName::frmList), 1) << "the start-up's list window, late";
+    clock.now = At(2026, 12, 7, 9, 5, 0);
+    agent.Timer1_Timer();
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_EQ(desktop.boxes[0].text, "09:05 : ทันตแพทย์");
 }
 
 TEST_F(RealDiary, TwoWrongPasswordsThenTheRightOne) {

@@ -10,8 +10,7 @@ protected:
     void Rows(std::initializer_list<std::pair<const char*, const char*>> rows) {
         for (auto [time, subject] : rows)
             AddRow("07/12/2026", time, subject);
-        frmAgentTestAccess::AlarmCursor(agent) = 1;
-        frmAgentTestAccess::RemindCursor(agent) = 1;
+        frmAgentTestAccess::RowsFilledAt(agent, clock.now);
     }
     struct DatedRow {
         const char* date;
@@ -21,8 +20,7 @@ protected:
     void DatedRows(std::initializer_list<DatedRow> rows) {
         for (const DatedRow& row : rows)
             AddRow(row.date, row.time, row.subject);
-        frmAgentTestAccess::AlarmCursor(agent) = 1;
-        frmAgentTestAccess::RemindCursor(agent) = 1;
+        frmAgentTestAccess::RowsFilledAt(agent, clock.now);
     }
     void AddRow(const char* date, const char* time, const char* subject) {
         ListItem& row = agent.lvAppointment.ListItems.Add(
@@ -56,9 +54,6 @@ TEST_F(Timer1, OnTimeBoxInTheMinuteThenTheCursorMoves) {
     TickAt(9, 4, 59);
     EXPECT_TRUE(desktop.boxes.empty());
     EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1);
-    desktop.onBox = [&](const ShownBox&) {
-        EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1) << "moved before close";
-    };
     TickAt(9, 5, 0);
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, "09:05 : Dentist");
@@ -70,30 +65,24 @@ TEST_F(Timer1, OnTimeBoxInTheMinuteThenTheCursorMoves) {
     EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2);
 }
 
-TEST_F(Timer1, PassedRowsAreSkippedOnePerTickWithoutAMessage) {
+TEST_F(Timer1, RowsPassedBeforeTheFillAreSkippedWithoutAMessage) {
     Rows({{"08:00", "a"}, {"08:30", "b"}, {"09:05", "c"}});
     TickAt(9, 0, 0);
-    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2);
-    TickAt(9, 0, 1);
     EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
-    TickAt(9, 0, 2);
+    TickAt(9, 0, 1);
     EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
     EXPECT_TRUE(desktop.boxes.empty());
 }
 
-TEST_F(Timer1, TwoRowsInOneMinute) {
+TEST_F(Timer1, TwoRowsInOneMinuteEachComeEvenWhenTheMinuteHasEnded) {
     Rows({{"09:05", "first"}, {"09:05", "second"}, {"09:06", "third"}});
-    TickAt(9, 5, 0);
-    TickAt(9, 5, 30);
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:05 : second"}));
-    // When the minute has ended before the second box's tick, the second is skipped.
-    desktop.boxes.clear();
-    frmAgentTestAccess::AlarmCursor(agent) = 1;
     TickAt(9, 5, 59);
     TickAt(9, 6, 0);
-    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:05 : second"}))
+        << "the second late rather than lost";
     TickAt(9, 6, 1);
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : first", "16 09:06 : third"}));
+    EXPECT_EQ(desktop.boxes.back().text, "09:06 : third");
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 4);
 }
 
 TEST_F(Timer1, AMinuteTurningWithinAHalfStillShowsTheBox) {
@@ -113,9 +102,9 @@ TEST_F(Timer1, AMinuteTurningWithinAHalfStillShowsTheBox) {
     for (const auto& c : cases) {
         desktop.boxes.clear();
         agent.lvAppointment.ListItems.Clear();
+        clock.now = At(2026, 12, 7, c.hh, c.mm, 59);
         Rows({{"09:05", "x"}});
         Remind(c.remind, c.lead);
-        clock.now = At(2026, 12, 7, c.hh, c.mm, 59);
         clock.readings = 0;
         clock.onRead = [&c](FakeClock& fake) {
             if (fake.readings == c.reading)
@@ -132,28 +121,28 @@ TEST_F(Timer1, AdvanceReminderByLead) {
         const char* name;
         int lead;
         int hh, mm; // the minute of the information box
-        std::vector<std::string> boxes;
+        std::vector<int> icons;
     };
     const Case cases[] = {
-        {"ten minutes ahead", 10, 8, 55, {"64 09:05 : Dentist"}},
-        {"lead zero: critical first, then information",
-         0,
-         9,
-         5,
-         {"16 09:05 : Dentist", "64 09:05 : Dentist"}},
-        {"negative lead: after the appointment", -5, 9, 10, {"64 09:05 : Dentist"}},
+        {"ten minutes ahead", 10, 8, 55, {vbInformation}},
+        {"lead zero: critical first, then information", 0, 9, 5, {vbCritical, vbInformation}},
+        {"negative lead: after the appointment", -5, 9, 10, {vbInformation}},
     };
     for (const auto& c : cases) {
+        // A subject of its own: a reminder shown is not shown again that day.
+        const std::string subject = c.name;
         desktop.boxes.clear();
         agent.lvAppointment.ListItems.Clear();
-        Rows({{"09:05", "Dentist"}});
+        clock.now = At(2026, 12, 7, c.hh, c.mm - 1, 59);
+        Rows({{"09:05", subject.c_str()}});
         Remind(1, c.lead);
-        frmAgentTestAccess::AlarmCursor(agent) =
-            c.lead == 0 ? 1 : 2; // the on-time half only where the case needs it
         TickAt(c.hh, c.mm - 1, 59);
         EXPECT_TRUE(desktop.boxes.empty()) << c.name;
         TickAt(c.hh, c.mm, 0);
-        EXPECT_EQ(Boxes(), c.boxes) << c.name;
+        std::vector<std::string> expected;
+        for (int icon : c.icons)
+            expected.push_back(std::to_string(icon) + " 09:05 : " + subject);
+        EXPECT_EQ(Boxes(), expected) << c.name;
         EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2) << c.name;
     }
 }
@@ -168,10 +157,10 @@ TEST_F(Timer1, AdvanceReminderSkippedWhenStartedInsideTheLead) {
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : Dentist"}));
 }
 
-TEST_F(Timer1, AdvanceReminderBeforeMidnightIsNeverShown) {
-    Rows({{"00:05", "early"}});
+TEST_F(Timer1, AdvanceReminderOnTheDayBeforeIsNeverShown) {
+    DatedRows({{"08/12/2026", "00:05", "early"}});
     Remind(1, 10);
-    TickAt(23, 55, 0); // 00:05 is 1430 minutes behind, not 10 ahead
+    TickAt(23, 55, 0);
     EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
     EXPECT_TRUE(desktop.boxes.empty());
 }
@@ -184,39 +173,34 @@ TEST_F(Timer1, RemindSwitchedOnLaterStartsWhereTheCursorStood) {
     EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 1) << "frozen while off";
     Remind(1, 10);
     TickAt(9, 0, 10);
-    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
-    TickAt(9, 0, 11);
-    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 3);
+    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 3) << "rows passed meanwhile not owed";
     TickAt(9, 20, 0);
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"64 09:30 : c"}));
 }
 
-TEST_F(Timer1, RowsOutOfOrderHoldTheCursor) {
+TEST_F(Timer1, RowsOutOfOrderAreEachRemindedInTheirMinute) {
     Rows({{"10:00", "late"}, {"09:00", "early"}});
     TickAt(9, 0, 0);
-    EXPECT_TRUE(desktop.boxes.empty()) << "09:00 waits behind 10:00";
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:00 : early"}));
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1) << "10:00 still owed";
     TickAt(10, 0, 0);
     TickAt(10, 0, 1);
-    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 10:00 : late"}));
+    EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:00 : early", "16 10:00 : late"}));
     EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 3);
 }
 
-TEST_F(Timer1, RowsOfOtherDaysAreSkippedByBothCursors) {
+TEST_F(Timer1, RowsOfOtherDaysWaitForTheirDay) {
     // The list of a fill with AppointmentStartUp above 0: today's rows and tomorrow's.
     DatedRows({{"08/12/2026", "15:00", "tomorrow's"},
                {"07/12/2026", "15:00", "today's"},
                {"08/12/2026", "15:10", "tomorrow, later"}});
     Remind(1, 0);
     TickAt(14, 0, 0);
-    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 2)
-        << "tomorrow's row passed without a message";
-    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 2);
     TickAt(15, 0, 0);
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 15:00 : today's", "64 15:00 : today's"}));
     TickAt(15, 0, 1);
     TickAt(15, 10, 0);
-    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 4);
-    EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 4);
+    EXPECT_EQ(frmAgentTestAccess::AlarmCursor(agent), 1) << "tomorrow's first row still owed";
     EXPECT_EQ(desktop.boxes.size(), 2u) << "no box of either kind for tomorrow's rows";
 }
 
@@ -241,10 +225,12 @@ TEST_F(Timer1, AnEmptySubjectEndsTheTextInTheSeparator) {
 }
 
 TEST_F(Timer1, AFullListLetsTheCursorsPassItsLastRow) {
-    for (int i = 0; i < 32767; ++i)
-        agent.lvAppointment.ListItems.Add("x").SetSubItems(2, "08:00");
-    frmAgentTestAccess::AlarmCursor(agent) = 32767;
-    frmAgentTestAccess::RemindCursor(agent) = 32767;
+    for (int i = 0; i < 32767; ++i) {
+        ListItem& row = agent.lvAppointment.ListItems.Add("x");
+        row.SetSubItems(1, "07/12/2026");
+        row.SetSubItems(2, "08:00");
+    }
+    frmAgentTestAccess::RowsFilledAt(agent, clock.now);
     Remind(1, 0);
     TickAt(9, 0, 0);
     TickAt(9, 0, 1);

@@ -95,8 +95,37 @@ class AgentFolder:
                        input=diary_description(**content).encode(), timeout=30)
         os.replace(staged, self.mdb)
 
-    def start(self, clock=None):
-        """Starts the agent; clock "HH:MM:SS" sets its wall clock on FAKE_DAY, running on."""
+    def diary_bytes(self, **content):
+        """The bytes of a diary as write_diary would write it, not written beside the agent."""
+        staged = self.mdb + ".bytes"
+        subprocess.run([tool("ZURODID_MAKE_DIARY"), "-", staged], check=True,
+                       input=diary_description(**content).encode(), timeout=30)
+        with open(staged, "rb") as made:
+            data = made.read()
+        os.remove(staged)
+        return data
+
+    def rewrite_in_place(self, versions, rng, page=2048, most_gap=0.015):
+        """Saves each version over the diary in place, as the diary program does: pages in a
+        random order with gaps of up to most_gap seconds, the file sometimes cut short first
+        and grown again."""
+        with open(self.mdb, "r+b") as diary:
+            for data in versions:
+                if rng.random() < 0.3:
+                    diary.truncate(rng.randrange(len(data) // 2))
+                    diary.flush()
+                starts = list(range(0, len(data), page))
+                rng.shuffle(starts)
+                for start in starts:
+                    os.pwrite(diary.fileno(), data[start:start + page], start)
+                    time.sleep(rng.uniform(0, most_gap))
+                diary.truncate(len(data))
+
+    def start(self, clock=None, movable=False):
+        """Starts the agent; clock "HH:MM:SS" sets its wall clock on FAKE_DAY, running on.
+
+        A movable clock is an offset from the real one kept in a file, which move_clock
+        changes while the agent runs (a clock set, or the time a suspended machine slept)."""
         argv = [self.executable]
         env = self.screen.env(TZ="UTC")
         if clock:
@@ -104,12 +133,37 @@ class AgentFolder:
             # semaphore behind when it is killed, and a later wrapper that gets the same
             # process id then fails to start ("sem_open: File exists").
             env["LD_PRELOAD"] = faketime_library()
-            env["FAKETIME"] = f"@{FAKE_DAY} {clock}"
+            if movable:
+                target = datetime.datetime.fromisoformat(f"{FAKE_DAY} {clock}").replace(
+                    tzinfo=datetime.timezone.utc)
+                self.clock_offset = round(target.timestamp() - time.time())
+                self.clock_file = os.path.join(os.path.dirname(self.folder), "clock.rc")
+                self._write_clock()
+                env["FAKETIME_TIMESTAMP_FILE"] = self.clock_file
+                env["FAKETIME_NO_CACHE"] = "1"
+            else:
+                env["FAKETIME"] = f"@{FAKE_DAY} {clock}"
             # Qt's timers keep the real monotonic clock.
             env["FAKETIME_DONT_FAKE_MONOTONIC"] = "1"
         self.started_at = time.time()
         self.process = self.screen.spawn(argv, env=env, cwd="/")
         return self.process
+
+    def _write_clock(self):
+        staged = self.clock_file + ".new"
+        with open(staged, "w", encoding="ascii") as out:
+            out.write(f"{self.clock_offset:+d}\n")
+        os.replace(staged, self.clock_file)
+
+    def move_clock(self, seconds):
+        """Moves a movable clock by `seconds` (forward when positive)."""
+        self.clock_offset += seconds
+        self._write_clock()
+
+    def fake_now(self):
+        """The movable clock as the agent reads it now."""
+        return datetime.datetime.fromtimestamp(time.time() + self.clock_offset,
+                                               datetime.timezone.utc)
 
     def most_seconds_on_clock(self):
         """How far at most the agent's clock has run since the time it was started at.

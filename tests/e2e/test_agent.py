@@ -8,9 +8,11 @@ titles and roles, the accessibility tree, D-Bus), never pixel colours.
 import contextlib
 import glob
 import os
+import random
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -253,6 +255,35 @@ class RefreshTest(AgentTestCase):
         self.assertEqual(self.box_icon(box), "critical")
         self.press_ok(box)
         self.assert_stays_alive(0.5)
+
+
+class InPlaceSaveTest(AgentTestCase):
+    def test_refresh_while_the_diary_is_saved_in_place_reminds_from_the_saved_version(self):
+        self.agent.write_settings()
+        old = [("09:06", "Old one"), ("23:00", "Late")]
+        new = [("09:06", "New one"), ("23:00", "Late")]
+        self.agent.write_diary(appointments=old)
+        versions = [self.agent.diary_bytes(appointments=content) for content in (new, old, new)]
+        self.start_agent("09:05:25")
+        rng = random.Random(20261209)
+        # Saves for about two seconds, Refresh chosen in the middle of them.
+        saving = threading.Thread(target=self.agent.rewrite_in_place, args=(versions * 4, rng))
+        saving.start()
+        try:
+            self.choose("Refresh")
+        finally:
+            saving.join()
+        box = self.wait_box(timeout=45)
+        self.assertEqual(self.box_text(), "09:06 : New one")
+        self.press_ok(box)
+        self.screen.stays_absent(self.boxes, 3, "a box of the old version or a second box")
+        self.assert_stays_alive(0.1)
+
+    def box_text(self):
+        texts = desktop.poll(lambda: [t for t in self.screen.window_texts(AGENT_TITLE)
+                                      if " : " in t], 10, "the box's text")
+        self.assertEqual(len(texts), 1, texts)
+        return texts[0]
 
 
 class PasswordTest(AgentTestCase):

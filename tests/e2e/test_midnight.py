@@ -7,6 +7,7 @@ the boxes' titles and roles, their texts in the accessibility tree, the agent's 
 """
 
 import os
+import signal
 import sys
 import unittest
 
@@ -55,6 +56,38 @@ class MidnightTest(AgentTestCase):
         with open(os.path.join(self.work, "zurodid-agent.log"), encoding="utf-8",
                   errors="replace") as log:
             self.assertEqual(log.read(), "")
+
+    def test_a_box_left_open_and_a_sleep_across_midnight_lose_no_reminder(self):
+        self.agent.write_settings(appointment_days=0, remind=0)
+        self.agent.write_diary(appointments=[(0, "23:59", "Tonight"),
+                                             (1, "00:00", "At midnight"),
+                                             (1, "00:20", "During the sleep"),
+                                             (1, "00:40", "Later")])
+        self.agent.start(f"23:59:{60 - SECONDS_BEFORE_MIDNIGHT:02d}", movable=True)
+        self.screen.wait_tray_icons(1, timeout=30)
+
+        tonight = self.wait_box(timeout=SECONDS_BEFORE_MIDNIGHT + 10)
+        self.assertEqual(self.box_text(), "23:59 : Tonight")
+        # Left open past midnight and past the 00:00 minute.
+        self.agent.move_clock(90)
+        desktop.poll(lambda: self.agent.fake_now().minute == 1, 10, "the clock past 00:00")
+        self.press_ok(tonight)
+        self.wait_box(timeout=10)
+        self.assertEqual(self.box_text(), "00:00 : At midnight")
+        self.press_ok(self.wait_box())
+        self.screen.stays_absent(self.boxes, 2, "a box shown twice")
+
+        # Suspended across 00:20: the box comes once the agent runs again.
+        os.kill(self.agent.process.pid, signal.SIGSTOP)
+        try:
+            self.agent.move_clock(20 * 60)
+        finally:
+            os.kill(self.agent.process.pid, signal.SIGCONT)
+        box = self.wait_box(timeout=10)
+        self.assertEqual(self.box_text(), "00:20 : During the sleep")
+        self.press_ok(box)
+        self.screen.stays_absent(self.boxes, 2, "a box for a row still ahead")
+        self.assert_stays_alive(0.1)
 
 
 if __name__ == "__main__":

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -32,8 +33,8 @@ struct ChildCase {
     int expected; // 0: the bytes come back
 };
 
-TEST(JetIsolation, EveryWayAChildCanFailIsAnEngineError) {
-    const std::vector<ChildCase> cases = {
+const std::vector<ChildCase>& ChildCases() {
+    static const std::vector<ChildCase> cases = {
         {"clean", [](const ByteSink& sink) { sink("abc", 3); }, 0},
         {"crash", [](const ByteSink&) { std::raise(SIGSEGV); }, ErrorNumber::DatabaseDamaged},
         {"abort", [](const ByteSink&) { std::abort(); }, ErrorNumber::DatabaseDamaged},
@@ -62,7 +63,11 @@ TEST(JetIsolation, EveryWayAChildCanFailIsAnEngineError) {
          ErrorNumber::DatabaseDamaged},
         {"exit status", [](const ByteSink&) { ::_exit(3); }, ErrorNumber::DatabaseDamaged},
     };
-    for (const auto& child : cases) {
+    return cases;
+}
+
+TEST(JetIsolation, EveryWayAChildCanFailIsAnEngineError) {
+    for (const auto& child : ChildCases()) {
         jet::PageBuffer out;
         const auto started = std::chrono::steady_clock::now();
         const int number =
@@ -102,6 +107,57 @@ TEST(JetIsolation, AStreamRefusedAsItArrivesStopsTheChild) {
     EXPECT_EQ(pieces, 1);
     // Killed at the first piece, not waited for until the wall-clock limit.
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    ExpectNoChildLeft();
+}
+
+// The server's work: a child case by name, or the parent of the process it runs in.
+void CaseWork(const std::string& name, const std::string&, const ByteSink& sink) {
+    if (name == "parent") {
+        const std::string parent = std::to_string(::getppid());
+        sink(parent.data(), parent.size());
+        return;
+    }
+    for (const auto& child : ChildCases())
+        if (name == child.name)
+            child.work(sink);
+}
+
+std::vector<pid_t> OwnChildren() {
+    std::vector<pid_t> children;
+    std::ifstream list("/proc/self/task/" + std::to_string(::getpid()) + "/children");
+    for (pid_t pid; list >> pid;)
+        children.push_back(pid);
+    return children;
+}
+
+TEST(JetIsolation, AServerMadeBeforeThreadsForksTheChildrenWithTheSameOutcomes) {
+    ASSERT_TRUE(jet::StartIsolationServer(&CaseWork));
+    const std::vector<pid_t> server = OwnChildren();
+    ASSERT_EQ(server.size(), 1u);
+    jet::PageBuffer out = jet::RunIsolatedWork(&CaseWork, "parent", "", ShortLimits());
+    EXPECT_EQ(out.view(), std::to_string(server[0])) << "forked by the server, not by us";
+    for (const auto& child : ChildCases()) {
+        const int number = ErrorNumberOf(
+            [&] { out = jet::RunIsolatedWork(&CaseWork, child.name, "", ShortLimits()); });
+        EXPECT_EQ(number, child.expected) << child.name;
+        if (child.expected == 0) {
+            EXPECT_EQ(out.view(), "abc");
+        }
+        EXPECT_EQ(OwnChildren(), server) << child.name << ": the server outlives its children";
+    }
+    // A stream refused as it arrives ends the child; the next run gets its own answers.
+    const int refused = ErrorNumberOf([&] {
+        jet::RunIsolatedWork(&CaseWork, "flood", "", ShortLimits(), [](jet::PageBuffer&) {
+            throw RuntimeError(ErrorNumber::DatabaseDamaged, "refused");
+        });
+    });
+    EXPECT_EQ(refused, ErrorNumber::DatabaseDamaged);
+    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).view(), "abc");
+    // A server that has gone: the runs fork from the caller again.
+    ::kill(server[0], SIGKILL);
+    out = jet::RunIsolatedWork(&CaseWork, "parent", "", ShortLimits());
+    EXPECT_EQ(out.view(), std::to_string(::getpid()));
+    jet::StopIsolationServer();
     ExpectNoChildLeft();
 }
 

@@ -1,0 +1,185 @@
+#include "agent/ReminderBook.h"
+
+#include <algorithm>
+#include <unordered_map>
+
+namespace zurodid {
+namespace {
+
+constexpr WallMinute kMinutesPerDay = 24 * 60;
+
+WallMinute DayOfMinute(WallMinute minute) {
+    return minute >= 0 ? minute / kMinutesPerDay
+                       : -((-minute + kMinutesPerDay - 1) / kMinutesPerDay);
+}
+
+} // namespace
+
+WallMinute MinuteOf(DateTime value) {
+    return std::chrono::floor<std::chrono::minutes>(value).time_since_epoch().count();
+}
+
+std::string ReminderBook::KeyOf(std::size_t row) const {
+    const ListItem& item = rows_->Item(static_cast<int>(row) + 1);
+    std::string key = item.SubItems(1);
+    key += '\x1f';
+    key += item.SubItems(2);
+    key += '\x1f';
+    key += item.SubItems(3);
+    return key;
+}
+
+std::string ReminderBook::TextOf(std::size_t row) const {
+    const ListItem& item = rows_->Item(static_cast<int>(row) + 1);
+    return item.SubItems(2) + " : " + item.SubItems(3);
+}
+
+bool ReminderBook::WasShown(const std::string& key, int occurrence, ReminderKind kind) const {
+    auto found = shown_.find(key);
+    return found != shown_.end() && found->second.count[static_cast<int>(kind)] >= occurrence;
+}
+
+void ReminderBook::MarkShown(const std::string& key, int occurrence, ReminderKind kind,
+                             WallMinute appointment) {
+    Shown& shown = shown_.try_emplace(key, Shown{DayOfMinute(appointment)}).first->second;
+    int& count = shown.count[static_cast<int>(kind)];
+    count = std::max(count, occurrence);
+}
+
+bool ReminderBook::Showable(ReminderKind kind, WallMinute appointment, WallMinute now, int lead) {
+    if (kind == ReminderKind::OnTime)
+        return appointment <= now;
+    const WallMinute due = appointment - lead;
+    return due <= now && (now < appointment || now == due);
+}
+
+bool ReminderBook::Expired(ReminderKind kind, WallMinute appointment, WallMinute now, int lead) {
+    // The on-time box covers an advance reminder whose appointment has come.
+    return kind == ReminderKind::Advance && appointment - lead < now && appointment <= now;
+}
+
+void ReminderBook::KeepOwed(WallMinute now, int lead) {
+    // Kept with its text: those rows are going.
+    if (!rows_)
+        return;
+    for (int kind = 0; kind < 2; ++kind) {
+        const auto k = static_cast<ReminderKind>(kind);
+        const int rowLead = k == ReminderKind::OnTime ? 0 : lead;
+        for (std::size_t i = cursor_[kind]; i < appointment_.size(); ++i) {
+            const WallMinute appointment = appointment_[i];
+            if (done_[kind][i] || appointment == kNoMinute)
+                continue;
+            const WallMinute due = appointment - rowLead;
+            if (due < floor_ || (k == ReminderKind::Advance && due < advanceFloor_) ||
+                DayOfMinute(due) != DayOfMinute(appointment) ||
+                !Showable(k, appointment, now, rowLead))
+                continue;
+            std::string key = KeyOf(i);
+            if (!WasShown(key, occurrence_[i], k))
+                late_.push_back({k, std::move(key), occurrence_[i], appointment, TextOf(i)});
+        }
+    }
+}
+
+void ReminderBook::Arm(const ListItemCollection& rows, WallMinute floor, WallMinute now) {
+    // Forget what was shown for days long gone: a date going back and forth stays covered.
+    const WallMinute today = DayOfMinute(now);
+    std::erase_if(shown_, [today](const auto& entry) { return entry.second.day < today - 7; });
+
+    rows_ = &rows;
+    const auto count = static_cast<std::size_t>(rows.Count());
+    appointment_.assign(count, kNoMinute);
+    occurrence_.assign(count, 1);
+    std::unordered_map<std::string, std::uint16_t> seen;
+    for (std::size_t i = 0; i < count; ++i) {
+        const ListItem& item = rows.Item(static_cast<int>(i) + 1);
+        const auto day = DayOfDateText(item.SubItems(1));
+        const auto minutes = MinutesOfTimeText(item.SubItems(2));
+        if (day && minutes)
+            appointment_[i] = MinuteOf(DateTime{*day}) + *minutes;
+        std::uint16_t& n = seen[KeyOf(i)];
+        if (n < UINT16_MAX)
+            ++n;
+        occurrence_[i] = n;
+    }
+    for (auto& done : done_)
+        done.assign(count, false);
+    cursor_[0] = cursor_[1] = 0;
+    quietUntil_[0] = quietUntil_[1] = kNoMinute;
+    floor_ = floor;
+    advanceFloor_ = floor;
+}
+
+std::optional<std::string> ReminderBook::TakeDue(ReminderKind kind, WallMinute now, int lead) {
+    const int k = static_cast<int>(kind);
+    const int rowLead = kind == ReminderKind::OnTime ? 0 : lead;
+    for (std::size_t i = 0; i < late_.size();) {
+        Late& late = late_[i];
+        if (late.kind != kind || !Showable(kind, late.appointment, now, rowLead)) {
+            const bool gone = late.kind == kind && Expired(kind, late.appointment, now, rowLead);
+            if (gone)
+                late_.erase(late_.begin() + static_cast<std::ptrdiff_t>(i));
+            else
+                ++i;
+            continue;
+        }
+        const bool shownBefore = WasShown(late.key, late.occurrence, kind);
+        if (!shownBefore)
+            MarkShown(late.key, late.occurrence, kind, late.appointment);
+        std::string text = std::move(late.text);
+        late_.erase(late_.begin() + static_cast<std::ptrdiff_t>(i));
+        if (!shownBefore)
+            return text;
+    }
+    if (now < quietUntil_[k] && lead == quietLead_[k])
+        return std::nullopt;
+    std::optional<std::string> text;
+    std::vector<bool>& done = done_[k];
+    WallMinute nextDue = INT64_MAX;
+    std::size_t i = cursor_[k];
+    for (; i < appointment_.size() && !text; ++i) {
+        if (done[i])
+            continue;
+        const WallMinute appointment = appointment_[i];
+        if (appointment == kNoMinute) {
+            done[i] = true;
+            continue;
+        }
+        const WallMinute due = appointment - rowLead;
+        // Not owed: passed before the fill, passed while advance reminders were off, an
+        // advance minute on the day before, or an advance one whose appointment has come.
+        if (due < floor_ || (kind == ReminderKind::Advance && due < advanceFloor_) ||
+            DayOfMinute(due) != DayOfMinute(appointment) ||
+            Expired(kind, appointment, now, rowLead)) {
+            done[i] = true;
+            continue;
+        }
+        if (!Showable(kind, appointment, now, rowLead)) {
+            nextDue = std::min(nextDue, due);
+            continue;
+        }
+        done[i] = true;
+        std::string key = KeyOf(i);
+        if (WasShown(key, occurrence_[i], kind))
+            continue;
+        MarkShown(key, occurrence_[i], kind, appointment);
+        text = TextOf(i);
+    }
+    // A whole look finds when the next one is due; one cut short by a box looks again.
+    quietUntil_[k] = text ? kNoMinute : nextDue;
+    quietLead_[k] = lead;
+    while (cursor_[k] < done.size() && done[cursor_[k]])
+        ++cursor_[k];
+    return text;
+}
+
+void ReminderBook::PassAdvanceUntil(WallMinute now) {
+    advanceFloor_ = now;
+    std::erase_if(late_, [](const Late& late) { return late.kind == ReminderKind::Advance; });
+}
+
+std::int32_t ReminderBook::FirstOpenRow(ReminderKind kind) const {
+    return static_cast<std::int32_t>(cursor_[static_cast<int>(kind)]) + 1;
+}
+
+} // namespace zurodid

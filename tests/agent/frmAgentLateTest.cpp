@@ -1,0 +1,266 @@
+// When reminders come: every reminder the list owes is shown once, late rather than lost,
+// whatever the clock does and whatever rebuilds the list meanwhile.
+#include "agent/AgentFixture.h"
+
+#include <set>
+#include <utility>
+
+namespace zurodid::testing {
+namespace {
+
+using std::chrono::seconds;
+
+// One tick a second from `from` through `to`; between two spans the process sleeps or the
+// clock is set.
+struct Span {
+    DateTime from, to;
+};
+
+// An agent of its own for each case: no reminder is shown twice in a day.
+struct Rig {
+    Rig()
+        : state([this] { return folder.Path(); }, std::make_shared<FakeEngine>(diary)),
+          agent(state, desktop, clock) {
+        diary.tables["Anniversary"];
+        diary.tables["Appointment"];
+    }
+    void Settings(std::string_view lines) {
+        WriteBytes(folder / "Zurodid.ini", "[Agent]\r\n" + std::string(lines));
+    }
+    void Appointment(DateTime when, std::string subject) {
+        diary.tables["Appointment"].rows.push_back({Variant{when}, Variant{std::move(subject)}});
+    }
+    std::vector<std::string> Boxes() const {
+        std::vector<std::string> out;
+        for (const auto& box : desktop.boxes)
+            out.push_back(std::to_string(box.icon) + " " + box.text);
+        return out;
+    }
+    std::vector<std::string> Subjects() const {
+        std::vector<std::string> out;
+        for (int k = 1; k <= agent.lvAppointment.ListItems.Count(); ++k)
+            out.push_back(agent.lvAppointment.ListItems.Item(k).SubItems(3));
+        return out;
+    }
+    // Starts the agent at the first span's start, then ticks through the spans; a box stays
+    // open `boxOpen` seconds (the first one `firstBoxOpen`), the timer firing meanwhile.
+    std::vector<std::string> Run(const std::vector<Span>& spans, int boxOpen = 1,
+                                 int firstBoxOpen = 1) {
+        desktop.onBox = [&, shown = 0](const ShownBox&) mutable {
+            clock.now += seconds{shown++ == 0 ? firstBoxOpen : boxOpen};
+            agent.Timer1_Timer();
+        };
+        clock.now = spans.front().from;
+        agent.Form_Load();
+        for (const Span& span : spans)
+            for (clock.now = span.from; clock.now <= span.to; clock.now += seconds{1})
+                agent.Timer1_Timer();
+        return Boxes();
+    }
+
+    TempFolder folder;
+    FakeDiary diary;
+    FakeDesktop desktop;
+    FakeClock clock;
+    ProcessState state;
+    frmAgent agent;
+};
+
+TEST(WhenRemindersCome, ClockScriptsShowEachOwedReminderOnceInListOrder) {
+    struct Case {
+        const char* name;
+        std::string settings;
+        std::vector<std::pair<DateTime, std::string>> rows;
+        std::vector<Span> spans;
+        int firstBoxOpen;
+        std::vector<std::string> boxes;
+    };
+    const auto D7 = [](int hh, int mm, int ss = 0) { return At(2026, 12, 7, hh, mm, ss); };
+    const auto D8 = [](int hh, int mm, int ss = 0) { return At(2026, 12, 8, hh, mm, ss); };
+    const Case cases[] = {
+        {"an advance box open from 09:59 to 10:03:50",
+         "Remind=1\r\nAppointmentRemind=1\r\n",
+         {{D7(10, 0), "a"},
+          {D7(10, 1), "b"},
+          {D7(10, 2), "c"},
+          {D7(10, 3), "d"},
+          {D7(10, 10), "e"}},
+         {{D7(9, 58), D7(10, 11)}},
+         290,
+         // b, c and d's advance reminders came while their appointments had come: the on-time
+         // box covers them.
+         {"64 10:00 : a", "16 10:00 : a", "16 10:01 : b", "16 10:02 : c", "16 10:03 : d",
+          "64 10:10 : e", "16 10:10 : e"}},
+        {"two identical rows, the first box closed after their minute",
+         "",
+         {{D7(9, 5), "same"}, {D7(9, 5), "same"}},
+         {{D7(9, 4), D7(9, 7)}},
+         70,
+         {"16 09:05 : same", "16 09:05 : same"}},
+        {"asleep across two appointments and their advance minutes",
+         "Remind=1\r\nAppointmentRemind=5\r\n",
+         {{D7(10, 0), "a"}, {D7(10, 10), "b"}},
+         {{D7(9, 50), D7(9, 54)}, {D7(10, 20), D7(10, 20, 5)}},
+         1,
+         {"16 10:00 : a", "16 10:10 : b"}},
+        {"asleep across midnight, today's list only",
+         "",
+         {{D7(23, 55), "a"}, {D8(0, 10), "b"}},
+         {{D7(23, 50), D7(23, 50, 5)}, {D8(0, 15), D8(0, 15, 5)}},
+         1,
+         {"16 23:55 : a", "16 00:10 : b"}},
+        {"asleep across midnight, tomorrow listed too",
+         "AppointmentStartUp=1\r\n",
+         {{D7(23, 55), "a"}, {D8(0, 10), "b"}},
+         {{D7(23, 50), D7(23, 50, 5)}, {D8(0, 15), D8(0, 15, 5)}},
+         1,
+         {"16 23:55 : a", "16 00:10 : b"}},
+        {"the clock set back 2.5 minutes across midnight",
+         "AppointmentStartUp=1\r\n",
+         {{D7(23, 59), "a"}, {D8(0, 0), "b"}, {D8(0, 1), "c"}},
+         {{D7(23, 58), D8(0, 1, 30)}, {D7(23, 59), D8(0, 2)}},
+         1,
+         {"16 23:59 : a", "16 00:00 : b", "16 00:01 : c"}},
+        // Summer time as the local clock shows it.
+        {"Europe/Berlin 2026-03-29, 02:00 becomes 03:00",
+         "",
+         {{At(2026, 3, 29, 2, 30), "a"}, {At(2026, 3, 29, 3, 15), "b"}},
+         {{At(2026, 3, 29, 1, 59), At(2026, 3, 29, 1, 59, 59)},
+          {At(2026, 3, 29, 3, 0), At(2026, 3, 29, 3, 16)}},
+         1,
+         {"16 02:30 : a", "16 03:15 : b"}},
+        {"Europe/Berlin 2026-10-25, 03:00 becomes 02:00",
+         "",
+         {{At(2026, 10, 25, 2, 30), "a"}, {At(2026, 10, 25, 2, 45), "b"}},
+         {{At(2026, 10, 25, 2, 0), At(2026, 10, 25, 2, 59, 59)},
+          {At(2026, 10, 25, 2, 0), At(2026, 10, 25, 3, 0)}},
+         1,
+         {"16 02:30 : a", "16 02:45 : b"}},
+        {"America/New_York 2026-03-08, 02:00 becomes 03:00",
+         "",
+         {{At(2026, 3, 8, 2, 15), "a"}},
+         {{At(2026, 3, 8, 1, 59), At(2026, 3, 8, 1, 59, 59)},
+          {At(2026, 3, 8, 3, 0), At(2026, 3, 8, 3, 0, 10)}},
+         1,
+         {"16 02:15 : a"}},
+        {"America/New_York 2026-11-01, 02:00 becomes 01:00",
+         "",
+         {{At(2026, 11, 1, 1, 30), "a"}},
+         {{At(2026, 11, 1, 1, 0), At(2026, 11, 1, 1, 59, 59)},
+          {At(2026, 11, 1, 1, 0), At(2026, 11, 1, 2, 0)}},
+         1,
+         {"16 01:30 : a"}},
+    };
+    for (const auto& c : cases) {
+        Rig fresh;
+        fresh.Settings(c.settings);
+        for (const auto& [when, subject] : c.rows)
+            fresh.Appointment(when, subject);
+        EXPECT_EQ(fresh.Run(c.spans, 1, c.firstBoxOpen), c.boxes) << c.name;
+    }
+}
+
+TEST(WhenRemindersCome, TwoHundredRowsInOneMinuteAndTheOneBehindThem) {
+    Rig t;
+    std::vector<std::string> expected;
+    for (int i = 1; i <= 200; ++i) {
+        t.Appointment(At(2026, 12, 7, 10, 0), "r" + std::to_string(i));
+        expected.push_back("16 10:00 : r" + std::to_string(i));
+    }
+    t.Appointment(At(2026, 12, 7, 10, 2), "behind");
+    expected.push_back("16 10:02 : behind");
+    EXPECT_EQ(t.Run({{At(2026, 12, 7, 9, 59), At(2026, 12, 7, 10, 10)}}, 2), expected);
+}
+
+TEST(WhenRemindersCome, ARebuildDuringABoxOrDialogSkipsNothingAndDoublesNothing) {
+    struct Case {
+        const char* name;
+        std::string settings;
+        std::string password;
+        std::vector<std::pair<DateTime, std::string>> rows;
+        Span span;
+        // What happens while the first box is open, or while the log-in dialog is.
+        std::function<void(Rig&)> duringFirstBox;
+        std::function<void(Rig&)> duringLogIn;
+        std::vector<std::string> boxes;
+    };
+    const auto D7 = [](int hh, int mm, int ss = 0) { return At(2026, 12, 7, hh, mm, ss); };
+    const auto D8 = [](int hh, int mm, int ss = 0) { return At(2026, 12, 8, hh, mm, ss); };
+    const auto refresh = [](Rig& t) { t.agent.mnusubpopup_Click(IndexOf(PopupItem::Refresh)); };
+    const Case cases[] = {
+        {"Refresh while a box is open",
+         "",
+         "",
+         {{D7(10, 0), "a"}, {D7(10, 0), "b"}, {D7(10, 5), "c"}},
+         {D7(9, 59), D7(10, 6)},
+         refresh,
+         nullptr,
+         {"16 10:00 : a", "16 10:00 : b", "16 10:05 : c"}},
+        {"midnight while a box is open",
+         "AppointmentStartUp=1\r\n",
+         "",
+         {{D7(23, 59), "a"}, {D8(0, 0), "b"}, {D8(0, 1), "c"}},
+         {D7(23, 58), D8(0, 3)},
+         [D8](Rig& t) {
+             t.clock.now = D8(0, 1, 30);
+             t.agent.Timer1_Timer();
+         },
+         nullptr,
+         {"16 23:59 : a", "16 00:00 : b", "16 00:01 : c"}},
+        {"Options changes the lead while a box is open",
+         "Remind=1\r\nAppointmentRemind=5\r\n",
+         "",
+         {{D7(10, 0), "a"}, {D7(10, 20), "b"}},
+         {D7(9, 50), D7(10, 21)},
+         [D8](Rig& t) { t.state.AgentSettings.AppointmentRemind = 15; },
+         nullptr,
+         {"64 10:00 : a", "16 10:00 : a", "64 10:20 : b", "16 10:20 : b"}},
+        {"midnight while the log-in dialog of a Refresh is open",
+         "AppointmentStartUp=1\r\n",
+         "pw",
+         {{D7(23, 59), "a"}, {D8(0, 1), "b"}},
+         {D7(23, 58), D8(0, 3)},
+         refresh,
+         [D8](Rig& t) {
+             if (t.desktop.ShowCount(WindowName::frmLogIn) == 2) {
+                 t.clock.now = D8(0, 0, 30); // left open across midnight, the timer firing
+                 t.agent.Timer1_Timer();
+             }
+             t.state.DatabasePassword = "pw";
+         },
+         {"16 23:59 : a", "16 00:01 : b"}},
+    };
+    for (const auto& c : cases) {
+        Rig t;
+        t.Settings(c.settings);
+        t.diary.password = c.password;
+        for (const auto& [when, subject] : c.rows)
+            t.Appointment(when, subject);
+        bool first = true;
+        t.desktop.onBox = [&](const ShownBox&) {
+            t.clock.now += seconds{1};
+            if (std::exchange(first, false) && c.duringFirstBox)
+                c.duringFirstBox(t);
+            t.agent.Timer1_Timer();
+        };
+        t.desktop.onShow = [&](WindowName window, ShowMode) {
+            if (window != WindowName::frmLogIn)
+                return;
+            if (c.duringLogIn)
+                c.duringLogIn(t);
+            else
+                t.state.DatabasePassword = c.password;
+        };
+        t.clock.now = c.span.from;
+        t.agent.Form_Load();
+        for (t.clock.now = c.span.from; t.clock.now <= c.span.to; t.clock.now += seconds{1})
+            t.agent.Timer1_Timer();
+        EXPECT_EQ(t.Boxes(), c.boxes) << c.name;
+        std::vector<std::string> subjects = t.Subjects();
+        EXPECT_EQ(std::set<std::string>(subjects.begin(), subjects.end()).size(), subjects.size())
+            << c.name << ": a row listed twice";
+    }
+}
+
+} // namespace
+} // namespace zurodid::testing
