@@ -45,9 +45,10 @@ std::filesystem::path ExecutableFolder();
 
 // Writes `bytes` to a temporary file beside `file`, flushes it to disk and renames it over
 // `file`, keeping the old file's permissions. A symbolic link is followed and its target
-// replaced, so the link stays; anything there other than a regular file is left alone. The temporary file is unnamed while it is
-// written; a short-lived child process names it "<file>.<pid>.tmp" and renames it, so a kill
-// of this process at any moment leaves no temporary file (a crash of the machine can).
+// replaced, so the link stays; anything there other than a regular file is left alone. The
+// temporary file is unnamed while it is written; a short-lived child process names it
+// "<file>.<pid>.tmp" and renames it, so a kill of this process at any moment leaves no temporary
+// file (a crash of the machine can).
 WriteOutcome ReplaceFileAtomically(const std::filesystem::path& file, std::string_view bytes);
 
 // Writes all of `bytes` to the descriptor, going on after interruptions; false on an error
