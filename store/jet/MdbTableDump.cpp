@@ -1,6 +1,7 @@
 #include "store/jet/MdbTableDump.h"
 
 #include "platform/Text.h"
+#include "store/jet/IsolatedRun.h"
 
 // glib first: mdbtools.h includes it inside its extern "C" block.
 #include <algorithm>
@@ -66,7 +67,7 @@ void SayTextCut() {
     iovec parts[3] = {{const_cast<char*>(kBefore), sizeof kBefore - 1},
                       {const_cast<char*>(gDumpPath), std::strlen(gDumpPath)},
                       {const_cast<char*>("\n"), 1}};
-    while (::writev(STDERR_FILENO, parts, 3) < 0 && errno == EINTR) {
+    while (::writev(AgentStandardErrorInChild(), parts, 3) < 0 && errno == EINTR) {
     }
 }
 
