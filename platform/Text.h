@@ -6,6 +6,10 @@
 
 namespace zurodid {
 
+// The most characters a message box or a list cell shows: the message boxes of the platform
+// the diary comes from show no more, and a text far longer takes seconds to lay out.
+inline constexpr std::size_t kMaxDisplayCharacters = 1024;
+
 // The mark that ends a text cut for display.
 inline constexpr std::string_view kCutMark = "…";
 
