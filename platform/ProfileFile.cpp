@@ -121,14 +121,29 @@ std::string_view Unquoted(std::string_view value) {
 
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
-    auto lines = SplitLines(text);
-    auto span = FindSection(lines, section);
-    if (!span)
-        return std::nullopt;
-    auto index = FindKey(lines, *span, key);
-    if (!index)
-        return std::nullopt;
-    return std::string(Unquoted(ParseKeyLine(lines[*index].content)->value));
+    // Line by line without a list of lines: every Refresh reads the file, and a file of a
+    // million empty lines must cost milliseconds.
+    bool inSection = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t stop = text.find_first_of("\r\n", start);
+        if (stop == std::string_view::npos)
+            stop = text.size();
+        const std::string_view line = text.substr(start, stop - start);
+        start = stop + 1;
+        if (line.empty())
+            continue;
+        if (auto name = SectionName(line)) {
+            if (inSection)
+                return std::nullopt; // the first section of that name is the one
+            inSection = SameName(*name, section);
+        } else if (inSection) {
+            auto parsed = ParseKeyLine(line);
+            if (parsed && SameName(parsed->key, key))
+                return std::string(Unquoted(parsed->value));
+        }
+    }
+    return std::nullopt;
 }
 
 ProfileRead ReadPrivateProfileString(std::string_view section, std::string_view key,

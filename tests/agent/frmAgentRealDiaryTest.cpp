@@ -1,5 +1,7 @@
 // Start-up over real Jet files written by the fixture writer and read by the real engine.
 #include "agent/AgentFixture.h"
+#include "support/FileStates.h"
+#include "support/LogCapture.h"
 #include "tools/make-diary/DiaryWriter.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +95,52 @@ TEST_F(RealDiary, AMissingDiaryOrTableStopsSilently) {
     EXPECT_TRUE(state.DiaryStore.rsAnniversary);
     EXPECT_FALSE(state.DiaryStore.rsAppointment);
     EXPECT_EQ(agent.lvAppointment.ListItems.Count(), 0);
+}
+
+// Start-up and a Refresh with each kind of file in the place of the settings, then of the
+// diary: both end (a hang stops the suite at its timeout); an unreadable settings file is said
+// once, a diary that cannot be opened once a run.
+TEST_F(RealDiary, StartAndRefreshEndOverEveryKindOfFileInTheirPlace) {
+    using testing::FileState;
+    WriteDiary();
+    const std::string diary = ReadBytes(folder / "Zurodid.mdb");
+    const std::string settings = "[Agent]\r\nAppointmentStartUp=2\r\n"; // 3 rows, not 2
+    for (const auto& [name, fileState] : testing::kFileStates) {
+        const bool readable = fileState == FileState::LinkToFile ||
+                              fileState == FileState::OverBound || fileState == FileState::Huge;
+        for (const bool diaryInPlace : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (diaryInPlace ? " as the diary" : " as the settings"));
+            TempFolder place, elsewhere;
+            WriteBytes(place / (diaryInPlace ? "Zurodid.ini" : "Zurodid.mdb"),
+                       diaryInPlace ? settings : diary);
+            testing::MakeFileState(place / (diaryInPlace ? "Zurodid.mdb" : "Zurodid.ini"),
+                                   fileState, diaryInPlace ? diary : settings, elsewhere.Path());
+            auto startAndRefresh = [&] {
+                FakeDesktop fresh;
+                ProcessState own([&] { return place.Path(); }, MakeJetEngine());
+                frmAgent a(own, fresh, clock);
+                LogCapture log;
+                a.Form_Load();
+                a.mnusubpopup_Click(static_cast<std::int16_t>(PopupItem::Refresh));
+                return "rows " + std::to_string(a.lvAppointment.ListItems.Count()) + ", timer " +
+                       std::to_string(fresh.timerEnabled) + ", lines " +
+                       std::to_string(log.lines.size());
+            };
+            const std::string outcome = fileState == FileState::Unreadable
+                                            ? testing::WithoutPermissionOverride(startAndRefresh)
+                                            : startAndRefresh();
+            std::string expected;
+            if (!diaryInPlace)
+                expected = readable
+                               ? "rows 3, timer 2, lines " +
+                                     std::string(fileState == FileState::LinkToFile ? "0" : "1")
+                               : "rows 2, timer 2, lines " +
+                                     std::string(fileState == FileState::InvalidBytes ? "0" : "1");
+            else
+                expected = readable ? "rows 3, timer 2, lines 0" : "rows 0, timer 0, lines 2";
+            EXPECT_EQ(outcome, expected);
+        }
+    }
 }
 
 TEST_F(RealDiary, TwoWrongPasswordsThenTheRightOne) {
