@@ -1,7 +1,5 @@
-// What the diary's place can hold besides a diary, and texts longer than any diary holds.
 #include "JetTestSupport.h"
 #include "store/jet/MdbTableDump.h"
-#include "support/FileStates.h"
 #include "tools/make-diary/DiaryDamage.h"
 
 #include <gtest/gtest.h>
@@ -17,51 +15,6 @@ std::string Repeat(std::string_view piece, std::size_t bytes) {
     while (out.size() < bytes)
         out += piece;
     return out;
-}
-
-// The first table's subjects as read through the engine, or "error N".
-std::string Outcome(const std::filesystem::path& file) {
-    try {
-        auto recordset = OpenDiary(file)->OpenRecordset("Appointment", 2);
-        std::string subjects;
-        for (const auto& row : ReadAll(*recordset, 2))
-            subjects += std::get<std::string>(row[1]) + ";";
-        return subjects;
-    } catch (const RuntimeError& error) {
-        return "error " + std::to_string(error.Number());
-    }
-}
-
-TEST(DiaryBounds, EveryKindOfFileInTheDiaryPlaceGivesAClearOutcome) {
-    using testing::FileState;
-    TempFolder source;
-    auto diary = fixture::StandardDiary();
-    diary.tables[1].rows = {{At(2026, 12, 7, 9, 5), std::string("ฟัน")}};
-    fixture::WriteJet3(diary, source / "whole.mdb");
-    const auto bytes = ReadBytes(source / "whole.mdb");
-    const std::string whole(bytes.begin(), bytes.end());
-
-    const std::pair<FileState, std::string> table[] = {
-        {FileState::Folder, "error 3343"},
-        {FileState::Fifo, "error 3343"},
-        {FileState::Device, "error 3343"},
-        {FileState::LinkToDevice, "error 3343"},
-        {FileState::LinkToFile, "ฟัน;"},
-        {FileState::OverBound, "ฟัน;"}, // pages past the diary's own are never asked for
-        {FileState::Huge, "ฟัน;"},
-        {FileState::InvalidBytes, "error 3343"},
-        {FileState::Unreadable, "error 3051"},
-    };
-    for (const auto& [state, expected] : table) {
-        TempFolder folder, elsewhere;
-        const auto file = folder / "Zurodid.mdb";
-        testing::MakeFileState(file, state, whole, elsewhere.Path());
-        const std::string outcome =
-            state == FileState::Unreadable
-                ? testing::WithoutPermissionOverride([&] { return Outcome(file); })
-                : Outcome(file);
-        EXPECT_EQ(outcome, expected) << static_cast<int>(state);
-    }
 }
 
 // A diary's texts are short; a damaged memo can say 16 MB, and a page chain that loops can fill

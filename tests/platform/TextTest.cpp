@@ -38,21 +38,5 @@ TEST(CutForDisplay, CutsAtTheLimitInCharactersAndMarksTheCut) {
     }
 }
 
-TEST(Utf8PrefixOfBytes, NeverEndsInsideACharacter) {
-    const std::string thai = Repeat("ก", 10); // three bytes each
-    struct Case {
-        std::string text;
-        std::size_t maxBytes;
-        std::size_t expectedSize;
-    };
-    const Case cases[] = {
-        {thai, 30, 30}, {thai, 29, 27}, {thai, 28, 27}, {thai, 27, 27},
-        {"abc", 2, 2},  {"abc", 5, 3},  {"a😀", 4, 1},   {std::string(10, '\x80'), 5, 2},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(Utf8PrefixOfBytes(c.text, c.maxBytes).size(), c.expectedSize)
-            << c.text.size() << " bytes cut at " << c.maxBytes;
-}
-
 } // namespace
 } // namespace zurodid
