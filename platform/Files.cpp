@@ -207,8 +207,12 @@ void RemoveUnfinishedReplacements(const std::filesystem::path& named) {
     const std::filesystem::path file = ResolveFinalLinks(named, linkError);
     const std::string prefix = file.filename().string() + ".";
     constexpr std::string_view suffix = ".tmp";
+    // Stepped with an error code: a folder that changes or vanishes meanwhile ends the walk
+    // instead of throwing out of a save.
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(file.parent_path(), error)) {
+    for (std::filesystem::directory_iterator it(file.parent_path(), error), end;
+         !error && it != end; it.increment(error)) {
+        const std::filesystem::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
         if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
             !name.ends_with(suffix))
