@@ -1,5 +1,7 @@
 #include "windows/ListRowsModel.h"
 
+#include "platform/Text.h"
+
 namespace zurodid {
 
 ListRowsModel::ListRowsModel(ListItemCollection& rows, QStringList headers, QObject* parent)
@@ -26,7 +28,7 @@ QVariant ListRowsModel::data(const QModelIndex& index, int role) const {
         return {};
     const ListItem& row = rows_.Item(index.row() + 1);
     const std::string& text = index.column() == 0 ? row.Text() : row.SubItems(index.column());
-    return QString::fromStdString(text);
+    return QString::fromStdString(CutForDisplay(text, kMaxDisplayCharacters));
 }
 
 QVariant ListRowsModel::headerData(int section, Qt::Orientation orientation, int role) const {
