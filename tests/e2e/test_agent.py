@@ -21,11 +21,13 @@ from desktop import AGENT_TITLE
 class AgentTestCase(unittest.TestCase):
     tray = "trayer"  # the panel that hosts the icon (desktop.TRAYS)
     start_panel = True  # False: the case starts the panel itself, later
+    wm = "openbox"  # the window manager (desktop.WINDOW_MANAGERS)
 
     def setUp(self):
         self.work = tempfile.mkdtemp(prefix="zurodid-e2e-")
         self.addCleanup(shutil.rmtree, self.work, True)
-        self.screen = desktop.Desktop(self.work, tray=self.tray, start_panel=self.start_panel)
+        self.screen = desktop.Desktop(self.work, tray=self.tray, start_panel=self.start_panel,
+                                      wm=self.wm)
         self.addCleanup(self._stop_desktop)
         self.screen.start()
         self.agent = AgentFolder(self.screen, os.path.join(self.work, "agent"))
@@ -84,8 +86,8 @@ class AgentTestCase(unittest.TestCase):
         return self.screen.window_texts(window_title)
 
     def press_ok(self, window):
-        self.screen.activate(window)
-        self.screen.keys("Return")
+        """A click on the box's OK (keys reach a box only once it has been left alone)."""
+        self.screen.click_button(AGENT_TITLE, "OK")
         desktop.poll(lambda: window not in self.screen.windows(AGENT_TITLE), 5,
                      "the box to close")
 
