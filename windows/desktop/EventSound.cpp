@@ -56,10 +56,10 @@ void EventSound::Serve() {
             openError = ca_context_create(&made);
             context.reset(made);
             if (openError == CA_SUCCESS)
-                openError = ca_context_change_props(
-                    context.get(), CA_PROP_APPLICATION_NAME, "Zurodid Agent",
-                    CA_PROP_APPLICATION_ID, "zurodid-agent", CA_PROP_APPLICATION_ICON_NAME,
-                    "zurodid-agent", nullptr);
+                openError = ca_context_change_props(context.get(), CA_PROP_APPLICATION_NAME,
+                                                    "Zurodid Agent", CA_PROP_APPLICATION_ID,
+                                                    "zurodid-agent", CA_PROP_APPLICATION_ICON_NAME,
+                                                    "zurodid-agent", nullptr);
             if (openError == CA_SUCCESS)
                 openError = ca_context_open(context.get());
         }

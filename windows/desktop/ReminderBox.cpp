@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
-#include <QWidget>
 #include <QTimer>
+#include <QWidget>
 #include <QWindow>
 #include <cstdlib>
 #include <memory>
@@ -30,7 +30,8 @@ void SetUrgencyHint(QWidget& box, bool urgent) {
         return;
     const auto window = static_cast<xcb_window_t>(box.winId());
     constexpr std::uint32_t kUrgencyHint = 1u << 8;
-    constexpr std::uint32_t kHintsLength = 9; // flags, input, state, pixmap, window, x, y, mask, group
+    constexpr std::uint32_t kHintsLength =
+        9; // flags, input, state, pixmap, window, x, y, mask, group
     std::uint32_t hints[kHintsLength] = {};
     std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
         xcb_get_property_reply(connection,
@@ -61,8 +62,7 @@ void AskNow(QWidget& box) {
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
         SetUrgencyHint(box, true);
 #endif
-    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) &&
-        box.windowHandle())
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && box.windowHandle())
         box.windowHandle()->requestActivate();
 }
 
@@ -137,8 +137,8 @@ bool KeyGuard::eventFilter(QObject* watched, QEvent* event) {
 
 void PrepareToBeSeen(QWidget& box) {
     box.setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                       Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                       Qt::WindowStaysOnTopHint);
     // The keyboard stays with the window the person is typing in (X11: user time 0, which
     // window managers take as "do not focus").
     box.setAttribute(Qt::WA_ShowWithoutActivating);
