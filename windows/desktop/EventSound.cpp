@@ -67,7 +67,8 @@ void EventSound::Serve() {
         if (error == CA_SUCCESS)
             error = ca_context_play(context.get(), 0, CA_PROP_EVENT_ID, eventId.c_str(),
                                     CA_PROP_EVENT_DESCRIPTION, "Reminder", nullptr);
-        if (openError != CA_SUCCESS)
+        // A server that went away (restarted) is connected to afresh at the next box.
+        if (openError != CA_SUCCESS || error == CA_ERROR_DISCONNECTED)
             context.reset();
         if (error != CA_SUCCESS) {
             const QString why = QString::fromUtf8(ca_strerror(error));

@@ -102,8 +102,7 @@ private:
 
 } // namespace
 
-KeyGuard::KeyGuard(QWidget& box, std::chrono::milliseconds settle)
-    : QObject(&box), box_(box), settle_(settle) {
+KeyGuard::KeyGuard(QWidget& box, std::chrono::milliseconds settle) : box_(box), settle_(settle) {
     // On the application: a key reaches the box's focused button, not the box.
     qApp->installEventFilter(this);
 }

@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QThread>
+#include <QTimer>
 
 namespace zurodid {
 namespace {
@@ -58,9 +59,11 @@ void SingleInstance::Listen(std::function<void()> show) {
                                                       return;
                                                   if (socket->readLine() != kShowRequest)
                                                       return;
-                                                  show();
+                                                  // Answered first: the window's load may
+                                                  // open a box that waits for the person.
                                                   socket->write(kShown);
                                                   socket->flush();
+                                                  QTimer::singleShot(0, socket->parent(), show);
                                               });
                          }
                      });
