@@ -130,7 +130,7 @@ void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view ti
     // more for every reminder shown, up to the cache's 10 MB.
     for (QAbstractButton* button : box.buttons())
         button->setIcon(QIcon());
-    PrepareToBeSeen(box);
+    PrepareToBeSeen(box, keySettle_);
     KeyGuard keys(box, keySettle_);
     AskForAttention(box);
     sound_.Play(iconFlags == vbCritical ? "dialog-error" : "dialog-information");

@@ -30,12 +30,13 @@ private:
 };
 
 // What makes a box reach the person who is busy in another window: it comes without taking
-// the keyboard, stays above ordinary windows and has no minimise or maximise button.
-void PrepareToBeSeen(QWidget& box);
+// the keyboard (it can take it once it has been on screen for `settle`), stays above ordinary
+// windows and has no minimise or maximise button.
+void PrepareToBeSeen(QWidget& box, std::chrono::milliseconds settle = KeyGuard::kSettle);
 
-// Until it is closed, the box asks for the person's attention whenever it is not the active
-// window (the urgency hint and the demands-attention state on X11, an activation request on
-// Wayland); the urgency is taken back while it is active. Call before it is shown.
+// Until it is closed, the box asks for the person's attention: on X11 it comes with the
+// urgency hint and the demands-attention state, and asks again whenever the person goes back to
+// another window; on Wayland it makes an activation request. Call before it is shown.
 void AskForAttention(QWidget& box);
 
 } // namespace zurodid
