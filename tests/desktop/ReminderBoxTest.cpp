@@ -1,21 +1,14 @@
-// A reminder box against keys meant for another window, its sound without a sound server, and
-// a second start of the agent.
-#include "agent/AgentFixture.h"
-#include "support/LogCapture.h"
-#include "windows/desktop/EventSound.h"
+// A reminder box against keys meant for another window. Its sound, the second start and what
+// the window manager is told are tested on a real desktop (tests/e2e).
 #include "windows/desktop/QtDesktop.h"
-#include "windows/desktop/SingleInstance.h"
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
-#include <atomic>
 #include <gtest/gtest.h>
-#include <thread>
 
 namespace zurodid::testing {
 namespace {
@@ -27,14 +20,6 @@ QMessageBox* OpenBox() {
         if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
             return box;
     return nullptr;
-}
-
-bool Spin(const std::function<bool()>& done, int limitMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
 }
 
 // What reaches the box: a key on its focused button, as typing does, or a click on OK.
@@ -128,52 +113,6 @@ TEST(ReminderBoxKeys, OnlyAClickOrAKeyOnASettledBoxClosesIt) {
         desktop.MsgBox("09:05 : Dentist", vbCritical, "Zurodid Agent");
         EXPECT_EQ(closedBy, c.closedBy);
     }
-}
-
-TEST(ReminderBoxSound, WithoutASoundServerTheLogSaysWhyOnce) {
-    // No server at that address, and no other way out for the sound.
-    qputenv("CANBERRA_DRIVER", "pulse");
-    qputenv("PULSE_SERVER", "unix:/nonexistent/zurodid-test/native");
-    LogCapture log;
-    {
-        EventSound sound;
-        for (const char* event : {"dialog-error", "dialog-information", "dialog-error"})
-            sound.Play(event);
-        ASSERT_TRUE(Spin([&] { return !log.lines.empty(); })) << "nothing said";
-        Spin([] { return false; }, 300); // the later failures are answered too
-    }
-    qunsetenv("CANBERRA_DRIVER");
-    qunsetenv("PULSE_SERVER");
-    ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0].rfind("zurodid-agent: playing the reminder box's sound, the boxes come "
-                                 "without it: error ",
-                                 0),
-              0u)
-        << log.lines[0];
-}
-
-TEST(SecondStart, AsksTheFirstAgentOfTheSameFolderToShowItsList) {
-    TempFolder runtime;
-    qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.Path().string()));
-    TempFolder one, other;
-    std::filesystem::permissions(runtime.Path(), std::filesystem::perms::owner_all);
-    SingleInstance first(QString::fromStdString(one.Path().string()));
-    SingleInstance second(QString::fromStdString(one.Path().string()));
-    SingleInstance elsewhere(QString::fromStdString(other.Path().string()));
-    EXPECT_TRUE(first.IsFirst());
-    EXPECT_FALSE(second.IsFirst());
-    EXPECT_TRUE(elsewhere.IsFirst()) << "an agent of another folder is not a second start";
-
-    int shown = 0;
-    first.Listen([&shown] { ++shown; });
-    // The second start waits for the answer; the first answers from its event loop.
-    std::atomic<int> answered{-1};
-    std::thread ask([&] { answered = second.AskTheFirstToShow() ? 1 : 0; });
-    Spin([&] { return answered != -1 && shown > 0; }, 15000);
-    ask.join();
-    qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(answered, 1);
-    EXPECT_EQ(shown, 1);
 }
 
 } // namespace

@@ -205,17 +205,22 @@ bool KeyGuard::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void PrepareToBeSeen(QWidget& box, std::chrono::milliseconds settle) {
-    // Refusing the focus at first: Qt asks the window manager to activate every modal window
-    // it maps (X11), and user time 0 alone does not stop that. The ICCCM input hint does, so
-    // the keys go on reaching the window the person is typing in.
+    // On X11 Qt asks the window manager to activate every modal window it maps, and user time
+    // 0 alone does not stop that; refusing the focus (the ICCCM input hint) does, so the keys
+    // go on reaching the window the person is typing in. A Wayland compositor decides the focus
+    // itself, and there the flag would only hold back the box's activation request.
+    const bool x11 = QGuiApplication::platformName() == QLatin1String("xcb");
     box.setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                        Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
-                       Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus);
+                       Qt::WindowStaysOnTopHint |
+                       (x11 ? Qt::WindowDoesNotAcceptFocus : Qt::WindowFlags()));
     box.setAttribute(Qt::WA_ShowWithoutActivating);
     // The platform reads it from the native window, which takes the attribute only when it is
     // made by a show; a box's window may have been made before.
     box.winId();
     box.windowHandle()->setProperty("_q_showWithoutActivating", true);
+    if (!x11)
+        return;
     // Once the box has settled, it takes the focus when the person clicks it (then Enter or
     // Escape close it). Changed on the native window: changing the widget's flags would hide
     // the box.
@@ -227,7 +232,6 @@ void PrepareToBeSeen(QWidget& box, std::chrono::milliseconds settle) {
             window->setFlag(Qt::WindowDoesNotAcceptFocus, false);
     });
     box.installEventFilter(new StartOnShow(box, *accept));
-    // Left unplaced: a parentless dialog is centred on the screen that holds the pointer.
 }
 
 void AskForAttention(QWidget& box) {
