@@ -4,6 +4,7 @@
 #include "platform/Files.h"
 #include "store/Dao.h"
 #include "windows/WindowRegistry.h"
+#include "windows/desktop/AgentIcon.h"
 #include "windows/desktop/QtDesktop.h"
 #include "windows/desktop/SingleInstance.h"
 
@@ -22,21 +23,25 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("zurodid-agent"));
     QApplication::setQuitOnLastWindowClosed(false);
     SingleInstance instance(QString::fromStdString(ExecutableFolder().string()));
-    if (!instance.IsFirst())
+    if (!instance.IsFirst()) {
+        // Started again (from the menu, say): the running agent shows what it has.
+        instance.AskTheFirstToShow();
         return 0;
-    QIcon icon(QStringLiteral(":/icons/zurodid-agent.png"));
-    QApplication::setWindowIcon(icon);
+    }
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zurodid-agent.png")));
 
     ProcessState state(&ExecutableFolder, MakeJetEngine());
     state.module1.RemoveUnfinishedWrites();
     SystemClock clock;
-    QtDesktop desktop(icon);
+    QtDesktop desktop(AgentIcon());
     frmAgent agent(state, desktop, clock);
     DesktopLinkLauncher links(desktop);
     WindowRegistry windows(state, desktop, clock, links);
     desktop.Attach(agent,
                    [&windows](WindowName window, ShowMode mode) { windows.Show(window, mode); });
 
+    // A later start asks for the list window as a left click on the icon does.
+    instance.Listen([&desktop] { desktop.OnActivated(QSystemTrayIcon::Trigger); });
     agent.Form_Load();
     return QApplication::exec();
 }

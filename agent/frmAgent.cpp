@@ -3,6 +3,7 @@
 #include "platform/Log.h"
 #include "platform/Numbers.h"
 #include "platform/RuntimeError.h"
+#include "platform/Text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -407,13 +408,14 @@ void frmAgent::Timer1_Timer() {
     }
     lastLook_ = MinuteOf(now);
     if (auto text = reminders_.TakeDue(ReminderKind::OnTime, MinuteOf(now), 0))
-        desktop_.MsgBox(*text, vbCritical, kAgentTitle);
+        desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbCritical, kAgentTitle);
     // Read again: the on-time box may have been open for minutes.
     now = clock_.Now();
     if (state_.AgentSettings.Remind == 1) {
         if (auto text = reminders_.TakeDue(ReminderKind::Advance, MinuteOf(now),
                                            state_.AgentSettings.AppointmentRemind))
-            desktop_.MsgBox(*text, vbInformation, kAgentTitle);
+            desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbInformation,
+                            kAgentTitle);
     } else {
         reminders_.PassAdvanceUntil(MinuteOf(now));
     }

@@ -4,8 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <vector>
 
 namespace zurodid {
@@ -119,44 +117,58 @@ std::string_view Unquoted(std::string_view value) {
     return value;
 }
 
-// `exists` false with `error` 0: no such file; with an error number: there but unreadable.
-std::string ReadWholeFile(const std::filesystem::path& file, bool& exists, int& error) {
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    exists = static_cast<bool>(in);
-    error = exists || errno == ENOENT ? 0 : errno;
-    if (!in)
-        return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 } // namespace
 
 std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
-    auto lines = SplitLines(text);
-    auto span = FindSection(lines, section);
-    if (!span)
-        return std::nullopt;
-    auto index = FindKey(lines, *span, key);
-    if (!index)
-        return std::nullopt;
-    return std::string(Unquoted(ParseKeyLine(lines[*index].content)->value));
+    // Line by line without a list of lines: every Refresh reads the file, and a file of a
+    // million empty lines must cost milliseconds.
+    bool inSection = false;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t stop = text.find_first_of("\r\n", start);
+        if (stop == std::string_view::npos)
+            stop = text.size();
+        const std::string_view line = text.substr(start, stop - start);
+        start = stop + 1;
+        if (line.empty())
+            continue;
+        if (auto name = SectionName(line)) {
+            if (inSection)
+                return std::nullopt; // the first section of that name is the one
+            inSection = SameName(*name, section);
+        } else if (inSection) {
+            auto parsed = ParseKeyLine(line);
+            if (parsed && SameName(parsed->key, key))
+                return std::string(Unquoted(parsed->value));
+        }
+    }
+    return std::nullopt;
 }
 
 ProfileRead ReadPrivateProfileString(std::string_view section, std::string_view key,
                                      std::string_view fallback, std::size_t size,
                                      const std::filesystem::path& file) {
-    bool exists = false;
-    int error = 0;
-    std::string text = ReadWholeFile(file, exists, error);
-    std::optional<std::string> value = FindProfileValue(text, section, key);
-    std::string result = value ? *value : std::string(fallback);
+    ProfileRead read;
+    std::string result;
+    try {
+        BoundedRead bytes = ReadRegularFile(file, kMaxProfileBytes);
+        read.error = bytes.error;
+        read.reason = std::move(bytes.reason);
+        read.cut = bytes.cut;
+        std::optional<std::string> value = FindProfileValue(bytes.bytes, section, key);
+        result = value ? *value : std::string(fallback);
+    } catch (const std::exception& error) { // no memory to look through the file
+        read.error = ENOMEM;
+        read.reason = error.what();
+        result = std::string(fallback);
+    }
     if (size == 0)
-        return {{}, error};
-    if (result.size() > size - 1)
+        result.clear();
+    else if (result.size() > size - 1)
         result.resize(size - 1);
-    return {std::move(result), error};
+    read.value = std::move(result);
+    return read;
 }
 
 std::string GetPrivateProfileString(std::string_view section, std::string_view key,
@@ -225,13 +237,22 @@ std::string EditProfileText(std::string_view text, std::string_view section, std
 
 WriteOutcome WritePrivateProfileString(std::string_view section, std::string_view key,
                                        std::string_view value, const std::filesystem::path& file) {
-    bool exists = false;
-    int error = 0;
-    std::string text = ReadWholeFile(file, exists, error);
-    // A file that is there but cannot be read is not replaced by one made from nothing.
-    if (error != 0)
-        return {false, "Cannot read " + file.string() + ": " + std::strerror(error), error};
-    return ReplaceFileAtomically(file, EditProfileText(text, section, key, value));
+    try {
+        BoundedRead read = ReadRegularFile(file, kMaxProfileBytes);
+        // A file that is there but cannot be read whole is not replaced by one made from
+        // what could be read.
+        if (read.error != 0)
+            return {false, "Cannot read " + file.string() + ": " + read.reason, read.error};
+        if (read.cut)
+            return {false,
+                    "Cannot rewrite " + file.string() + ": it is larger than " +
+                        std::to_string(kMaxProfileBytes / 1024) +
+                        " KiB, more than a settings file holds; it is left as it is.",
+                    EFBIG};
+        return ReplaceFileAtomically(file, EditProfileText(read.bytes, section, key, value));
+    } catch (const std::exception& error) { // no memory for the new text
+        return {false, "Cannot write " + file.string() + ": " + error.what(), ENOMEM};
+    }
 }
 
 } // namespace zurodid

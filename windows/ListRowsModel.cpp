@@ -1,5 +1,7 @@
 #include "windows/ListRowsModel.h"
 
+#include "platform/Text.h"
+
 namespace zurodid {
 
 ListRowsModel::ListRowsModel(ListItemCollection& rows, QStringList headers, QObject* parent)
@@ -21,12 +23,16 @@ int ListRowsModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant ListRowsModel::data(const QModelIndex& index, int role) const {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= shownRows_ ||
-        index.row() >= rows_.Count())
+    // The tip holds the cell's whole text, for a cell too narrow to show it (a long subject
+    // in the fixed-width columns).
+    if ((role != Qt::DisplayRole && role != Qt::ToolTipRole) || !index.isValid() ||
+        index.row() >= shownRows_ || index.row() >= rows_.Count())
         return {};
     const ListItem& row = rows_.Item(index.row() + 1);
     const std::string& text = index.column() == 0 ? row.Text() : row.SubItems(index.column());
-    return QString::fromStdString(text);
+    if (role == Qt::ToolTipRole && text.empty())
+        return {};
+    return QString::fromStdString(CutForDisplay(text, kMaxDisplayCharacters));
 }
 
 QVariant ListRowsModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -222,8 +222,8 @@ class Soak:
             text = desktop.poll(box_text, 5, "the box's text", interval=0.1)
         except desktop.DesktopError:
             text = "(no text read)"
-        self.screen.activate(box)
-        self.screen.keys("Return")
+        # A click on OK: keys reach a box only once it has been left alone for a second.
+        self.screen.click_button(TITLE, "OK")
         desktop.poll(lambda: box not in self.screen.windows(TITLE), 10, "the box to close")
         self.seen.append((kind, text, seen_at))
         self.box_seconds.append(self.now() - seen_at)

@@ -6,7 +6,7 @@ JOBS=$(nproc 2>/dev/null || echo 2)
 
 BUILD_PACKAGES=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
     qt6-qpa-plugins libxcb1-dev mdbtools mdbtools-dev libmdb3 libglib2.0-dev fonts-thai-tlwg
-    librsvg2-bin)
+    librsvg2-bin libcanberra-dev libcanberra-pulse sound-theme-freedesktop)
 # One line per need, so that adding a package touches one line.
 TEST_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev python3
@@ -17,6 +17,7 @@ TEST_PACKAGES=(
     at-spi2-core python3-gi gir1.2-atspi-2.0              # reading windows' accessible state
     sway waybar qt6-wayland                               # the Wayland tests
     desktop-file-utils libglib2.0-bin                     # checking and launching the entries
+    xfwm4 xterm pulseaudio pulseaudio-utils               # reminder boxes while typing, heard
 )
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
     at-spi2-core python3-gi gir1.2-atspi-2.0)

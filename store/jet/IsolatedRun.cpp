@@ -34,8 +34,11 @@ std::uint64_t CurrentAddressSpace() {
     return read == 1 ? pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE)) : 0;
 }
 
+int gAgentStandardError = -1;
+
 [[noreturn]] void RunChild(int writeFd, const std::function<void(const ByteSink&)>& work,
                            const IsolationLimits& limits, std::uint64_t addressSpace) {
+    gAgentStandardError = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
     // libmdb reports on stdout and stderr; nobody reads them here.
     const int devNull = ::open("/dev/null", O_WRONLY);
     if (devNull >= 0) {
@@ -129,6 +132,10 @@ private:
 }
 
 } // namespace
+
+int AgentStandardErrorInChild() {
+    return gAgentStandardError;
+}
 
 namespace {
 

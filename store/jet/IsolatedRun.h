@@ -33,6 +33,10 @@ struct IsolationLimits {
     std::size_t maxOutputBytes = 256ull * 1024 * 1024;
 };
 
+// Inside the child: the agent's standard error, for the one line a read has to say (the
+// child's own standard error goes nowhere, as libmdb chatters on it); -1 elsewhere.
+int AgentStandardErrorInChild();
+
 // Hands `work` a sink for bytes and runs it in a child process (fork, no exec), with the
 // limits above; returns the bytes it wrote, received straight into pages of their own. After
 // each piece arrives, `received` (when given) may take what it can use from the front of the

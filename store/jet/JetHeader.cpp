@@ -1,15 +1,17 @@
 #include "store/jet/JetHeader.h"
 
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "platform/RuntimeError.h"
 #include "store/jet/JetErrors.h"
 #include "store/jet/Rc4.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace zurodid::jet {
@@ -102,24 +104,35 @@ JetHeader ParseJetHeader(std::span<const std::uint8_t> page) {
 }
 
 JetHeader ReadJetHeader(const std::filesystem::path& file) {
-    std::error_code error;
-    const auto status = std::filesystem::status(file, error);
-    if (!std::filesystem::exists(status)) {
-        throw RuntimeError(ErrorNumber::FileNotFound,
-                           "Could not find the diary file '" + file.string() + "'.");
-    }
-    if (std::filesystem::is_directory(status)) {
-        throw RuntimeError(ErrorNumber::UnrecognizedFormat,
-                           "'" + file.string() + "' is a folder, not a diary database.");
-    }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        throw RuntimeError(kCannotOpenFile, "Cannot open the diary file '" + file.string() +
-                                                "': permission denied or the file is locked.");
+    // A FIFO or a device in the diary's place is never opened: its open or read could block.
+    const RegularFileOpen opened = OpenRegularFileForReading(file);
+    if (opened.fd < 0) {
+        if (!opened.exists) {
+            throw RuntimeError(ErrorNumber::FileNotFound,
+                               "Could not find the diary file '" + file.string() + "'.");
+        }
+        if (opened.error == EACCES || opened.error == EPERM) {
+            throw RuntimeError(kCannotOpenFile, "Cannot open the diary file '" + file.string() +
+                                                    "': permission denied or the file is locked.");
+        }
+        throw RuntimeError(ErrorNumber::UnrecognizedFormat, "'" + file.string() + "' is not a " +
+                                                                "diary database: " + opened.reason +
+                                                                ".");
     }
     std::vector<std::uint8_t> page(kJet3PageSize);
-    in.read(reinterpret_cast<char*>(page.data()), static_cast<std::streamsize>(page.size()));
-    page.resize(static_cast<std::size_t>(in.gcount()));
+    std::size_t got = 0;
+    while (got < page.size()) {
+        const ssize_t n = ::read(opened.fd, page.data() + got, page.size() - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(opened.fd);
+    page.resize(got);
     return ParseJetHeader(page);
 }
 

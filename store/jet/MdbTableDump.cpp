@@ -1,13 +1,21 @@
 #include "store/jet/MdbTableDump.h"
 
+#include "platform/Text.h"
 #include "store/Dao.h"
+#include "store/jet/IsolatedRun.h"
 
 // glib first: mdbtools.h includes it inside its extern "C" block.
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <glib.h>
 #include <mdbtools.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 #include <vector>
 
 namespace zurodid::jet {
@@ -38,9 +46,30 @@ bool Fits(const MdbHandle* mdb, int start, long size) {
     return start >= 0 && size >= 0 && start + size <= mdb->fmt->pg_size;
 }
 
-// Room for the UTF-8 form of `rawBytes` of stored text (at most three bytes per byte).
+// Room for the UTF-8 form of `rawBytes` of stored text (at most three bytes per byte), but
+// never much beyond the longest text kept.
 void SetBindFor(MdbHandle* mdb, std::size_t rawBytes) {
-    mdb_set_bind_size(mdb, rawBytes * 4 + kTextBindSlack);
+    mdb_set_bind_size(mdb, std::min(rawBytes * 4, kMaxTextBytes) + kTextBindSlack);
+}
+
+// The path of the file being read, for the one line that says a text was cut.
+const char* gDumpPath = "";
+bool gCutSaid = false;
+
+// Said once a read, with write(2): this runs in the child, where nothing may allocate.
+void SayTextCut() {
+    if (gCutSaid) {
+        return;
+    }
+    gCutSaid = true;
+    static constexpr char kBefore[] =
+        "zurodid-agent: reading the diary, a text longer than 64 KiB cut there: error 3049: "
+        "the diary file is damaged: ";
+    iovec parts[3] = {{const_cast<char*>(kBefore), sizeof kBefore - 1},
+                      {const_cast<char*>(gDumpPath), std::strlen(gDumpPath)},
+                      {const_cast<char*>("\n"), 1}};
+    while (::writev(AgentStandardErrorInChild(), parts, 3) < 0 && errno == EINTR) {
+    }
 }
 
 void PutText(RowStreamWriter& out, char* text) {
@@ -48,8 +77,28 @@ void PutText(RowStreamWriter& out, char* text) {
         out.Null();
         return;
     }
-    out.Text(text);
+    const std::string_view whole(text);
+    const std::string_view kept = Utf8PrefixOfBytes(whole, kMaxTextBytes);
+    if (kept.size() < whole.size()) {
+        SayTextCut();
+    }
+    out.Text(kept);
     g_free(text);
+}
+
+// Whether `path` is a regular file, looked at through a descriptor opened without blocking.
+bool IsRegularFile(const char* path) {
+    struct stat info {};
+    if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
+        return false; // not even opened: opening some devices acts on them
+    }
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        return true; // let libmdb's own open say why it cannot
+    }
+    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return regular;
 }
 
 void PutMemo(MdbHandle* mdb, const MdbField& field, RowStreamWriter& out) {
@@ -197,6 +246,12 @@ void PutMovedRow(MdbTableDef* table, std::vector<MdbField>& fields, int pointerS
 } // namespace
 
 void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out) noexcept {
+    gDumpPath = path;
+    gCutSaid = false;
+    if (!IsRegularFile(path)) {
+        out.Damaged("it is not a regular file");
+        return;
+    }
     Closer guard;
     guard.mdb = mdb_open(path, MDB_NOFLAGS);
     MdbHandle* mdb = guard.mdb;

@@ -7,9 +7,14 @@
 
 namespace zurodid::jet {
 
+// No text of a diary comes near this; a damaged memo can claim 16 MB (and a page chain that
+// loops can fill them). A longer text reaches the agent cut here, on a character boundary.
+inline constexpr std::size_t kMaxTextBytes = 64 * 1024;
+
 // Parses table `table` of the Jet file `path` with libmdb and writes its rows to `out`.
 // Runs inside the isolated child: no exceptions and nothing but libmdb, glib, iconv and
-// malloc, because the parent may have had other threads when it forked.
+// malloc, because the parent may have had other threads when it forked. Only a regular file is
+// opened: a FIFO or a device there would block libmdb's open or read.
 void DumpTableRows(const char* path, const char* table, RowStreamWriter& out) noexcept;
 
 // The same as the work an isolated child runs: file and table, rows to `sink`.

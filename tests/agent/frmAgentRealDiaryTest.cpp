@@ -1,5 +1,7 @@
 // Start-up over real Jet files written by the fixture writer and read by the real engine.
 #include "agent/AgentFixture.h"
+#include "support/FileStates.h"
+#include "support/LogCapture.h"
 #include "tools/make-diary/DiaryWriter.h"
 
 #include <gtest/gtest.h>
@@ -106,6 +108,55 @@ TEST_F(RealDiary, ADiaryThatComesLateIsReadOnItsOwnAndRemindsOnTime) {
     agent.Timer1_Timer();
     ASSERT_EQ(desktop.boxes.size(), 1u);
     EXPECT_EQ(desktop.boxes[0].text, "09:05 : ทันตแพทย์");
+}
+
+// Start-up and a Refresh with each kind of file in the place of the settings, then of the
+// diary: both end (a hang stops the suite at its timeout); a settings file that cannot be read
+// whole is said once.
+TEST_F(RealDiary, StartAndRefreshEndOverEveryKindOfFileInTheirPlace) {
+    using testing::FileState;
+    WriteDiary();
+    const std::string diary = ReadBytes(folder / "Zurodid.mdb");
+    const std::string settings = "[Agent]\r\nAppointmentStartUp=2\r\n"; // 3 rows, not 2
+    for (const auto& [name, fileState] : testing::kFileStates) {
+        const bool readable = fileState == FileState::LinkToFile ||
+                              fileState == FileState::OverBound || fileState == FileState::Huge;
+        for (const bool diaryInPlace : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (diaryInPlace ? " as the diary" : " as the settings"));
+            TempFolder place, elsewhere;
+            WriteBytes(place / (diaryInPlace ? "Zurodid.ini" : "Zurodid.mdb"),
+                       diaryInPlace ? settings : diary);
+            testing::MakeFileState(place / (diaryInPlace ? "Zurodid.mdb" : "Zurodid.ini"),
+                                   fileState, diaryInPlace ? diary : settings, elsewhere.Path());
+            auto startAndRefresh = [&] {
+                FakeDesktop fresh;
+                ProcessState own([&] { return place.Path(); }, MakeJetEngine());
+                frmAgent a(own, fresh, clock);
+                LogCapture log;
+                a.Form_Load();
+                a.mnusubpopup_Click(static_cast<std::int16_t>(PopupItem::Refresh));
+                return "rows " + std::to_string(a.lvAppointment.ListItems.Count()) + ", timer " +
+                       std::to_string(fresh.timerEnabled) + ", lines " +
+                       std::to_string(log.lines.size());
+            };
+            const std::string outcome = fileState == FileState::Unreadable
+                                            ? testing::WithoutPermissionOverride(startAndRefresh)
+                                            : startAndRefresh();
+            if (diaryInPlace && !readable) {
+                // Nothing listed and the failure said; how often and whether the timer runs
+                // on is the start-up's own rule.
+                EXPECT_TRUE(outcome.starts_with("rows 0,")) << outcome;
+                EXPECT_EQ(outcome.find("lines 0"), std::string::npos) << outcome;
+            } else if (diaryInPlace) {
+                EXPECT_EQ(outcome, "rows 3, timer 2, lines 0");
+            } else {
+                const bool said =
+                    fileState != FileState::LinkToFile && fileState != FileState::InvalidBytes;
+                EXPECT_EQ(outcome, std::string(readable ? "rows 3" : "rows 2") +
+                                       ", timer 2, lines " + (said ? "1" : "0"));
+            }
+        }
+    }
 }
 
 TEST_F(RealDiary, TwoWrongPasswordsThenTheRightOne) {

@@ -224,6 +224,20 @@ TEST_F(Timer1, AnEmptySubjectEndsTheTextInTheSeparator) {
     EXPECT_EQ(Boxes(), (std::vector<std::string>{"16 09:05 : "}));
 }
 
+TEST_F(Timer1, ABoxTextIsCutAtAThousandCharactersWithTheCutMarked) {
+    // Thai letters take three bytes each: the bound counts characters.
+    std::string subject;
+    for (int i = 0; i < 2000; ++i)
+        subject += "ก";
+    Rows({{"09:05", subject.c_str()}});
+    TickAt(9, 5, 0);
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    const std::string& text = desktop.boxes[0].text;
+    EXPECT_EQ(text.rfind("09:05 : กก", 0), 0u);
+    EXPECT_EQ(text.substr(text.size() - 3), "…");
+    EXPECT_EQ(text.size(), 8 + (1023 - 8) * 3 + 3) << "1,023 characters and the mark";
+}
+
 TEST_F(Timer1, AFullListLetsTheCursorsPassItsLastRow) {
     for (int i = 0; i < 32767; ++i) {
         ListItem& row = agent.lvAppointment.ListItems.Add("x");

@@ -4,6 +4,8 @@
   accessible.py menu-item CAPTION SECONDS   prints "x y width height" of the shown menu item
                                             CAPTION once a menu shows it; exit 1 if none does
   accessible.py texts TITLE                 prints the texts of the window TITLE, one a line
+  accessible.py button TITLE CAPTION        prints "x y width height" of the push button
+                                            CAPTION in a shown window TITLE; exit 1 if none
 
 Run by the harness as a child on the desktop's own D-Bus session (the AT-SPI library binds to
 one bus per process). It needs Debian's python3-gi and gir1.2-atspi-2.0. A menu item is found
@@ -121,9 +123,28 @@ def texts(title):
     return 1
 
 
+def button(title, caption):
+    desktop = Atspi.get_desktop(0)
+    for application in _descendants(desktop, 0):
+        for window in _descendants(application, 0):
+            if window.get_name() != title or not _showing(window):
+                continue
+            for accessible in _descendants(window, 6):
+                try:
+                    if (accessible.get_role_name() == "push button"
+                            and accessible.get_name() == caption and _showing(accessible)):
+                        print(*_extents(accessible))
+                        return 0
+                except GLib.Error:
+                    continue
+    return 1
+
+
 def main(argv):
     if len(argv) == 3 and argv[0] == "menu-item":
         return menu_item(argv[1], float(argv[2]))
+    if len(argv) == 3 and argv[0] == "button":
+        return button(argv[1], argv[2])
     if len(argv) == 2 and argv[0] == "texts":
         return texts(argv[1])
     sys.exit(__doc__)

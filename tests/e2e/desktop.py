@@ -7,9 +7,10 @@ A desktop is Xvfb, its own D-Bus session, a panel and openbox. The panel is one 
 
 Public interface (kept stable for tests, scripts/ and bench/):
   poll(condition, timeout, what)              first true value of condition(), else DesktopError
-  Desktop(workdir, tray="trayer", start_panel=True, accessibility=True)   a context manager;
-                                              accessibility=False for measurements: Qt
-                                              programs then keep their accessibility off
+  Desktop(workdir, tray="trayer", start_panel=True, accessibility=True, wm="openbox")
+                                              a context manager; accessibility=False for
+                                              measurements: Qt programs then keep their
+                                              accessibility off; wm one of WINDOW_MANAGERS
     .start() / .stop()                        bring up / end everything, reaping all descendants
     .start_panel() / .stop_panel()            a panel that starts late, is killed, restarts
     .env(**extra)                             the environment of a program on this desktop
@@ -21,8 +22,12 @@ Public interface (kept stable for tests, scripts/ and bench/):
     .windows(title) / .wait_window(title, kind=) / .wait_no_window(title)
     .stays_absent(condition, seconds, what)   condition stays false for the whole interval
     .window_type(w) / .window_role(w) / .geometry(w) / .frame(w) / .window_texts(title)
+    .net_wm_state(w) / .is_urgent(w) / .active_window()   what the window manager is told
     .tray_icons() / .wait_tray_icons(count)   the icons in the panel as (x, y, width, height)
     .click(x, y) / .click_in(w, x, y) / .click_tray_icon(button=, repeat=)
+    .click_button(title, caption)             clicks the push button that shows caption in a
+                                              window titled title (found in the accessibility
+                                              tree)
     .choose_menu_item(caption, open_menu=None)   right click on the icon (or open_menu()),
                                               then click the item by its caption
     .wait_popup_menu()                        the agent's own popup menu window (XEmbed trays)
@@ -50,6 +55,8 @@ import time
 AGENT_TITLE = "Zurodid Agent"
 FAKETIME_FORMAT = "%Y-%m-%d %H:%M:%S"
 TRAYS = ("trayer", "xfce")
+# openbox, or XFCE's own window manager (which honours focus and stacking requests its own way).
+WINDOW_MANAGERS = ("openbox", "xfwm4")
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The accessibility helper needs Debian's python3 with its gi bindings.
 SYSTEM_PYTHON = "/usr/bin/python3" if os.path.exists("/usr/bin/python3") else sys.executable
@@ -141,9 +148,12 @@ class Desktop:
     """Xvfb + a D-Bus session + a panel + openbox on a free display, looked at and driven."""
 
     def __init__(self, workdir, width=1024, height=768, tray="trayer", start_panel=True,
-                 accessibility=True):
+                 accessibility=True, wm="openbox"):
         if tray not in TRAYS:
             raise ValueError(f"tray must be one of {TRAYS}")
+        if wm not in WINDOW_MANAGERS:
+            raise ValueError(f"wm must be one of {WINDOW_MANAGERS}")
+        self.wm = wm
         self.workdir = workdir
         self.size = (width, height)
         self.tray = tray
@@ -168,9 +178,10 @@ class Desktop:
         # panel mapped while openbox is still starting has been seen to stay unmanaged.
         if self.start_with_panel:
             self.start_panel()
+        argv = ["openbox"] if self.wm == "openbox" else ["xfwm4", "--compositor=off",
+                                                         "--sm-client-disable"]
         self._start_until_ready(
-            ["openbox"], self._panel_is_managed if self.panel else self._window_manager_runs,
-            "openbox")
+            argv, self._panel_is_managed if self.panel else self._window_manager_runs, self.wm)
         return self
 
     def start_panel(self):
@@ -372,6 +383,26 @@ class Desktop:
             raise DesktopError(f"no window titled {title!r} in the accessibility tree")
         return result.stdout.splitlines()
 
+    def net_wm_state(self, window):
+        """The window's _NET_WM_STATE atoms without their prefix ("ABOVE", ...)."""
+        out = self.run(["xprop", "-id", str(window), "_NET_WM_STATE"], check=False)
+        value = out.partition("=")[2]
+        return {atom.strip().replace("_NET_WM_STATE_", "") for atom in value.split(",")
+                if atom.strip()}
+
+    def is_urgent(self, window):
+        """Whether the window's WM_HINTS carry the urgency hint (ICCCM XUrgencyHint)."""
+        out = self.run(["xprop", "-id", str(window), "-notype", "-f", "WM_HINTS", "32c",
+                        " $0", "WM_HINTS"], check=False)
+        flags = out.split()[1] if len(out.split()) > 1 else ""
+        return flags.isdigit() and bool(int(flags) & 256)
+
+    def active_window(self):
+        """The window the window manager gave the focus to, 0 for none."""
+        out = self.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"], check=False)
+        value = out.partition("#")[2].strip().split(",")[0]
+        return int(value, 16) if value.startswith("0x") else 0
+
     def _window_info(self, window):
         out = self.run(["xwininfo", "-id", str(window)])
         values = {}
@@ -548,6 +579,17 @@ class Desktop:
             with contextlib.suppress(DesktopError):
                 self.keys("Escape")
         raise DesktopError(f"no menu item {caption!r} after {attempts} right clicks")
+
+    def click_button(self, title, caption, timeout=5):
+        def extents():
+            result = subprocess.run([SYSTEM_PYTHON, os.path.join(HERE, "accessible.py"),
+                                     "button", title, caption], env=self.env(),
+                                    capture_output=True, text=True, timeout=30)
+            box = result.stdout.split()
+            return [int(value) for value in box] if len(box) == 4 else None
+
+        x, y, width, height = poll(extents, timeout, f"a button {caption!r} in {title!r}")
+        self.click(x + width // 2, y + height // 2)
 
     def activate(self, window):
         self.run(["xdotool", "windowactivate", "--sync", str(window)], check=False)

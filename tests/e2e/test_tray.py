@@ -6,6 +6,8 @@ start late and panels that restart.
 """
 
 import os
+import re
+import shutil
 import time
 
 import desktop
@@ -100,6 +102,46 @@ class XfceContextMenuCases:
             return None
 
 
+class StatusNotifierIconCases:
+    """The icon as a StatusNotifierItem host reads it over D-Bus."""
+
+    def icon_properties(self):
+        service, _, path = self.screen.status_notifier_items()[0].partition("/")
+
+        def get(name):
+            return self.screen.run(["dbus-send", "--session", "--print-reply",
+                                    f"--dest={service}", "/" + path,
+                                    "org.freedesktop.DBus.Properties.Get",
+                                    "string:org.kde.StatusNotifierItem", f"string:{name}"])
+
+        name = re.search(r'string "(.*)"', get("IconName")).group(1)
+        sizes = {(int(w), int(h)) for w, h in re.findall(r"int32 (\d+)\s+int32 (\d+)",
+                                                           get("IconPixmap"))}
+        return name, sizes
+
+    def test_the_item_carries_every_size_and_names_the_installed_theme_icon(self):
+        # Qt sends no picture above 64 px over D-Bus; a host draws larger ones from the name.
+        every_size = {(n, n) for n in (16, 22, 24, 32, 48, 64)}
+        built_icons = os.path.join(os.path.dirname(os.environ["ZURODID_AGENT"]), "icons",
+                                   "hicolor")
+        for installed in (False, True):
+            with self.subTest(installed=installed):
+                if installed:
+                    # Where scripts/install puts it.
+                    shutil.copytree(built_icons, os.path.join(self.work, "data", "icons",
+                                                              "hicolor"))
+                    self.agent.process.terminate()
+                    self.agent.wait_exit()
+                    self.screen.wait_tray_icons(0)
+                else:
+                    self.agent.write_settings()
+                    self.agent.write_diary()
+                self.start_agent()
+                name, sizes = self.icon_properties()
+                self.assertEqual(name, "zurodid-agent" if installed else "")
+                self.assertEqual(sizes, every_size)
+
+
 class LatePanelCases:
     """A panel that starts three minutes after the agent, as after a slow log-in."""
 
@@ -128,7 +170,7 @@ class TrayerTrayTest(TrayCases, AgentTestCase):
     tray = "trayer"
 
 
-class XfceTrayTest(TrayCases, XfceContextMenuCases, AgentTestCase):
+class XfceTrayTest(TrayCases, XfceContextMenuCases, StatusNotifierIconCases, AgentTestCase):
     tray = "xfce"
 
 

@@ -70,7 +70,7 @@ class Home:
     def autostart_entry(self):
         return os.path.join(self.config, "autostart", "zurodid-agent.desktop")
 
-    def install(self, *args, env=None, output=None):
+    def install(self, *args, env=None, output=None, cwd=None):
         """Runs scripts/install with the given arguments; returns (exit status, its output)."""
         argv = [INSTALL, "--build-dir", build_dir(), *args]
         if "--remove" in args:
@@ -78,7 +78,8 @@ class Home:
         with tempfile.TemporaryFile() as log:
             # A file, not a pipe: an agent it starts keeps the output open.
             status = subprocess.run(argv, env=env or self.env(), stdin=subprocess.DEVNULL,
-                                    stdout=log, stderr=subprocess.STDOUT, timeout=120).returncode
+                                    stdout=log, stderr=subprocess.STDOUT, timeout=120,
+                                    cwd=cwd).returncode
             log.seek(0)
             text = log.read().decode("utf-8", "replace")
         if output is not None:

@@ -158,6 +158,39 @@ class AgainAndAway(InstallTestCase):
         self.assertNotIn("Started the agent", result.stdout)
 
 
+class IgnoresTheCallersShell(InstallTestCase):
+    def test_cdpath_bash_env_functions_and_ifs_do_not_steer_it(self):
+        work = os.path.join(self.home.top, "work")
+        decoy = os.path.join(self.home.top, "decoy")
+        os.makedirs(os.path.join(work, "diary"))
+        installtest.make_diary(os.path.join(work, "diary", "Zurodid.mdb"))
+        os.makedirs(os.path.join(decoy, "diary"))
+        bash_env = os.path.join(self.home.top, "bash_env")
+        with open(bash_env, "w") as script:
+            script.write(f"CDPATH={decoy}\n"
+                         "IFS=/\n"
+                         "cd() { builtin cd \"$@\" && echo \"moved\"; }\n"
+                         "shopt -s expand_aliases\n"
+                         "alias mkdir='echo no mkdir'\n")
+        cases = [
+            ("CDPATH", {"CDPATH": decoy}),
+            ("CDPATH holding the empty name last", {"CDPATH": decoy + ":"}),
+            ("an echoing cd exported", {"BASH_FUNC_cd%%": '() { builtin cd "$@" && echo moved; }'}),
+            ("a BASH_ENV file", {"BASH_ENV": bash_env}),
+        ]
+        for name, extra in cases:
+            with self.subTest(name):
+                status, output = self.home.install(
+                    "diary", env=self.home.env(**extra), cwd=work)
+                self.assertEqual(status, 0, output)
+                self.assert_installed(os.path.join(work, "diary"))
+                self.assertEqual(os.listdir(os.path.join(decoy, "diary")), [], output)
+                self.assertNotIn("moved", output)
+                status, output = self.home.install(
+                    "--remove", os.path.join(work, "diary"), env=self.home.env(**extra))
+                self.assertEqual(status, 0, output)
+
+
 class TouchesNeitherDiaryNorSettings(InstallTestCase):
     def test_diary_and_settings_keep_their_bytes_and_times(self):
         folder = self.home.diary_folder()

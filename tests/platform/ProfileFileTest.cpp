@@ -254,5 +254,60 @@ TEST(ProfileWrite, AFullDiskLeavesTheOldFile) {
               1);
 }
 
+void ReapEveryChild(int) {
+    while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+}
+
+// Whatever SIGCHLD does in this process (a launcher can leave it ignored across exec), and
+// whether the name is the file or a link to it, the save reaches the file, the link stays a link
+// and nothing is left beside either.
+TEST(ProfileWrite, SavesWhateverSigchldDoesAndThroughLinks) {
+    struct Disposition {
+        const char* name;
+        void (*handler)(int);
+    };
+    const Disposition dispositions[] = {
+        {"default", SIG_DFL}, {"ignored", SIG_IGN}, {"reaped by a handler", ReapEveryChild}};
+    enum class Name { File, AbsoluteLink, RelativeLinkToALink };
+    const std::pair<const char*, Name> names[] = {{"the file", Name::File},
+                                                  {"an absolute link", Name::AbsoluteLink},
+                                                  {"a link to a link", Name::RelativeLinkToALink}};
+    const std::string old = "[Other]\r\nKept=1\r\n[Agent]\r\nRemind=0\r\n";
+    for (const Disposition& disposition : dispositions) {
+        for (const auto& [what, name] : names) {
+            SCOPED_TRACE(std::string(disposition.name) + ", " + what);
+            TempFolder folder, elsewhere;
+            const auto file = folder / "Zurodid.ini";
+            auto target = file;
+            if (name == Name::File) {
+                WriteBytes(file, old);
+            } else {
+                target = elsewhere / "kept.ini";
+                WriteBytes(target, old);
+                if (name == Name::RelativeLinkToALink) {
+                    std::filesystem::create_symlink("kept.ini", elsewhere / "middle.ini");
+                    std::filesystem::create_symlink(elsewhere / "middle.ini", file);
+                } else {
+                    std::filesystem::create_symlink(target, file);
+                }
+            }
+            struct sigaction wanted {
+            }, saved{};
+            wanted.sa_handler = disposition.handler;
+            ::sigaction(SIGCHLD, &wanted, &saved);
+            const WriteOutcome outcome = WritePrivateProfileString("Agent", "Remind", "5", file);
+            ::sigaction(SIGCHLD, &saved, nullptr);
+
+            EXPECT_TRUE(outcome.ok) << outcome.error;
+            EXPECT_EQ(ReadBytes(target), "[Other]\r\nKept=1\r\n[Agent]\r\nRemind=5\r\n");
+            EXPECT_EQ(std::filesystem::is_symlink(file), name != Name::File);
+            for (const auto* place : {&folder, &elsewhere})
+                for (const auto& entry : std::filesystem::directory_iterator(place->Path()))
+                    EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+        }
+    }
+}
+
 } // namespace
 } // namespace zurodid

@@ -1,12 +1,14 @@
 #include "store/Module1.h"
 
 #include "platform/CodePage.h"
+#include "support/FileStates.h"
 #include "support/LogCapture.h"
 #include "support/TempFolder.h"
 
 #include <cerrno>
 #include <cstring>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace zurodid {
 namespace {
@@ -89,6 +91,72 @@ TEST(Module1, ASettingsFileThatCannotBeReadIsLoggedOnceAndReadsEmpty) {
     asked = folder / "gone";
     module1.ReadINI("Agent", "Remind");
     EXPECT_EQ(log.lines.size(), 2u);
+}
+
+// What a folder can hold in the settings file's place: each read and each save ends with a clear
+// outcome (a hang would stop the suite at its timeout), is logged once, keeps the process alive
+// and loses nothing that is there.
+TEST(Module1, EveryKindOfFileInTheSettingsPlaceGivesAClearOutcomeAndLosesNothing) {
+    using testing::FileState;
+    const std::string whole = "[Agent]\r\nRemind=1\r\n";
+    struct Expected {
+        FileState state;
+        const char* remind; // the value read, "" for none
+        bool logged;
+        bool saved; // else refused, and the file left as it was
+    };
+    const Expected table[] = {
+        {FileState::Folder, "", true, false},      {FileState::Fifo, "", true, false},
+        {FileState::Device, "", true, false},      {FileState::LinkToDevice, "", true, false},
+        {FileState::LinkToFile, "1", false, true}, {FileState::OverBound, "1", true, false},
+        {FileState::Huge, "1", true, false},       {FileState::InvalidBytes, "", false, true},
+        {FileState::Unreadable, "", true, false},
+    };
+    for (const Expected& row : table) {
+        const char* name = "";
+        for (const auto& known : testing::kFileStates)
+            if (known.state == row.state)
+                name = known.name;
+        SCOPED_TRACE(name);
+        TempFolder folder, elsewhere;
+        const auto file = folder / "Zurodid.ini";
+        const auto bytesAt = testing::MakeFileState(file, row.state, whole, elsewhere.Path());
+        struct stat before {};
+        ASSERT_EQ(::lstat(file.c_str(), &before), 0);
+        const bool regular = S_ISREG(before.st_mode) || row.state == FileState::LinkToFile;
+        const std::string old = regular && row.state != FileState::Huge ? ReadBytes(bytesAt) : "";
+
+        auto readAndSave = [&] {
+            Module1 module1([&] { return folder.Path(); });
+            testing::LogCapture log;
+            std::string read = module1.ReadINI("Agent", "Remind");
+            read = read.substr(0, read.find('\0'));
+            module1.ReadINI("Agent", "Remind"); // a Refresh: nothing said again
+            const std::size_t lines = log.lines.size();
+            const bool saved = module1.WriteINI("Agent", "Remind", "2").ok;
+            return read + "|" + std::to_string(lines) + "|" + (saved ? "saved" : "refused");
+        };
+        const std::string outcome = row.state == FileState::Unreadable
+                                        ? testing::WithoutPermissionOverride(readAndSave)
+                                        : readAndSave();
+        EXPECT_EQ(outcome, std::string(row.remind) + "|" + (row.logged ? "1" : "0") + "|" +
+                               (row.saved ? "saved" : "refused"));
+
+        struct stat after {};
+        ASSERT_EQ(::lstat(file.c_str(), &after), 0);
+        EXPECT_EQ(after.st_mode & S_IFMT, before.st_mode & S_IFMT) << "the kind of file is kept";
+        if (row.state == FileState::Huge) {
+            EXPECT_EQ(std::filesystem::file_size(file), 100'000'000u);
+        } else if (regular && row.saved) {
+            EXPECT_EQ(ReadBytes(bytesAt), EditProfileText(old, "Agent", "Remind", "2"))
+                << "the rest kept";
+        } else if (regular) {
+            EXPECT_EQ(ReadBytes(bytesAt), old);
+        }
+        for (const auto* place : {&folder, &elsewhere})
+            for (const auto& entry : std::filesystem::directory_iterator(place->Path()))
+                EXPECT_FALSE(entry.path().string().ends_with(".tmp")) << entry.path();
+    }
 }
 
 } // namespace

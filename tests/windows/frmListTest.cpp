@@ -7,8 +7,10 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QIcon>
 #include <QPixmap>
+#include <QToolTip>
 #include <QTreeView>
 #include <gtest/gtest.h>
 
@@ -119,6 +121,46 @@ TEST_F(ListFill, TheViewsShowTheRowsInOrderUnderTheirHeaders) {
     list.lvAppointment.ListItems.Add("001").SetSubItems(3, "late");
     ASSERT_EQ(lower->rowCount(), 1);
     EXPECT_EQ(lower->index(0, 3).data().toString(), "late");
+}
+
+TEST_F(ListFill, ACellShowsItsWholeTextAsATipWhereThePointerRests) {
+    const std::string subject = "ประชุมคณะกรรมการ / Board meeting about the new building, room 4, "
+                                "bring the plans and last year's figures";
+    ListItem& row = list.lvAppointment.ListItems.Add("001");
+    row.SetSubItems(1, "07/12/2026");
+    row.SetSubItems(2, "09:05");
+    row.SetSubItems(3, subject);
+    list.lvAppointment.ListItems.Add("002").SetSubItems(2, "10:00"); // no subject
+    list.show();
+    auto* view = list.findChild<QTreeView*>("lvAppointment");
+    ASSERT_NE(view, nullptr);
+    struct Case {
+        int row, column;
+        QString tip; // empty: no tip
+    };
+    const Case cases[] = {
+        {0, 3, QString::fromStdString(subject)},
+        {0, 0, "001"},
+        {0, 2, "09:05"},
+        {1, 3, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.row << "," << c.column);
+        const QModelIndex index = view->model()->index(c.row, c.column);
+        if (c.tip.isEmpty()) {
+            // An empty tip would only flash an empty box.
+            EXPECT_FALSE(index.data(Qt::ToolTipRole).isValid());
+            continue;
+        }
+        const QRect cell = view->visualRect(index);
+        ASSERT_TRUE(cell.isValid());
+        QHelpEvent rest(QEvent::ToolTip, cell.center(),
+                        view->viewport()->mapToGlobal(cell.center()));
+        QApplication::sendEvent(view->viewport(), &rest);
+        EXPECT_TRUE(QToolTip::isVisible());
+        EXPECT_EQ(QToolTip::text(), c.tip);
+    }
+    QToolTip::hideText();
 }
 
 TEST_F(ListFill, TheWindowShowsNoIcon) {

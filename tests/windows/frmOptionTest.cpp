@@ -283,6 +283,26 @@ TEST_F(OptionsDialog, AFailedWriteIsToldAndTheNewValuesStillApply) {
     DeleteClosedWindows();
 }
 
+TEST_F(OptionsDialog, ASettingsFileBeyondTheBoundIsToldAndLeftWhole) {
+    // What lies beyond the bound was never read: a rewrite from what was read would lose it.
+    std::string big = "[Agent]\r\nRemind=0\r\n";
+    big.resize(1024 * 1024 + 1, '\n');
+    WriteBytes(SettingsFile(), big);
+    Put(state->AgentSettings, {0, 3, 7, 0, 10});
+    Open();
+    Type("txtAppointmentRemind", "15");
+    testing::LogCapture log;
+    Control<QPushButton>("cmdOK").click();
+
+    ASSERT_EQ(desktop.boxes.size(), 1u);
+    EXPECT_NE(desktop.boxes[0].text.find("could not be saved"), std::string::npos)
+        << desktop.boxes[0].text;
+    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_TRUE(ReadBytes(SettingsFile()) == big) << "the file is left as it was";
+    EXPECT_EQ(state->AgentSettings.AppointmentRemind, 15) << "the new values still apply";
+    DeleteClosedWindows();
+}
+
 TEST_F(OptionsDialog, OkRefillsTheListWindowWithTheNewRanges) {
     state->DiaryStore.rsAnniversary =
         std::make_shared<FakeRecordset>(std::vector<FakeRow>{{At(1990, 12, 9), "in two days"}});

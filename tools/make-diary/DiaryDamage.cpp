@@ -65,6 +65,77 @@ void DamagePageOfType(std::vector<std::uint8_t>& file, std::size_t page, std::ui
     DamageRange(file, start, start + page, draw);
 }
 
+std::uint32_t Get32(const std::vector<std::uint8_t>& file, std::size_t at) {
+    return static_cast<std::uint32_t>(file[at]) | (static_cast<std::uint32_t>(file[at + 1]) << 8) |
+           (static_cast<std::uint32_t>(file[at + 2]) << 16) |
+           (static_cast<std::uint32_t>(file[at + 3]) << 24);
+}
+
+void Set32(std::vector<std::uint8_t>& file, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        file[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+// Jet 3 data pages: the row count at 8, the first row's offset at 10, the owner at 4.
+constexpr std::uint32_t kLongValueOwner = 0x4C41564C; // "LVAL"
+constexpr std::size_t kJet3Page = 2048;
+constexpr std::uint32_t kLongestRow = 2036; // a longer memo spans pages
+
+void LoopMemoChains(std::vector<std::uint8_t>& file) {
+    if (PageSizeOf(file) != kJet3Page) {
+        return;
+    }
+    const std::size_t pages = file.size() / kJet3Page;
+    // Pages that hold one piece of a memo spread over several: one row, starting with the
+    // pointer (page << 8) to the next piece, 0 on the last.
+    std::vector<std::uint32_t> next(pages, 0);
+    std::vector<bool> piece(pages, false), pointedTo(pages, false);
+    for (std::size_t page = 1; page < pages; ++page) {
+        const std::size_t at = page * kJet3Page;
+        if (file[at] != kDataPage || Get32(file, at + 4) != kLongValueOwner ||
+            (file[at + 8] | (file[at + 9] << 8)) != 1) {
+            continue;
+        }
+        const std::size_t row = file[at + 10] | (file[at + 11] << 8);
+        if (row < 12 || row + 4 > kJet3Page) {
+            continue;
+        }
+        const std::uint32_t pointer = Get32(file, at + row);
+        if ((pointer & 0xFF) != 0 || (pointer >> 8) >= pages) {
+            continue;
+        }
+        piece[page] = true;
+        next[page] = pointer >> 8;
+    }
+    for (std::size_t page = 1; page < pages; ++page) {
+        if (piece[page] && next[page] != 0) {
+            pointedTo[next[page]] = true;
+        }
+    }
+    for (std::size_t head = 1; head < pages; ++head) {
+        if (!piece[head] || pointedTo[head] || next[head] == 0) {
+            continue;
+        }
+        std::size_t tail = head;
+        for (std::size_t hops = 0; next[tail] != 0 && piece[next[tail]] && hops < pages; ++hops) {
+            tail = next[tail];
+        }
+        const std::size_t tailRow =
+            file[tail * kJet3Page + 10] | (file[tail * kJet3Page + 11] << 8);
+        Set32(file, tail * kJet3Page + tailRow, static_cast<std::uint32_t>(head << 8));
+        // The memo's field: its length (top byte 0), then the pointer to the head.
+        const auto pointer = static_cast<std::uint32_t>(head << 8);
+        for (std::size_t at = 4; at + 4 <= file.size(); ++at) {
+            if (Get32(file, at) == pointer && file[at - 1] == 0 &&
+                Get32(file, at - 4) > kLongestRow &&
+                Get32(file, (at / kJet3Page) * kJet3Page + 4) != kLongValueOwner) {
+                Set32(file, at - 4, 0x00FFFFFFu);
+            }
+        }
+    }
+}
+
 } // namespace
 
 std::string_view NameOf(Kind kind) {
@@ -89,6 +160,8 @@ std::string_view NameOf(Kind kind) {
         return "table definition";
     case Kind::DataPage:
         return "data page";
+    case Kind::LoopingMemo:
+        return "looping memo";
     }
     return "?";
 }
@@ -162,6 +235,9 @@ std::vector<std::uint8_t> Damage(std::vector<std::uint8_t> file, Kind kind,
         break;
     case Kind::DataPage:
         DamagePageOfType(file, page, kDataPage, draw);
+        break;
+    case Kind::LoopingMemo:
+        LoopMemoChains(file);
         break;
     }
     return file;

@@ -21,6 +21,9 @@ enum class Kind : std::uint8_t {
     HeaderPage,
     TableDefinitionPage,
     DataPage,
+    // Not drawn at random (it needs a memo that spans pages, and is the same every time):
+    // the page chain of each such memo loops back to its start, and its length says 16 MB.
+    LoopingMemo,
 };
 inline constexpr std::array kAllKinds = {
     Kind::BitsFlipped,         Kind::BytesOverwritten, Kind::RunOverwritten, Kind::TruncatedAtPage,

@@ -1,7 +1,10 @@
 // make-diary: writes a Jet 3 diary (Zurodid.mdb) from a plain-text description, for tests,
 // benchmarks and the demo folder.
 //
-//   make-diary DESCRIPTION OUTPUT.mdb      (DESCRIPTION "-" reads standard input)
+//   make-diary [--damage KIND] DESCRIPTION OUTPUT.mdb      (DESCRIPTION "-" reads standard input)
+//
+// --damage looping-memo: every memo that spans pages gets a page chain that loops back to its
+// start and a length of 16 MB, as a damaged file can hold (for tests of the bounds on texts).
 //
 // The description, one statement a line; "#" starts a comment line:
 //
@@ -24,16 +27,32 @@
 // See examples/demo.txt.
 
 #include "platform/DateTime.h"
+#include "tools/make-diary/DiaryDamage.h"
 #include "tools/make-diary/DiaryDescription.h"
 
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <sstream>
+#include <string_view>
+#include <vector>
 
 int main(int argc, char** argv) {
+    namespace damage = zurodid::fixture::damage;
+    std::optional<damage::Kind> damageKind;
+    if (argc == 5 && std::string_view(argv[1]) == "--damage") {
+        if (std::string_view(argv[2]) != "looping-memo") {
+            std::cerr << "make-diary: unknown damage " << argv[2] << " (known: looping-memo)\n";
+            return 2;
+        }
+        damageKind = damage::Kind::LoopingMemo;
+        argv += 2;
+        argc -= 2;
+    }
     if (argc != 3) {
-        std::cerr << "usage: make-diary DESCRIPTION OUTPUT.mdb  (DESCRIPTION - for stdin)\n";
+        std::cerr << "usage: make-diary [--damage looping-memo] DESCRIPTION OUTPUT.mdb  "
+                     "(DESCRIPTION - for stdin)\n";
         return 2;
     }
     const std::string source = argv[1];
@@ -51,6 +70,18 @@ int main(int argc, char** argv) {
     try {
         const auto diary = zurodid::fixture::ParseDiaryDescription(text, zurodid::LocalNow());
         zurodid::fixture::WriteJet3(diary, argv[2]);
+        if (damageKind) {
+            std::ifstream in(argv[2], std::ios::binary);
+            std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
+            std::mt19937_64 unused;
+            bytes = damage::Damage(std::move(bytes), *damageKind, unused);
+            std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
+            if (!out.flush()) {
+                throw std::runtime_error(std::string("cannot write ") + argv[2]);
+            }
+        }
     } catch (const std::exception& error) {
         std::cerr << "make-diary: " << source << ": " << error.what() << '\n';
         return 1;

@@ -1,6 +1,7 @@
 #include "windows/desktop/QtDesktop.h"
 
 #include "agent/frmAgent.h"
+#include "windows/desktop/ReminderBox.h"
 #include "windows/desktop/TrayHost.h"
 
 #include <QAbstractButton>
@@ -129,6 +130,10 @@ void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view ti
     // more for every reminder shown, up to the cache's 10 MB.
     for (QAbstractButton* button : box.buttons())
         button->setIcon(QIcon());
+    PrepareToBeSeen(box, keySettle_);
+    KeyGuard keys(box, keySettle_);
+    AskForAttention(box);
+    sound_.Play(iconFlags == vbCritical ? "dialog-error" : "dialog-information");
     box.exec();
 }
 

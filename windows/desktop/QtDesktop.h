@@ -2,12 +2,15 @@
 
 #include "agent/Desktop.h"
 #include "agent/TrayIconRecord.h"
+#include "windows/desktop/EventSound.h"
+#include "windows/desktop/ReminderBox.h"
 
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 
 namespace zurodid {
@@ -42,6 +45,8 @@ public:
     QSystemTrayIcon* TrayIcon() const { return tray_; }
     QMenu& Menu() { return menu_; }
     QTimer& Timer1() { return timer_; }
+    // How long a box must be left alone before keys act on it (tests shorten it).
+    void SetKeySettle(std::chrono::milliseconds settle) { keySettle_ = settle; }
     // What the tray reports of a click on the icon, as the agent's tray message.
     void OnActivated(QSystemTrayIcon::ActivationReason reason);
 
@@ -58,6 +63,8 @@ private:
     QMenu menu_;
     QTimer timer_;
     QTimer trayWatch_;
+    EventSound sound_;
+    std::chrono::milliseconds keySettle_ = KeyGuard::kSettle;
 };
 
 } // namespace zurodid
