@@ -65,26 +65,6 @@ void frmList::closeEvent(QCloseEvent* event) {
     emit Unloaded();
 }
 
-namespace {
-
-// Puts the rows of a finished fill on view; the row `current` points at is still the current
-// one afterwards.
-void ShowRows(const ListView& filled, ListView& shown, ListItem*& current) {
-    ListItemCollection& rows = shown.ListItems;
-    rows.Clear();
-    for (int position = 1; position <= filled.ListItems.Count(); ++position) {
-        const ListItem& from = filled.ListItems.Item(position);
-        ListItem& row = rows.Add(from.Text());
-        for (int subItem = 1; subItem <= 3; ++subItem)
-            if (!from.SubItems(subItem).empty())
-                row.SetSubItems(subItem, from.SubItems(subItem));
-        if (current == &from)
-            current = &row;
-    }
-}
-
-} // namespace
-
 void frmList::ShowAll() {
     ListRowsModel::Batch anniversaryBatch(*anniversaryModel_);
     ListRowsModel::Batch appointmentBatch(*appointmentModel_);
@@ -108,8 +88,9 @@ void frmList::ShowAll() {
                        diary);
         return;
     }
-    ShowRows(anniversaries, lvAnniversary, members.CurrentItem);
-    ShowRows(appointments, lvAppointment, members.CurrentItem);
+    // The rows move whole: the current row stays where it is, in the window's list now.
+    lvAnniversary.ListItems.TakeRowsOf(anniversaries.ListItems);
+    lvAppointment.ListItems.TakeRowsOf(appointments.ListItems);
     members_ = members;
     if (end == FillEnd::Failed && diaryOpen)
         LogFailure("filling the list window, ended with the rows read so far", error.number,

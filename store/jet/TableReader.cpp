@@ -72,10 +72,15 @@ QuietStates& Quiet() {
     return states;
 }
 
+struct QuietFile {
+    FileStamp stamp;
+    std::chrono::nanoseconds quietFor; // at least this long unchanged
+};
+
 // The stamp of the file once it has been quiet for the quiet period: by its modification
 // time, or by how long we have seen it unchanged on the steady clock, whichever says more.
 // DiaryBusy as soon as that cannot come before `deadline`.
-FileStamp WaitUntilQuiet(const std::filesystem::path& file, const ReaderOptions& options,
+QuietFile WaitUntilQuiet(const std::filesystem::path& file, const ReaderOptions& options,
                          std::chrono::steady_clock::time_point deadline) {
     std::optional<FileStamp> seen;
     auto seenSince = std::chrono::steady_clock::now();
@@ -85,7 +90,7 @@ FileStamp WaitUntilQuiet(const std::filesystem::path& file, const ReaderOptions&
             Missing(file);
         }
         if (Quiet().Known(file, *stamp)) {
-            return *stamp;
+            return {*stamp, options.settledAge};
         }
         const auto now = std::chrono::steady_clock::now();
         if (stamp != seen) {
@@ -94,13 +99,32 @@ FileStamp WaitUntilQuiet(const std::filesystem::path& file, const ReaderOptions&
         }
         const auto quietFor = std::max<std::chrono::nanoseconds>(now - seenSince, WallAge(*stamp));
         if (quietFor >= options.quietPeriod) {
-            return *stamp;
+            return {*stamp, quietFor};
         }
         const auto wait = options.quietPeriod - quietFor;
         if (now + wait > deadline) {
             Busy(file);
         }
         std::this_thread::sleep_for(wait);
+    }
+}
+
+// Returns once the file changes or `wait` has passed; DiaryBusy when `deadline` comes first.
+void WaitForChange(const std::filesystem::path& file, const FileStamp& stamp,
+                   const ReaderOptions& options, std::chrono::nanoseconds wait,
+                   std::chrono::steady_clock::time_point deadline) {
+    const auto until = std::chrono::steady_clock::now() + wait;
+    const auto step =
+        std::max<std::chrono::nanoseconds>(options.quietPeriod / 4, std::chrono::milliseconds(1));
+    for (;;) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= until || StampOf(file) != stamp) {
+            return;
+        }
+        if (now >= deadline) {
+            Busy(file);
+        }
+        std::this_thread::sleep_for(std::min({step, until - now, deadline - now}));
     }
 }
 
@@ -132,7 +156,8 @@ FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions&
                          const std::function<void()>& read) {
     const auto deadline = std::chrono::steady_clock::now() + options.busyBudget;
     for (;;) {
-        const FileStamp before = WaitUntilQuiet(file, options, deadline);
+        const auto [before, quietFor] = WaitUntilQuiet(file, options, deadline);
+        const auto readStart = std::chrono::steady_clock::now();
         std::exception_ptr failure;
         try {
             read();
@@ -140,6 +165,11 @@ FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions&
             failure = std::current_exception();
         }
         if (StampOf(file) == before) {
+            const auto age = quietFor + (std::chrono::steady_clock::now() - readStart);
+            if (failure && age < options.settledAge) {
+                WaitForChange(file, before, options, options.settledAge - age, deadline);
+                continue;
+            }
             Quiet().Remember(file, before);
             if (failure) {
                 std::rethrow_exception(failure);

@@ -35,6 +35,11 @@ struct ReaderOptions {
     std::chrono::milliseconds quietPeriod{200};
     // The longest one read waits because the file is busy; then DiaryBusy.
     std::chrono::milliseconds busyBudget{1000};
+    // A read that fails on a file changed less than this long ago is taken for a save stalled
+    // halfway, not for damage: a write can block in the kernel on a busy disk (a file left
+    // empty for 0.4 s has been seen), and a half-saved file looks damaged. Such a read waits
+    // for the save to go on; DiaryBusy when it does not within the budget.
+    std::chrono::milliseconds settledAge{2000};
 };
 
 // Runs `read` when `file` has been quiet and again until `file` held still across it: returns

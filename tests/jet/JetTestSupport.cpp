@@ -11,6 +11,7 @@ jet::ReaderOptions FastOptions() {
     options.limits.wallClock = std::chrono::milliseconds(2000);
     options.limits.cpuSeconds = 2;
     options.quietPeriod = std::chrono::milliseconds(5);
+    options.settledAge = std::chrono::milliseconds(0); // a damaged file written now is damaged
     return options;
 }
 

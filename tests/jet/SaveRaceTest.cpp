@@ -55,6 +55,7 @@ TEST_P(JetSaveRace, EveryReadGivesOneSavedVersionOrSaysTheDiaryIsBusy) {
     auto options = FastOptions();
     options.quietPeriod = std::chrono::milliseconds(60); // four times the longest page gap
     options.busyBudget = std::chrono::milliseconds(300);
+    options.settledAge = jet::ReaderOptions{}.settledAge;
     // One recordset kept across walks, as the agent keeps its own; and fresh opens.
     auto kept = OpenDiary(file, "", options)->OpenRecordset("Appointment", 2);
 

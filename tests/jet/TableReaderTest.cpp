@@ -137,5 +137,43 @@ TEST(JetQuietPeriod, ReadsOnlyAFileThatHasBeenQuietAndNeverWaitsForEver) {
     }
 }
 
+TEST(JetQuietPeriod, AFailedReadOfAFileChangedMomentsAgoIsBusyNotDamaged) {
+    using std::chrono::milliseconds;
+    struct Case {
+        const char* name;
+        std::chrono::hours modifiedFromNow;
+        milliseconds settledAge;
+        int expectedError;
+    };
+    const std::vector<Case> cases{
+        // A save stalled halfway: read once, then wait for it to go on, without reading again.
+        {"changed just now", std::chrono::hours(0), milliseconds(2000), ErrorNumber::DiaryBusy},
+        {"changed an hour ago", std::chrono::hours(-1), milliseconds(2000),
+         ErrorNumber::DatabaseDamaged},
+        {"changed just now, nothing taken for a stalled save", std::chrono::hours(0),
+         milliseconds(0), ErrorNumber::DatabaseDamaged},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const auto file = folder / "Zurodid.mdb";
+        WriteBytes(file, {1, 2, 3});
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() +
+                                                   c.modifiedFromNow);
+        auto options = FastOptions();
+        options.busyBudget = milliseconds(100);
+        options.settledAge = c.settledAge;
+        int reads = 0;
+        EXPECT_EQ(ErrorNumberOf([&] {
+                      jet::ReadWhileStill(file, options, [&] {
+                          ++reads;
+                          throw RuntimeError(ErrorNumber::DatabaseDamaged, "half saved");
+                      });
+                  }),
+                  c.expectedError);
+        EXPECT_EQ(reads, 1);
+    }
+}
+
 } // namespace
 } // namespace zurodid::jettest
