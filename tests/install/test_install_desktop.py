@@ -22,16 +22,18 @@ from installtest import Home, file_hash, validate_entry, without
 
 
 def agent_processes(executable):
-    """Ids of the live processes running that executable (also once it was replaced)."""
-    found = []
+    """Ids of the live agents running that executable (also once it was replaced); the
+    diary reader each agent makes runs it too, and is left out."""
+    found = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         with contextlib.suppress(OSError):
             target = os.readlink(f"/proc/{entry}/exe")
             if target in (executable, executable + " (deleted)"):
-                found.append(int(entry))
-    return found
+                with open(f"/proc/{entry}/stat", encoding="utf-8", errors="replace") as stat:
+                    found[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
+    return [pid for pid, parent in found.items() if parent not in found]
 
 
 class ZombieCollector:
