@@ -126,6 +126,13 @@ private:
     int fd_;
 };
 
+void OpenPipe(int fds[2]) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        throw RuntimeError(ErrorNumber::EngineFailure,
+                           "The diary reader could not start (no pipe).");
+    }
+}
+
 [[noreturn]] void Fail(const std::string& what) {
     throw RuntimeError(ErrorNumber::DatabaseDamaged,
                        "The diary file could not be read: " + what + ".");
@@ -384,10 +391,7 @@ std::optional<PageBuffer> RunInServer(Server& server, const std::string& first,
     request.cpuSeconds = limits.cpuSeconds;
     request.extraMemoryBytes = limits.extraMemoryBytes;
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        throw RuntimeError(ErrorNumber::EngineFailure,
-                           "The diary reader could not start (no pipe).");
-    }
+    OpenPipe(fds);
     FdGuard readEnd(fds[0]);
     FdGuard writeEnd(fds[1]);
     const auto deadline = Clock::now() + limits.wallClock;
@@ -443,10 +447,7 @@ PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
                        const IsolationLimits& limits,
                        const std::function<void(PageBuffer&)>& received) {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        throw RuntimeError(ErrorNumber::EngineFailure,
-                           "The diary reader could not start (no pipe).");
-    }
+    OpenPipe(fds);
     FdGuard readEnd(fds[0]);
     FdGuard writeEnd(fds[1]);
     const std::uint64_t addressSpace = CurrentAddressSpace();
