@@ -15,9 +15,8 @@ inline Variant Date(int y, unsigned m, unsigned d, int hh = 0, int mm = 0) {
 }
 
 // The agent over a fake desktop, a fake clock and an in-memory diary in a temporary folder.
-class AgentFixture : public ::testing::Test {
-protected:
-    AgentFixture()
+struct AgentRig {
+    AgentRig()
         : state([this] { return folder.Path(); }, std::make_shared<FakeEngine>(diary)),
           agent(state, desktop, clock) {
         diary.tables["Anniversary"];
@@ -30,6 +29,9 @@ protected:
     }
     void Appointments(std::vector<std::vector<Variant>> rows) {
         diary.tables["Appointment"].rows = std::move(rows);
+    }
+    void Appointment(DateTime when, std::string subject) {
+        diary.tables["Appointment"].rows.push_back({Variant{when}, Variant{std::move(subject)}});
     }
     std::vector<std::string> Column(int subItem) {
         std::vector<std::string> out;
@@ -53,5 +55,7 @@ protected:
     ProcessState state;
     frmAgent agent;
 };
+
+class AgentFixture : public ::testing::Test, public AgentRig {};
 
 } // namespace zurodid::testing

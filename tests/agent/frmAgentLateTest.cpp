@@ -17,31 +17,7 @@ struct Span {
 };
 
 // An agent of its own for each case: no reminder is shown twice in a day.
-struct Rig {
-    Rig()
-        : state([this] { return folder.Path(); }, std::make_shared<FakeEngine>(diary)),
-          agent(state, desktop, clock) {
-        diary.tables["Anniversary"];
-        diary.tables["Appointment"];
-    }
-    void Settings(std::string_view lines) {
-        WriteBytes(folder / "Zurodid.ini", "[Agent]\r\n" + std::string(lines));
-    }
-    void Appointment(DateTime when, std::string subject) {
-        diary.tables["Appointment"].rows.push_back({Variant{when}, Variant{std::move(subject)}});
-    }
-    std::vector<std::string> Boxes() const {
-        std::vector<std::string> out;
-        for (const auto& box : desktop.boxes)
-            out.push_back(std::to_string(box.icon) + " " + box.text);
-        return out;
-    }
-    std::vector<std::string> Subjects() const {
-        std::vector<std::string> out;
-        for (int k = 1; k <= agent.lvAppointment.ListItems.Count(); ++k)
-            out.push_back(agent.lvAppointment.ListItems.Item(k).SubItems(3));
-        return out;
-    }
+struct Rig : AgentRig {
     // Starts the agent at the first span's start, then ticks through the spans; a box stays
     // open `boxOpen` seconds (the first one `firstBoxOpen`), the timer firing meanwhile.
     std::vector<std::string> Run(const std::vector<Span>& spans, int boxOpen = 1,
@@ -57,13 +33,6 @@ struct Rig {
                 agent.Timer1_Timer();
         return Boxes();
     }
-
-    TempFolder folder;
-    FakeDiary diary;
-    FakeDesktop desktop;
-    FakeClock clock;
-    ProcessState state;
-    frmAgent agent;
 };
 
 TEST(WhenRemindersCome, ClockScriptsShowEachOwedReminderOnceInListOrder) {
@@ -256,7 +225,7 @@ TEST(WhenRemindersCome, ARebuildDuringABoxOrDialogSkipsNothingAndDoublesNothing)
         for (t.clock.now = c.span.from; t.clock.now <= c.span.to; t.clock.now += seconds{1})
             t.agent.Timer1_Timer();
         EXPECT_EQ(t.Boxes(), c.boxes) << c.name;
-        std::vector<std::string> subjects = t.Subjects();
+        std::vector<std::string> subjects = t.Column(3);
         EXPECT_EQ(std::set<std::string>(subjects.begin(), subjects.end()).size(), subjects.size())
             << c.name << ": a row listed twice";
     }

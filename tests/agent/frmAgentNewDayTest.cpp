@@ -7,9 +7,6 @@ namespace {
 // second by second on the fake clock.
 class NewDay : public AgentFixture {
 protected:
-    void Appointment(DateTime when, std::string subject) {
-        diary.tables["Appointment"].rows.push_back({Variant{when}, Variant{std::move(subject)}});
-    }
     // One tick per second from `from` up to and including `to`.
     void TickThrough(DateTime from, DateTime to) {
         for (clock.now = from; clock.now <= to; clock.now += std::chrono::seconds{1})
