@@ -438,7 +438,8 @@ def main():
     expected, near_end = expected_boxes(clock, start, end, days)
     late = sum(1 for box in expected if box[3])
     print(f"soak: {clock.text(start)} to {clock.text(end)} ({args.hours:g} h of the clock, "
-          f"{(clock.local(end).date() - FIRST_DAY).days} midnights) at x{args.rate}: about "
+          f"{(clock.local(end).date() - clock.local(start).date()).days} midnights) at "
+          f"x{args.rate}: about "
           f"{args.hours * 3600 / args.rate / 60:.0f} real minutes; "
           f"{len(appointments_of(0, days))} appointments, {len(expected)} boxes expected "
           f"({late} of them late), {len(near_end)} more too near the end to be sure of",
@@ -469,6 +470,10 @@ def main():
     print(f"boxes: {len(expected)} expected, {len(soak.seen)} seen; {len(missing)} lost, "
           f"{len(extra)} duplicated or unexpected, {len(disorder)} out of order, "
           f"{len(untimely)} early or late beyond {LATE_SLACK // MINUTE} min (not held up)")
+    burst = [at for _, text, at in soak.seen if text.startswith(f"{BURST[1]} : Burst ")]
+    if burst:
+        print(f"the {len(burst)} boxes of the rows at {BURST[1]}: from "
+              f"{clock.text(min(burst))} to {clock.text(max(burst))}")
     if soak.box_seconds:
         print(f"a box was open for {max(soak.box_seconds) / MINUTE:.1f} simulated minutes at "
               f"most, {sorted(soak.box_seconds)[len(soak.box_seconds) // 2]:.0f} s half the "
