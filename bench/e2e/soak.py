@@ -7,10 +7,11 @@ events call for.
   bench/e2e/soak.py [BUILD_DIR] [--hours H] [--rate R] [--tz ZONE] [--start "[DAY] HH:MM"]
 
 BUILD_DIR holds zurodid-agent and tools/make-diary/make-diary (default build/release). The
-simulated run starts on 2026-10-24 at 00:25 (--start: DAY counted from 0) in --tz (default Europe/Berlin, whose clocks go
-back an hour on 2026-10-25 at 03:00) and lasts --hours of the clock (default 75: past three
-midnights, so that each midnight event below is in the run). The clock runs --rate times as
-fast as the real one (default 100). The agent's timer keeps the real monotonic clock and
+simulated run starts on 2026-10-24 at 00:25 (or --start, DAY counted from 0, to look at one
+event in a short run) in --tz (default Europe/Berlin, whose clocks go back an hour on
+2026-10-25 at 03:00) and lasts --hours of the clock (default 75: past three midnights, so
+that each midnight event below is in the run). The clock runs --rate times as fast as the
+real one (default 100). The agent's timer keeps the real monotonic clock and
 ticks once a real second, give or take 5 %, so at 100 it ticks every 95 to 105 simulated
 seconds: a tick falls inside every advance reminder's lead (3 or 4 minutes) while no box is
 open. Every gap around the events below is wider than that, so no box expected depends on
@@ -31,11 +32,12 @@ AppointmentRemind=4. Events (the clock is moved through FAKETIME_TIMESTAMP_FILE)
   - the clock set back 12 minutes across midnight, over rows on both sides of it.
 
 Boxes expected, computed here from the rules of the reminder timer, not from its code:
-  - A list is filled at start-up and at the first tick of a new day. Each row of it owes an
+  - A list is filled at start-up, at Refresh (not used here) and at the first tick of a new
+    day. Each row of it owes an
     on-time reminder in its minute (critical box, "HH:MM : subject") and, when Remind=1, an
     advance one AppointmentRemind minutes before (information box) when that minute is on the
-    row's own day. Reminders whose minute had passed when the list was filled at start-up are
-    not owed; for a new day's list, they are owed from the minute of the last tick before the
+    row's own day. Reminders whose minute had passed when the list was filled at start-up
+    or Refresh are not owed; for a new day's list, they are owed from the minute of the last tick before the
     day changed (a sleep across midnight loses nothing).
   - A reminder whose minute came while it could not be shown (a box open, the process
     stopped, the clock moved on, many rows in one minute) is shown as soon as it can be, once.
