@@ -33,12 +33,12 @@ AppointmentRemind=4. Events (the clock is moved through FAKETIME_TIMESTAMP_FILE)
 
 Boxes expected, computed here from the rules of the reminder timer, not from its code:
   - A list is filled at start-up, at Refresh (not used here) and at the first tick of a new
-    day. Each row of it owes an
-    on-time reminder in its minute (critical box, "HH:MM : subject") and, when Remind=1, an
-    advance one AppointmentRemind minutes before (information box) when that minute is on the
-    row's own day. Reminders whose minute had passed when the list was filled at start-up
-    or Refresh are not owed; for a new day's list, they are owed from the minute of the last tick before the
-    day changed (a sleep across midnight loses nothing).
+    day. Each row of it owes an on-time reminder in its minute (critical box, "HH:MM :
+    subject") and, when Remind=1, an advance one AppointmentRemind minutes before
+    (information box) when that minute is on the row's own day. Reminders whose minute had
+    passed when the list was filled at start-up or Refresh are not owed; for a new day's
+    list, they are owed from the minute of the last tick before the day changed (a sleep
+    across midnight loses nothing).
   - A reminder whose minute came while it could not be shown (a box open, the process
     stopped, the clock moved on, many rows in one minute) is shown as soon as it can be, once.
     An advance reminder is shown late only while its appointment's minute has not come;
