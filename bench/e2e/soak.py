@@ -269,6 +269,7 @@ class Soak:
         self.anchor = (None, start)  # (real time, the agent's clock then)
         self.holds = {(kind, text): clock.at(*until) for kind, text, until in HOLDS}
         self.process = None
+        self.last_closed = start
 
     def now(self):
         """The agent's clock (epoch seconds), as far as the real time since its last setting
@@ -363,7 +364,9 @@ class Soak:
         self.screen.activate(box)
         self.screen.keys("Return")
         desktop.poll(lambda: box not in self.screen.windows(TITLE), 10, "the box to close")
-        self.seen.append((kind, text, seen_at))
+        # The one before it kept it waiting until it closed.
+        self.seen.append((kind, text, seen_at, self.last_closed))
+        self.last_closed = self.now()
         self.box_seconds.append(self.now() - seen_at)
 
     def replace_diary(self, version, days):
@@ -398,7 +401,7 @@ def compare(expected, near_end, seen, end):
     seen = [box for box in seen if box[2] < end - END_SLACK or
             (box[0], box[1]) not in {(k, t) for k, t, _, _ in near_end}]
     wanted = collections.Counter((kind, text) for kind, text, _, _ in expected)
-    got = collections.Counter((kind, text) for kind, text, _ in seen)
+    got = collections.Counter((kind, text) for kind, text, _, _ in seen)
     missing = [f"{kind:11s} {text}  x{n}" for (kind, text), n in (wanted - got).items()]
     extra = [f"{kind:11s} {text}  x{n}" for (kind, text), n in (got - wanted).items()]
     disorder, untimely = [], []
@@ -410,9 +413,11 @@ def compare(expected, near_end, seen, end):
                 disorder.append(f"{kind} box {n + 1}: expected {w[1]!r}, seen {h[1]!r}")
                 break
             lateness = h[2] - w[2]
-            if lateness < -EARLY_SLACK or (not w[3] and lateness > LATE_SLACK):
-                untimely.append(f"{kind:11s} {w[1]}  due {w[2]:.0f}, seen "
-                                f"{lateness / MINUTE:+.1f} min")
+            waited = h[2] - max(w[2], h[3])  # since it could first be shown
+            if lateness < -EARLY_SLACK or (not w[3] and waited > LATE_SLACK):
+                untimely.append(f"{kind:11s} {w[1]}  seen {lateness / MINUTE:+.1f} min after "
+                                f"its minute, {waited / MINUTE:+.1f} after the box before "
+                                f"it closed")
     return missing, extra, disorder, untimely
 
 
@@ -472,7 +477,7 @@ def main():
     print(f"boxes: {len(expected)} expected, {len(soak.seen)} seen; {len(missing)} lost, "
           f"{len(extra)} duplicated or unexpected, {len(disorder)} out of order, "
           f"{len(untimely)} early or late beyond {LATE_SLACK // MINUTE} min (not held up)")
-    burst = [at for _, text, at in soak.seen if text.startswith(f"{BURST[1]} : Burst ")]
+    burst = [at for _, text, at, _ in soak.seen if text.startswith(f"{BURST[1]} : Burst ")]
     if burst:
         print(f"the {len(burst)} boxes of the rows at {BURST[1]}: from "
               f"{clock.text(min(burst))} to {clock.text(max(burst))}")
@@ -496,12 +501,17 @@ def main():
         print(f"  {clock.text(sample['at'])}  {sample['rss']:6.2f} MB  {sample['fds']:3d} fds"
               f"  {sample['children']} children")
     growth_rss = max(s["rss"] for s in later) - later[0]["rss"] if later else 0
-    growth_fds = max(s["fds"] for s in later) - later[0]["fds"] if later else 0
+    # A reading child holds a pipe of the agent's while it runs: descriptors are judged
+    # between reads.
+    between = [s for s in later if s["children"] == 0]
+    growth_fds = max(s["fds"] for s in between) - between[0]["fds"] if between else 0
     last = soak.samples[-1]
-    boxes_later = sum(1 for _, _, at in soak.seen if at >= steady_from)
+    boxes_later = sum(1 for _, _, at, _ in soak.seen if at >= steady_from)
     per_box = f", {growth_rss * 1024 / boxes_later:.1f} KB a box" if boxes_later else ""
     print(f"from {clock.text(steady_from)} on ({boxes_later} boxes): RSS grew "
-          f"{growth_rss:+.2f} MB at most{per_box}, descriptors {growth_fds:+d} at most")
+          f"{growth_rss:+.2f} MB at most{per_box}, descriptors {growth_fds:+d} at most "
+          f"between reads ({max(s['fds'] for s in later) - later[0]['fds']:+d} during them)"
+          if later else "no samples then")
     print(f"CPU time: {last['cpu']:.1f} s of its own, {last['cpu_children']:.1f} s of its "
           f"reading children, over {args.hours:g} hours of the clock")
     print(f"processes of the agent's group left after it ended: {len(left)}")
