@@ -1,36 +1,64 @@
 #!/usr/bin/python3
 """Days of running: the release agent on a private X desktop with a tray, its clock sped up
-through libfaketime, closing every reminder box as it comes and checking it against the boxes
-that the diary and the settings call for.
+through libfaketime and moved while it runs, closing the reminder boxes as they come (some
+only after minutes) and checking them against the boxes that the diary, the settings and the
+events call for.
 
-  bench/e2e/soak.py [BUILD_DIR] [--hours H] [--rate R] [--start HH:MM]
+  bench/e2e/soak.py [BUILD_DIR] [--hours H] [--rate R] [--tz ZONE] [--start "[DAY] HH:MM"]
 
 BUILD_DIR holds zurodid-agent and tools/make-diary/make-diary (default build/release). The
-simulated run starts on 2026-12-07 at --start (default 00:25) and lasts --hours (default 72:
-three days, three midnights). The clock runs --rate times as fast as the real one (default
-50). The agent's timer keeps the real monotonic clock and ticks once a real second, give or
-take 5 % (a coarse Qt timer), so at 50 it ticks every 47.5 to 52.5 simulated seconds: at least
-once in every simulated minute. The rate must stay at 55 or below for that.
+simulated run starts on 2026-10-24 at 00:25 (or --start, DAY counted from 0, to look at one
+event in a short run) in --tz (default Europe/Berlin, whose clocks go back an hour on
+2026-10-25 at 03:00) and lasts --hours of the clock (default 75: past three midnights, so
+that each midnight event below is in the run). The clock runs --rate times as fast as the
+real one (default 100). The agent's timer keeps the real monotonic clock and
+ticks once a real second, give or take 5 %, so at 100 it ticks every 95 to 105 simulated
+seconds: a tick falls inside every advance reminder's lead (3 or 4 minutes) while no box is
+open. Every gap around the events below is wider than that, so no box expected depends on
+where the ticks fall; the rate must stay at 120 or below for that.
 
-The diary holds about a hundred appointments a day, at least ten minutes apart, one at 00:00
-and one at 23:59 on some days; settings AppointmentStartUp=0, Remind=1, AppointmentRemind=3.
-During the run the diary is replaced by rename (as the diary program saves) four times, each
-version moving later days' appointments, and the Options dialog is used once, on the second
-day, setting AppointmentStartUp=2 and AppointmentRemind=4.
+The diary holds about a hundred appointments a day, 14 minutes apart, and the rows of the
+events; settings AppointmentStartUp=0, Remind=1, AppointmentRemind=3. The diary is replaced by
+rename (as the diary program saves) four times, each version moving later days'
+appointments; Options is used once, on the second day, setting AppointmentStartUp=2 and
+AppointmentRemind=4. Events (the clock is moved through FAKETIME_TIMESTAMP_FILE):
+  - a row passed at start-up (raises nothing);
+  - an on-time box left open 25 minutes across three appointments, and an advance box left
+    open 23 minutes across its own appointment and two more;
+  - two suspends (SIGSTOP, the clock moved on, SIGCONT), one across two appointments and one
+    across midnight;
+  - the fall back of daylight saving time, with appointments in the hour that comes twice;
+  - 200 rows at one midnight, 10 of them identical;
+  - the clock set back 12 minutes across midnight, over rows on both sides of it.
 
-Boxes expected (computed here from the diary versions and the settings, not from the agent's
-code): on each day, the list is the diary as it is at that day's start (the agent's start, or
-its first tick after midnight); every appointment of the day whose minute is still ahead then
-raises the on-time box in its minute, and the advance box AppointmentRemind minutes before it
-when that minute is still ahead on the same day; appointments of other days raise nothing.
+Boxes expected, computed here from the rules of the reminder timer, not from its code:
+  - A list is filled at start-up, at Refresh (not used here) and at the first tick of a new
+    day. Each row of it owes an on-time reminder in its minute (critical box, "HH:MM :
+    subject") and, when Remind=1, an advance one AppointmentRemind minutes before
+    (information box) when that minute is on the row's own day. Reminders whose minute had
+    passed when the list was filled at start-up or Refresh are not owed; for a new day's
+    list, they are owed from the minute of the last tick before the day changed (a sleep
+    across midnight loses nothing).
+  - A reminder whose minute came while it could not be shown (a box open, the process
+    stopped, the clock moved on, many rows in one minute) is shown as soon as it can be, once.
+    An advance reminder is shown late only while its appointment's minute has not come;
+    otherwise the on-time box covers it and it is dropped.
+  - Boxes come one at a time: per tick at most one on-time box, then at most one advance box;
+    among due ones, those carried over from a replaced list first, then list order.
+  - A reminder shown is not shown again that day, whatever the clock does or whatever
+    rebuilds the list; a row is known by (date, time, subject), identical rows count one by
+    one.
+So every owed box is seen once, each kind in the order of its minute (then list order), none
+early, and those not held up by an event within a few minutes of their minute.
 
-Reported: boxes expected and seen, each difference; resident memory and open descriptors of
-the agent sampled over the run; child processes left; CPU time. Exit status 0 when the boxes
-match, memory and descriptors do not grow after the first day and the first use of Options
-(by less than 1 MB), and nothing is left running.
+Reported: boxes expected and seen, each one missing, duplicated or out of order; resident
+memory and open descriptors of the agent sampled over the run; child processes left; CPU time.
+Exit status 0 when the boxes match, memory and descriptors do not grow after the first day
+and the first use of Options (by less than 1 MB), and nothing is left running.
 """
 
 import argparse
+import collections
 import datetime
 import os
 import re
@@ -39,6 +67,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zoneinfo
 
 sys.dont_write_bytecode = True  # keep the source tree clean
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -49,16 +78,70 @@ import desktop  # noqa: E402
 from test_agent import OPTION_APPOINTMENT, OPTION_MINUTES, OPTION_OK  # noqa: E402
 
 TITLE = desktop.AGENT_TITLE
-FIRST_DAY = datetime.date.fromisoformat(agentfolder.FAKE_DAY)
+FIRST_DAY = datetime.date(2026, 10, 24)
+START = "00:25"
 LEAD_BEFORE, LEAD_AFTER = 3, 4
 SAMPLE_SECONDS = 20  # real seconds between memory samples
+MINUTE = 60
 # Boxes due this close to the end of the run may or may not come before it ends.
-END_SLACK = datetime.timedelta(minutes=3)
-# (day of the run, simulated time): when the diary is replaced, and when Options is used; in
-# gaps of the diary, away from midnight.
+END_SLACK = 5 * MINUTE
+# Our estimate of the agent's clock is good to a real second; a box not held up by an event
+# comes within a tick and the closing of the box before it.
+EARLY_SLACK, LATE_SLACK = 2 * MINUTE, 8 * MINUTE
+
+# (day of the run, "HH:MM"): when the diary is replaced, and when Options is used; in gaps of
+# the diary, away from the events.
 REPLACEMENTS = [(0, "10:07"), (1, "03:33"), (1, "18:18"), (2, "09:09")]
 OPTIONS_AT = (1, "12:10")
-OPTIONS_GAP = ("11:50", "12:50")  # no appointment on that day in this stretch
+
+# Stretches (day, "HH:MM", "HH:MM") without the regular appointments: around the events, so
+# that no box depends on the phase of the ticks.
+QUIET = [(0, "00:00", "01:00"), (0, "08:40", "09:55"), (0, "14:40", "15:55"),
+         (0, "17:30", "18:50"), (0, "23:30", "24:00"), (1, "00:00", "00:45"),
+         (1, "01:50", "03:20"), (1, "11:50", "12:50"), (1, "23:30", "24:00"),
+         (2, "00:00", "16:00"), (2, "23:30", "24:00"), (3, "00:00", "00:40")]
+# The events' own rows: (day, "HH:MM", subject, count).
+EVENT_ROWS = [(0, "00:10", "Passed at start", 1),
+              (0, "09:00", "Held on time", 1), (0, "09:06", "Under the held box", 1),
+              (0, "09:12", "Under the held box", 1), (0, "09:18", "Under the held box", 1),
+              (0, "15:00", "Held in advance", 1), (0, "15:06", "Under the held box", 1),
+              (0, "15:12", "Under the held box", 1),
+              (0, "18:00", "Asleep", 1), (0, "18:08", "Asleep", 1),
+              (0, "23:55", "Asleep over midnight", 1), (1, "00:05", "Asleep over midnight", 1),
+              (1, "00:12", "Asleep over midnight", 1),
+              (1, "02:10", "Hour that comes twice", 1), (1, "02:30", "Hour that comes twice", 1),
+              (1, "02:50", "Hour that comes twice", 1),
+              (2, "23:48", "Before the clock goes back", 1),
+              (3, "00:00", "After midnight, then before it", 1),
+              (3, "00:02", "After midnight, then before it", 1)]
+BURST = (2, "00:00", 190, 10)  # day, minute, distinct rows, identical rows after them
+# A box left open: (kind, text) held until (day, "HH:MM").
+HOLDS = [("critical", "09:00 : Held on time", (0, "09:25")),
+         ("information", "15:00 : Held in advance", (0, "15:20"))]
+# Process stopped at the first, clock moved on to the second.
+SUSPENDS = [((0, "17:45"), (0, "18:20")), ((0, "23:45"), (1, "00:20"))]
+# The clock set from the first to the second.
+CLOCK_SETS = [((3, "00:10"), (2, "23:58"))]
+
+
+class Clock:
+    """Local times of the run's days in its time zone, as epoch seconds."""
+
+    def __init__(self, zone):
+        self.zone = zoneinfo.ZoneInfo(zone)
+
+    def at(self, day, clock):
+        """Of a wall time that comes twice, the first."""
+        local = datetime.datetime.combine(FIRST_DAY + datetime.timedelta(days=day),
+                                          datetime.time.fromisoformat(clock),
+                                          tzinfo=self.zone)
+        return local.timestamp()
+
+    def local(self, epoch):
+        return datetime.datetime.fromtimestamp(epoch, self.zone)
+
+    def text(self, epoch):
+        return f"{self.local(epoch):%Y-%m-%d %H:%M %Z}"
 
 
 def minutes(clock):
@@ -71,23 +154,30 @@ def clock_text(minute):
 
 
 def appointments_of(version, days):
-    """(date, minute, subject) of diary version `version` over `days`, in time order. Every
-    version moves the appointments of the days after its replacement by a few minutes and
-    renames them, so that what is seen tells which version the agent read."""
+    """(date, minute, subject) of diary version `version` over `days`, in list order. Every
+    version moves the regular appointments of the days after its replacement by a few minutes
+    and renames them, so that what is seen tells which version the agent read."""
     rows = []
     for index in range(days):
         day = FIRST_DAY + datetime.timedelta(days=index)
-        times = list(range(20, 23 * 60 + 50, 14))  # 00:20 to 23:48, 14 minutes apart
-        if index % 2 == 1:
-            times = [0] + times + [23 * 60 + 59]
-        if index == OPTIONS_AT[0]:
-            gap = [minutes(t) for t in OPTIONS_GAP]
-            times = [t for t in times if not gap[0] <= t <= gap[1]]
+        quiet = [(minutes(a), minutes(b)) for d, a, b in QUIET if d == index]
         changed = sum(1 for when_day, _ in REPLACEMENTS[:version] if when_day < index)
-        for n, minute in enumerate(times):
-            if changed and 0 < minute < 23 * 60 + 50 and n % 5 == 0:
+        of_day = []
+        for n, minute in enumerate(range(20, 23 * 60 + 50, 14)):  # 00:20 to 23:48
+            if any(a <= minute < b for a, b in quiet):
+                continue
+            if changed and n % 5 == 0:
                 minute += changed  # later by a minute for each version that moved it
-            rows.append((day, minute, f"Soak {day.isoformat()} v{changed} #{n}"))
+            of_day.append((minute, f"Soak {day.isoformat()} v{changed} #{n}"))
+        for d, clock, subject, count in EVENT_ROWS:
+            if d == index:
+                of_day += [(minutes(clock), subject)] * count
+        if BURST[0] == index:
+            of_day += [(minutes(BURST[1]), f"Burst {n:03d}") for n in range(BURST[2])]
+            of_day += [(minutes(BURST[1]), "Burst twin")] * BURST[3]
+        # Stable: rows of one minute keep the order they are written in.
+        rows += [(day, minute, subject) for minute, subject in
+                 sorted(of_day, key=lambda row: row[0])]
     return rows
 
 
@@ -98,91 +188,142 @@ def diary_description(rows):
     return "\n".join(lines) + "\n"
 
 
-def expected_boxes(start, end, days, rate):
-    """(kind, text, due datetime) of every box the run calls for, and of the boxes that may or
-    may not come (those that depend on the phase of the agent's ticks)."""
-    options_at = datetime.datetime.combine(FIRST_DAY + datetime.timedelta(days=OPTIONS_AT[0]),
-                                           datetime.time.fromisoformat(OPTIONS_AT[1]))
-    tick = datetime.timedelta(seconds=rate)  # one real second
-    boxes, maybe = [], []
-    day = start.date()
-    while datetime.datetime.combine(day, datetime.time()) < end:
-        midnight = datetime.datetime.combine(day, datetime.time())
-        built = max(start, midnight)
-        version = sum(1 for when_day, when in REPLACEMENTS if _at(when_day, when) <= built)
-        rows = [(minute, subject) for row_day, minute, subject in appointments_of(version, days)
-                if row_day == day]
+def version_at(clock, epoch):
+    return sum(1 for d, t in REPLACEMENTS if clock.at(d, t) <= epoch)
 
-        def lead_at(due):
-            return LEAD_BEFORE if due - datetime.timedelta(minutes=LEAD_BEFORE) < options_at \
-                else LEAD_AFTER
 
-        for kind in ("critical", "information"):
-            # Each cursor starts on row 1 and passes one row a tick: at start-up, the rows
-            # whose minute has passed take a tick each (and the start a few seconds) before
-            # the cursor can wait on a row; after midnight no row has passed.
-            def at_of(minute):
-                due = midnight + datetime.timedelta(minutes=minute)
-                return due if kind == "critical" else due - datetime.timedelta(
-                    minutes=lead_at(due))
+def blocked_stretches(clock):
+    """When no box can be shown: a held box is open, or the process is stopped (its clock
+    jumps from the stop to the resume)."""
+    stretches = []
+    for kind, text, until in HOLDS:
+        day = until[0]
+        shown = clock.at(day, text[:5])
+        if kind == "information":
+            shown -= LEAD_BEFORE * MINUTE if clock.at(day, text[:5]) - LEAD_BEFORE * MINUTE \
+                < clock.at(*OPTIONS_AT) else LEAD_AFTER * MINUTE
+        stretches.append((shown, clock.at(*until)))
+    for stop, resume in SUSPENDS:
+        stretches.append((clock.at(*stop), clock.at(*resume)))
+    return stretches
 
-            passed = sum(1 for minute, _ in rows if at_of(minute) < built)
-            ready = built if built == midnight else built + (passed + 3) * tick
-            for minute, subject in rows:
-                at = at_of(minute)
-                if at < built or at.date() != day or at >= end - END_SLACK:
+
+def expected_boxes(clock, start, end, days):
+    """(kind, text, due epoch, late) of every box the run calls for, in the order each kind
+    must come; and the boxes due too near the end to be sure of."""
+    options_at = clock.at(*OPTIONS_AT)
+    stretches = blocked_stretches(clock)
+    # The first fill of each day: start-up, else midnight (a new day's list is owed from the
+    # last tick before the day changed, so a later first tick changes nothing).
+    boxes, near_end = [], []
+    index = 0
+    while clock.at(index, "00:00") < end:
+        filled = max(start, clock.at(index, "00:00"))
+        floor = filled
+        rows = [(minute, subject) for day, minute, subject
+                in appointments_of(version_at(clock, filled), days)
+                if day == FIRST_DAY + datetime.timedelta(days=index)]
+        for order, (minute, subject) in enumerate(rows):
+            due = clock.at(index, clock_text(minute))
+            lead = LEAD_BEFORE if due - LEAD_BEFORE * MINUTE < options_at else LEAD_AFTER
+            text = f"{clock_text(minute)} : {subject}"
+            for kind, at in (("critical", due), ("information", due - lead * MINUTE)):
+                if at < floor or at >= end or clock.local(at).date() != clock.local(due).date():
                     continue
-                box = (kind, f"{clock_text(minute)} : {subject}", at)
-                (boxes if at >= ready else maybe).append(box)
-        day += datetime.timedelta(days=1)
-    return sorted(boxes, key=lambda box: box[2]), maybe
+                # (The held box itself opens its stretch.)
+                held = next(((a, b) for a, b in stretches if a < at < b), None)
+                if kind == "information" and held and held[1] >= due:
+                    continue  # its appointment came first: the on-time box covers it
+                if kind == "information" and held:
+                    raise SystemExit(f"{text}: shown late or not by the phase of the ticks")
+                late = bool(held) or (index, clock_text(minute)) == BURST[:2]
+                box = (kind, text, at, late, order)
+                (near_end if at >= end - END_SLACK else boxes).append(box)
+        index += 1
+    boxes.sort(key=lambda box: (box[2], box[4]))
+    return [box[:4] for box in boxes], [box[:4] for box in near_end]
 
 
-def _at(day_index, clock):
-    return datetime.datetime.combine(FIRST_DAY + datetime.timedelta(days=day_index),
-                                     datetime.time.fromisoformat(clock))
-
-
-def proc_figures(pid):
-    with open(f"/proc/{pid}/status") as status:
-        values = dict(line.split(":", 1) for line in status if ":" in line)
-    with open(f"/proc/{pid}/stat") as stat:
-        fields = stat.read().rsplit(")", 1)[1].split()
-    tick = os.sysconf("SC_CLK_TCK")
+def _children_of(pid):
     children = []
     for task in os.listdir(f"/proc/{pid}/task"):
         with open(f"/proc/{pid}/task/{task}/children") as listed:
-            children += listed.read().split()
+            children += [int(child) for child in listed.read().split()]
+    return children
+
+
+def _cpu_of(pid, tick):
+    """Its own CPU time and that of the children it has waited for."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / tick, (int(fields[13]) + int(fields[14])) / tick
+
+
+def proc_figures(pid):
+    """The agent's figures. Its reading children are forked by its diary reader (a child
+    made at its start that runs the same file and lives as long as it does), so they are
+    counted one generation down, and their CPU time is in the reader's."""
+    with open(f"/proc/{pid}/status") as status:
+        values = dict(line.split(":", 1) for line in status if ":" in line)
+    tick = os.sysconf("SC_CLK_TCK")
+    own, waited = _cpu_of(pid, tick)
+    exe = os.readlink(f"/proc/{pid}/exe")
+    reading = 0
+    for child in _children_of(pid):
+        try:
+            if os.readlink(f"/proc/{child}/exe") == exe:
+                reader_own, reader_waited = _cpu_of(child, tick)
+                waited += reader_own + reader_waited
+                reading += len(_children_of(child))
+                continue
+        except OSError:
+            pass
+        reading += 1
     return dict(rss=int(values["VmRSS"].split()[0]) / 1024,
                 fds=len(os.listdir(f"/proc/{pid}/fd")),
-                cpu=(int(fields[11]) + int(fields[12])) / tick,
-                cpu_children=(int(fields[13]) + int(fields[14])) / tick,
-                children=len(children))
+                cpu=own, cpu_children=waited, children=reading)
 
 
 class Soak:
-    def __init__(self, screen, agent, start, rate):
-        self.screen, self.agent, self.start, self.rate = screen, agent, start, rate
+    def __init__(self, screen, agent, clock, start, rate, work):
+        self.screen, self.agent, self.clock, self.rate = screen, agent, clock, rate
         self.seen, self.samples, self.events, self.box_seconds = [], [], [], []
-        self.started_real = None
+        self.clock_file = os.path.join(work, "clock.rc")
+        self.anchor = (None, start)  # (real time, the agent's clock then)
+        self.holds = {(kind, text): clock.at(*until) for kind, text, until in HOLDS}
+        self.process = None
+        self.last_closed = start
 
     def now(self):
-        """The agent's simulated time, as far as the real time since its start tells."""
-        return self.start + datetime.timedelta(
-            seconds=(time.time() - self.started_real) * self.rate)
+        """The agent's clock (epoch seconds), as far as the real time since its last setting
+        tells."""
+        real, fake = self.anchor
+        return fake + (time.time() - real) * self.rate
+
+    def set_clock(self, epoch):
+        """The agent's clock jumps to epoch when it next reads it, and runs on from there."""
+        staged = self.clock_file + ".new"
+        with open(staged, "w", encoding="ascii") as out:
+            # libfaketime reads a local time of the agent's zone.
+            out.write(f"@{self.clock.local(epoch):%Y-%m-%d %H:%M:%S} x{self.rate}\n")
+        os.replace(staged, self.clock_file)
 
     def run(self, end, days):
-        env_clock = f"@{self.start:%Y-%m-%d %H:%M:%S} x{self.rate}"
-        env = self.screen.env(TZ="UTC", LD_PRELOAD=agentfolder.faketime_library(),
-                              FAKETIME=env_clock, FAKETIME_DONT_FAKE_MONOTONIC="1")
+        self.set_clock(self.anchor[1])
+        env = self.screen.env(TZ=self.clock.zone.key, LD_PRELOAD=agentfolder.faketime_library(),
+                              FAKETIME_TIMESTAMP_FILE=self.clock_file, FAKETIME_NO_CACHE="1",
+                              FAKETIME_DONT_FAKE_MONOTONIC="1")
         # faketime counts from the whole second of the real clock in which the program starts.
-        self.started_real = float(int(time.time()))
-        process = self.screen.spawn([self.agent.executable], env=env, cwd="/")
+        self.anchor = (float(int(time.time())), self.anchor[1])
+        process = self.process = self.screen.spawn([self.agent.executable], env=env, cwd="/")
         self.agent.process = process
         self.screen.wait_tray_icons(1, timeout=60)
-        pending = [(_at(d, t), "replace", n + 1) for n, (d, t) in enumerate(REPLACEMENTS)]
-        pending.append((_at(*OPTIONS_AT), "options", None))
-        pending = sorted(event for event in pending if self.start < event[0] < end)
+        at = self.clock.at
+        pending = [(at(d, t), "replace", n + 1) for n, (d, t) in enumerate(REPLACEMENTS)]
+        pending.append((at(*OPTIONS_AT), "options", None))
+        pending += [(at(*stop), "suspend", at(*resume)) for stop, resume in SUSPENDS]
+        pending += [(at(*when), "set clock", at(*to)) for when, to in CLOCK_SETS]
+        pending = sorted(event for event in pending if self.now() < event[0] < end)
         next_sample = 0.0
         while self.now() < end:
             if process.poll() is not None:
@@ -190,11 +331,17 @@ class Soak:
             for box in self.boxes():
                 self.take_box(box)
             while pending and self.now() >= pending[0][0]:
-                _, what, version = pending.pop(0)
+                _, what, value = pending.pop(0)
                 if what == "replace":
-                    self.replace_diary(version, days)
-                else:
+                    self.replace_diary(value, days)
+                elif what == "options":
                     self.use_options()
+                elif what == "suspend":
+                    self.suspend_until(value)
+                else:
+                    self.events.append((self.now(), f"clock set to {self.clock.text(value)}"))
+                    self.set_clock(value)
+                    self.anchor = (time.time(), value)
             if time.monotonic() >= next_sample:
                 next_sample = time.monotonic() + SAMPLE_SECONDS
                 figures = proc_figures(process.pid)
@@ -205,6 +352,15 @@ class Soak:
         final["at"] = self.now()
         self.samples.append(final)
         return process
+
+    def suspend_until(self, resume):
+        stopped_at = self.now()
+        os.kill(self.process.pid, signal.SIGSTOP)
+        time.sleep(0.5)
+        self.set_clock(resume)
+        os.kill(self.process.pid, signal.SIGCONT)
+        self.anchor = (time.time(), resume)
+        self.events.append((stopped_at, f"stopped; resumed at {self.clock.text(resume)}"))
 
     def boxes(self):
         return [w for w in self.screen.windows(TITLE)
@@ -222,10 +378,18 @@ class Soak:
             text = desktop.poll(box_text, 5, "the box's text", interval=0.1)
         except desktop.DesktopError:
             text = "(no text read)"
+        until = self.holds.pop((kind, text), None)
+        if until is not None:
+            while self.now() < until:
+                time.sleep(0.05)
+            self.events.append((seen_at, f"{kind} box {text!r} left open until "
+                                f"{self.clock.text(self.now())}"))
         # A click on OK: keys reach a box only once it has been left alone for a second.
         self.screen.click_button(TITLE, "OK")
         desktop.poll(lambda: box not in self.screen.windows(TITLE), 10, "the box to close")
-        self.seen.append((kind, text, seen_at))
+        # The one before it kept it waiting until it closed.
+        self.seen.append((kind, text, seen_at, self.last_closed))
+        self.last_closed = self.now()
         self.box_seconds.append(self.now() - seen_at)
 
     def replace_diary(self, version, days):
@@ -253,20 +417,31 @@ class Soak:
                             + ("saved" if wanted else f"NOT SAVED: {saved!r}")))
 
 
-def compare(expected, seen, slack):
-    """Pairs each seen box with an expected one of the same kind and text due within slack;
-    returns (matched, missing, unexpected)."""
-    left = list(expected)
-    matched, unexpected = [], []
-    for kind, text, at in seen:
-        found = next((box for box in left if box[0] == kind and box[1] == text
-                      and abs(box[2] - at) <= slack), None)
-        if found:
-            left.remove(found)
-            matched.append((found, at))
-        else:
-            unexpected.append((kind, text, at))
-    return matched, left, unexpected
+def compare(expected, near_end, seen, end):
+    """Counts each (kind, text) expected against those seen; then, kind by kind, the order
+    and the time of each box. Returns (missing, duplicated or unexpected, out of order,
+    untimely), each a list of descriptions."""
+    seen = [box for box in seen if box[2] < end - END_SLACK or
+            (box[0], box[1]) not in {(k, t) for k, t, _, _ in near_end}]
+    wanted = collections.Counter((kind, text) for kind, text, _, _ in expected)
+    got = collections.Counter((kind, text) for kind, text, _, _ in seen)
+    missing = [f"{kind:11s} {text}  x{n}" for (kind, text), n in (wanted - got).items()]
+    extra = [f"{kind:11s} {text}  x{n}" for (kind, text), n in (got - wanted).items()]
+    disorder, untimely = [], []
+    for kind in ("critical", "information"):
+        want = [box for box in expected if box[0] == kind]
+        have = [box for box in seen if box[0] == kind]
+        for n, (w, h) in enumerate(zip(want, have)):
+            if w[1] != h[1]:
+                disorder.append(f"{kind} box {n + 1}: expected {w[1]!r}, seen {h[1]!r}")
+                break
+            lateness = h[2] - w[2]
+            waited = h[2] - max(w[2], h[3])  # since it could first be shown
+            if lateness < -EARLY_SLACK or (not w[3] and waited > LATE_SLACK):
+                untimely.append(f"{kind:11s} {w[1]}  seen {lateness / MINUTE:+.1f} min after "
+                                f"its minute, {waited / MINUTE:+.1f} after the box before "
+                                f"it closed")
+    return missing, extra, disorder, untimely
 
 
 def main():
@@ -274,26 +449,30 @@ def main():
     signal.signal(signal.SIGTERM, lambda *_: sys.exit("soak: stopped"))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("build", nargs="?", default=os.path.join(ROOT, "build", "release"))
-    parser.add_argument("--hours", type=float, default=72)
-    parser.add_argument("--rate", type=int, default=50)
-    parser.add_argument("--start", default="00:25", help="[DAY] HH:MM, DAY counted from 0")
+    parser.add_argument("--hours", type=float, default=75)
+    parser.add_argument("--rate", type=int, default=100)
+    parser.add_argument("--tz", default="Europe/Berlin")
+    parser.add_argument("--start", default=START, help="[DAY] HH:MM, DAY counted from 0")
     args = parser.parse_args()
-    if args.rate > 55:
-        parser.error("--rate above 55 lets a simulated minute pass without a tick")
+    if args.rate > 120:
+        parser.error("--rate above 120 lets an advance reminder's lead pass without a tick")
     build = os.path.abspath(args.build)
     os.environ.setdefault("ZURODID_AGENT", os.path.join(build, "zurodid-agent"))
     os.environ.setdefault("ZURODID_MAKE_DIARY", os.path.join(build, "tools", "make-diary",
                                                              "make-diary"))
-    day_offset, _, clock = args.start.rpartition(" ")
-    start = _at(int(day_offset or 0), clock)
-    end = start + datetime.timedelta(hours=args.hours)
-    days = (end.date() - FIRST_DAY).days + 3
-    expected, maybe = expected_boxes(start, end, days, args.rate)
-    print(f"soak: {start} to {end} simulated ({args.hours:g} h, "
-          f"{(end.date() - start.date()).days} midnights) at x{args.rate}: "
+    clock = Clock(args.tz)
+    day_offset, _, start_clock = args.start.rpartition(" ")
+    start = clock.at(int(day_offset or 0), start_clock)
+    end = start + args.hours * 3600
+    days = (clock.local(end).date() - FIRST_DAY).days + 3
+    expected, near_end = expected_boxes(clock, start, end, days)
+    late = sum(1 for box in expected if box[3])
+    print(f"soak: {clock.text(start)} to {clock.text(end)} ({args.hours:g} h of the clock, "
+          f"{(clock.local(end).date() - clock.local(start).date()).days} midnights) at "
+          f"x{args.rate}: about "
           f"{args.hours * 3600 / args.rate / 60:.0f} real minutes; "
           f"{len(appointments_of(0, days))} appointments, {len(expected)} boxes expected "
-          f"({len(maybe)} more may come, by the phase of the ticks after start-up)",
+          f"({late} of them late), {len(near_end)} more too near the end to be sure of",
           flush=True)
     with tempfile.TemporaryDirectory(prefix="zurodid-soak-") as work:
         with desktop.Desktop(work) as screen:
@@ -301,11 +480,11 @@ def main():
             agent.write_settings(startup_remind=0, anniversary_days=0, appointment_days=0,
                                  remind=1, remind_minutes=LEAD_BEFORE)
             # The diary as the saves before the start left it.
-            version = sum(1 for d, t in REPLACEMENTS if _at(d, t) <= start)
             subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-", agent.mdb], check=True,
-                           input=diary_description(appointments_of(version, days)).encode(),
+                           input=diary_description(
+                               appointments_of(version_at(clock, start), days)).encode(),
                            timeout=60)
-            soak = Soak(screen, agent, start, args.rate)
+            soak = Soak(screen, agent, clock, start, args.rate, work)
             process = soak.run(end, days)
             pid = process.pid
             process.terminate()
@@ -315,48 +494,55 @@ def main():
             log = os.path.join(work, "zurodid-agent.log")
             logged = open(log, errors="replace").read().splitlines() if os.path.exists(log) \
                 else []
-    # A box is seen within a few simulated minutes of its minute: our estimate of the agent's
-    # clock is good to a real second, and a box waits while the one before it is closed.
-    matched, missing, unexpected = compare(expected, soak.seen,
-                                           datetime.timedelta(minutes=3))
-    _, _, unexpected = compare(maybe, unexpected, datetime.timedelta(minutes=3))
-    unexpected = [box for box in unexpected if box[2] < end - END_SLACK]
+    missing, extra, disorder, untimely = compare(expected, near_end, soak.seen, end)
     for at, what in soak.events:
-        print(f"  {at:%Y-%m-%d %H:%M}  {what}")
-    print(f"boxes: {len(expected)} expected, {len(soak.seen)} seen, {len(matched)} matched, "
-          f"{len(missing)} missing, {len(unexpected)} unexpected")
+        print(f"  {clock.text(at)}  {what}")
+    print(f"boxes: {len(expected)} expected, {len(soak.seen)} seen; {len(missing)} lost, "
+          f"{len(extra)} duplicated or unexpected, {len(disorder)} out of order, "
+          f"{len(untimely)} early or late beyond {LATE_SLACK // MINUTE} min (not held up)")
+    burst = [at for _, text, at, _ in soak.seen if text.startswith(f"{BURST[1]} : Burst ")]
+    if burst:
+        print(f"the {len(burst)} boxes of the rows at {BURST[1]}: from "
+              f"{clock.text(min(burst))} to {clock.text(max(burst))}")
     if soak.box_seconds:
-        print(f"a box was open for {max(soak.box_seconds).total_seconds() / 60:.1f} simulated "
-              f"minutes at most while it was read and closed")
-    for kind, text, at in missing[:20]:
-        print(f"  missing     {at:%Y-%m-%d %H:%M}  {kind:11s}  {text}")
-    for kind, text, at in unexpected[:20]:
-        print(f"  unexpected  {at:%Y-%m-%d %H:%M}  {kind:11s}  {text}")
+        print(f"a box was open for {max(soak.box_seconds) / MINUTE:.1f} simulated minutes at "
+              f"most, {sorted(soak.box_seconds)[len(soak.box_seconds) // 2]:.0f} s half the "
+              f"time, while it was read and closed (the held ones included)")
+    for title, found in (("lost", missing), ("duplicated or unexpected", extra),
+                         ("out of order", disorder), ("early or late", untimely)):
+        for line in found[:20]:
+            print(f"  {title:24s}  {line}")
     # The steady state: after the first day, and after the first use of Options, whose dialog
     # brings in once what any window of its kind needs.
-    steady_from = start + datetime.timedelta(days=1)
+    steady_from = start + 86400
     for at, what in soak.events:
         if what.startswith("Options"):
-            steady_from = max(steady_from, at + datetime.timedelta(hours=1))
+            steady_from = max(steady_from, at + 3600)
     later = [s for s in soak.samples if s["at"] >= steady_from]
-    print("samples (simulated time: RSS MB, open descriptors, reading children):")
+    print("samples (the agent's clock: RSS MB, open descriptors, reading children):")
     for sample in soak.samples[:: max(1, len(soak.samples) // 12)] + soak.samples[-1:]:
-        print(f"  {sample['at']:%Y-%m-%d %H:%M}  {sample['rss']:6.2f} MB  {sample['fds']:3d} fds"
+        print(f"  {clock.text(sample['at'])}  {sample['rss']:6.2f} MB  {sample['fds']:3d} fds"
               f"  {sample['children']} children")
     growth_rss = max(s["rss"] for s in later) - later[0]["rss"] if later else 0
-    growth_fds = max(s["fds"] for s in later) - later[0]["fds"] if later else 0
+    # A reading child holds a pipe of the agent's while it runs: descriptors are judged
+    # between reads.
+    between = [s for s in later if s["children"] == 0]
+    growth_fds = max(s["fds"] for s in between) - between[0]["fds"] if between else 0
     last = soak.samples[-1]
-    boxes_later = sum(1 for _, _, at in soak.seen if at >= steady_from)
+    boxes_later = sum(1 for _, _, at, _ in soak.seen if at >= steady_from)
     per_box = f", {growth_rss * 1024 / boxes_later:.1f} KB a box" if boxes_later else ""
-    print(f"from {steady_from:%Y-%m-%d %H:%M} on ({boxes_later} boxes): RSS grew "
-          f"{growth_rss:+.2f} MB at most{per_box}, descriptors {growth_fds:+d} at most")
+    print(f"from {clock.text(steady_from)} on ({boxes_later} boxes): RSS grew "
+          f"{growth_rss:+.2f} MB at most{per_box}, descriptors {growth_fds:+d} at most "
+          f"between reads ({max(s['fds'] for s in later) - later[0]['fds']:+d} during them)"
+          if later else "no samples then")
     print(f"CPU time: {last['cpu']:.1f} s of its own, {last['cpu_children']:.1f} s of its "
-          f"reading children, over {args.hours:g} simulated hours")
+          f"reading children, over {args.hours:g} hours of the clock")
     print(f"processes of the agent's group left after it ended: {len(left)}")
     print(f"the agent's standard error: {len(logged)} lines")
     for line in logged[:10]:
         print(f"  {line}")
-    ok = not missing and not unexpected and growth_rss < 1.0 and growth_fds <= 0 and not left
+    ok = not (missing or extra or disorder or untimely) and growth_rss < 1.0 \
+        and growth_fds <= 0 and not left
     return 0 if ok else 1
 
 
