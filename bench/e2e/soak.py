@@ -486,11 +486,13 @@ def main():
                            timeout=60)
             soak = Soak(screen, agent, clock, start, args.rate, work)
             process = soak.run(end, days)
-            pid = process.pid
             process.terminate()
-            process.wait(10)
-            left = [entry for entry in os.listdir("/proc") if entry.isdigit()
-                    and desktop.group_of(entry) == pid]
+            # Its diary reader ends when it does, as an orphan of ours: let it, then reap it.
+            try:
+                screen.wait_killed(process)
+                left = []
+            except desktop.DesktopError as error:
+                left = [str(error)]
             log = os.path.join(work, "zurodid-agent.log")
             logged = open(log, errors="replace").read().splitlines() if os.path.exists(log) \
                 else []
