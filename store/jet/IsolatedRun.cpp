@@ -249,14 +249,25 @@ struct Answer {
     std::int64_t value;
 };
 
-bool SendRequest(int socket, const Request& request, int fd) {
-    iovec part{const_cast<Request*>(&request), sizeof request};
+// One request as a socket message, with room for one descriptor beside it.
+struct RequestMessage {
+    explicit RequestMessage(Request& request) : part{&request, sizeof request} {
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+    }
+    RequestMessage(const RequestMessage&) = delete;
+    RequestMessage& operator=(const RequestMessage&) = delete;
+
+    iovec part;
     alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
     msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+};
+
+bool SendRequest(int socket, Request& request, int fd) {
+    RequestMessage sending(request);
+    msghdr& message = sending.message;
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
@@ -271,13 +282,8 @@ bool SendRequest(int socket, const Request& request, int fd) {
 
 // A request and its pipe; false when the caller has gone.
 bool ReceiveRequest(int socket, Request& request, int& fd) {
-    iovec part{&request, sizeof request};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &part;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    RequestMessage receiving(request);
+    msghdr& message = receiving.message;
     ssize_t got;
     do {
         got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
