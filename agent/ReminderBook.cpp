@@ -136,8 +136,7 @@ std::optional<std::string> ReminderBook::TakeDue(ReminderKind kind, WallMinute n
     std::optional<std::string> text;
     std::vector<bool>& done = done_[k];
     WallMinute nextDue = INT64_MAX;
-    std::size_t i = cursor_[k];
-    for (; i < appointment_.size() && !text; ++i) {
+    for (std::size_t i = cursor_[k]; i < appointment_.size() && !text; ++i) {
         if (done[i])
             continue;
         const WallMinute appointment = appointment_[i];

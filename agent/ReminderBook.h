@@ -42,11 +42,6 @@ public:
     // The 1-based position of the first row whose reminder of `kind` is still to come (one past
     // the last row when there is none).
     std::int32_t FirstOpenRow(ReminderKind kind) const;
-    // The first minute at which a reminder of `kind` may be due, as far as the last look at
-    // the rows found (no later than any of them).
-    WallMinute QuietUntil(ReminderKind kind) const { return quietUntil_[static_cast<int>(kind)]; }
-    // Reminders carried from an earlier list, still to be shown.
-    std::size_t LateCount() const { return late_.size(); }
 
 private:
     struct Late {

@@ -15,7 +15,6 @@ struct frmAgentTestAccess {
     static std::int32_t RemindCursor(const frmAgent& agent) {
         return agent.reminders_.FirstOpenRow(ReminderKind::Advance);
     }
-    static std::size_t LateCount(const frmAgent& agent) { return agent.reminders_.LateCount(); }
     static std::int16_t& ItemCounter(frmAgent& agent) { return agent.members_.ItemCounter; }
     // Rows put straight into lvAppointment are owed from `filledAt` on, as after a fill then.
     static void RowsFilledAt(frmAgent& agent, DateTime filledAt) {
