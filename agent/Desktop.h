@@ -3,6 +3,7 @@
 #include "platform/DateTime.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,7 +43,14 @@ public:
     virtual void Show(WindowName window, ShowMode mode) = 0;
     // A modal box with one OK button; returns when it is closed.
     virtual void MsgBox(std::string_view text, int iconFlags, std::string_view title) = 0;
+    // Starts the reminder timer: it ticks in a second.
     virtual void EnableTimer() = 0;
+    // After a tick, when the next comes: in a second, or, when nothing can happen sooner, once
+    // the wall clock reads `wallTime`. A clock set, a resume from suspend or a time-zone change
+    // brings the tick at once.
+    virtual void NextTickAt(std::optional<DateTime> wallTime) = 0;
+    // The settings changed what is owed: an enabled timer ticks at once.
+    virtual void WakeTimer() = 0;
     // Opens the popup menu at the mouse position; its choice arrives as mnusubpopup_Click.
     virtual void PopupMenu() = 0;
     virtual double TwipsPerPixelX() = 0;

@@ -172,6 +172,19 @@ std::optional<std::string> ReminderBook::TakeDue(ReminderKind kind, WallMinute n
     return text;
 }
 
+std::optional<WallMinute> ReminderBook::NextDue(ReminderKind kind, int lead) const {
+    const int k = static_cast<int>(kind);
+    const int rowLead = kind == ReminderKind::OnTime ? 0 : lead;
+    WallMinute next = quietLead_[k] == lead ? quietUntil_[k] : kNoMinute;
+    // Late ones not shown yet: the clock went back before their minute.
+    for (const Late& late : late_)
+        if (late.kind == kind)
+            next = std::min(next, late.appointment - rowLead);
+    if (next == INT64_MAX)
+        return std::nullopt;
+    return next;
+}
+
 void ReminderBook::PassAdvanceUntil(WallMinute now) {
     advanceFloor_ = now;
     std::erase_if(late_, [](const Late& late) { return late.kind == ReminderKind::Advance; });

@@ -36,6 +36,11 @@ public:
     // order; it counts as shown from here on. None when nothing is due.
     std::optional<std::string> TakeDue(ReminderKind kind, WallMinute now, int lead);
 
+    // After a look at the clock (TakeDue of `kind` that found nothing due), the first minute at
+    // which a reminder of `kind` can come due while the rows stay as they are: a minute not
+    // after that look when the book does not know yet. None when nothing more is owed.
+    std::optional<WallMinute> NextDue(ReminderKind kind, int lead) const;
+
     // Advance reminders are off: those whose minute comes meanwhile are not owed.
     void PassAdvanceUntil(WallMinute now);
 

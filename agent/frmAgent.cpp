@@ -374,8 +374,12 @@ void frmAgent::RebuildForNewDay(DateTime now) {
 void frmAgent::Timer1_Timer() {
     // A tick that comes while this tick's box is open, or while a read waits in a dialog,
     // would act on what is being replaced.
-    if (tickRunning_ || reading_)
+    if (tickRunning_)
+        return; // the tick with the box open plans the next
+    if (reading_) {
+        desktop_.NextTickAt(std::nullopt);
         return;
+    }
     tickRunning_ = true;
     struct Done {
         bool& flag;
@@ -407,18 +411,46 @@ void frmAgent::Timer1_Timer() {
         }
     }
     lastLook_ = MinuteOf(now);
-    if (auto text = reminders_.TakeDue(ReminderKind::OnTime, MinuteOf(now), 0))
+    bool boxShown = false;
+    if (auto text = reminders_.TakeDue(ReminderKind::OnTime, MinuteOf(now), 0)) {
+        boxShown = true;
         desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbCritical, kAgentTitle);
+    }
     // Read again: the on-time box may have been open for minutes.
     now = clock_.Now();
     if (state_.AgentSettings.Remind == 1) {
         if (auto text = reminders_.TakeDue(ReminderKind::Advance, MinuteOf(now),
-                                           state_.AgentSettings.AppointmentRemind))
+                                           state_.AgentSettings.AppointmentRemind)) {
+            boxShown = true;
             desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbInformation,
                             kAgentTitle);
+            now = clock_.Now();
+        }
     } else {
         reminders_.PassAdvanceUntil(MinuteOf(now));
     }
+    PlanNextTick(now, boxShown);
+}
+
+void frmAgent::PlanNextTick(DateTime now, bool boxShown) {
+    // A second at a time while there is such work: more boxes may be due, a failed read waits
+    // for the file to settle.
+    if (boxShown || retry_) {
+        desktop_.NextTickAt(std::nullopt);
+        return;
+    }
+    const WallMinute minute = MinuteOf(now);
+    WallMinute next = MinuteOf(std::chrono::floor<std::chrono::days>(now) + std::chrono::days{1});
+    if (auto due = reminders_.NextDue(ReminderKind::OnTime, 0))
+        next = std::min(next, *due);
+    if (state_.AgentSettings.Remind == 1)
+        if (auto due =
+                reminders_.NextDue(ReminderKind::Advance, state_.AgentSettings.AppointmentRemind))
+            next = std::min(next, *due);
+    if (next <= minute)
+        desktop_.NextTickAt(std::nullopt);
+    else
+        desktop_.NextTickAt(DateTime{std::chrono::minutes{next}});
 }
 
 void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*/) {

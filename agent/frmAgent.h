@@ -63,6 +63,9 @@ private:
     // the diary refuses the password. True when the new read is in place.
     bool ReadAgain(WallMinute floor);
     bool RetryIsDue(DateTime now);
+    // When the tick after this one comes: in a second while there is work a second at a time,
+    // otherwise at the first minute a reminder can be due, or at midnight.
+    void PlanNextTick(DateTime now, bool boxShown);
     // At the first tick of a new day: the diary opened again without asking anything, the
     // list refilled for the day. No icon, settings or list window.
     void RebuildForNewDay(DateTime now);

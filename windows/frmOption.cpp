@@ -116,6 +116,7 @@ void frmOption::cmdOK_Click() {
     settings.AppointmentRemind = numbers[2].value;
     if (refillList_)
         refillList_();
+    desktop_.WakeTimer();
 
     if (!failure.ok) {
         LogFailure("saving the settings", failure.errorNumber, std::strerror(failure.errorNumber),

@@ -11,11 +11,12 @@ simulated run starts on 2026-10-24 at 00:25 (or --start, DAY counted from 0, to 
 event in a short run) in --tz (default Europe/Berlin, whose clocks go back an hour on
 2026-10-25 at 03:00) and lasts --hours of the clock (default 75: past three midnights, so
 that each midnight event below is in the run). The clock runs --rate times as fast as the
-real one (default 100). The agent's timer keeps the real monotonic clock and
-ticks once a real second, give or take 5 %, so at 100 it ticks every 95 to 105 simulated
-seconds: a tick falls inside every advance reminder's lead (3 or 4 minutes) while no box is
-open. Every gap around the events below is wider than that, so no box expected depends on
-where the ticks fall; the rate must stay at 120 or below for that.
+real one (default 100). The agent's timer sleeps until the simulated minute in which a
+reminder can be due (libfaketime scales its wall-clock alarm), and ticks once a real second,
+give or take 5 %, while boxes come one after another: at 100, every 95 to 105 simulated
+seconds, within every advance reminder's lead (3 or 4 minutes). Every gap around the events
+below is wider than that, so no box expected depends on where the ticks fall; the rate must
+stay at 120 or below for that.
 
 The diary holds about a hundred appointments a day, 14 minutes apart, and the rows of the
 events; settings AppointmentStartUp=0, Remind=1, AppointmentRemind=3. The diary is replaced by
@@ -342,6 +343,9 @@ class Soak:
                     self.events.append((self.now(), f"clock set to {self.clock.text(value)}"))
                     self.set_clock(value)
                     self.anchor = (time.time(), value)
+                    # A clock set through libfaketime reaches no timer of the kernel: the signal
+                    # of a continued process stands in for the kernel's notice of a clock set.
+                    os.kill(process.pid, signal.SIGCONT)
             if time.monotonic() >= next_sample:
                 next_sample = time.monotonic() + SAMPLE_SECONDS
                 figures = proc_figures(process.pid)

@@ -252,5 +252,54 @@ TEST_F(Timer1, AFullListLetsTheCursorsPassItsLastRow) {
     EXPECT_EQ(frmAgentTestAccess::RemindCursor(agent), 32768);
 }
 
+// When nothing can happen sooner, the timer sleeps until the first minute that can bring a box,
+// or midnight; a second at a time while boxes come.
+TEST(Timer1Plan, TheNextTickIsTheFirstMinuteThatCanBringABox) {
+    struct Case {
+        const char* name;
+        int remind, lead;
+        std::vector<std::pair<const char*, const char*>> rows; // date, time
+        DateTime tick;
+        std::optional<DateTime> planned; // none: in a second
+    };
+    const auto D7 = [](int hh, int mm, int ss = 0) { return At(2026, 12, 7, hh, mm, ss); };
+    const Case cases[] = {
+        {"nothing today", 0, 0, {}, D7(9, 5, 17), At(2026, 12, 8)},
+        {"the next appointment", 0, 10, {{"07/12/2026", "10:00"}}, D7(9, 5, 17), D7(10, 0)},
+        {"its advance minute first", 1, 10, {{"07/12/2026", "10:00"}}, D7(9, 5), D7(9, 50)},
+        {"the earliest of rows out of order",
+         0,
+         0,
+         {{"07/12/2026", "11:00"}, {"07/12/2026", "09:30"}},
+         D7(9, 5),
+         D7(9, 30)},
+        {"advance reminders off", 0, 10, {{"07/12/2026", "10:00"}}, D7(9, 5), D7(10, 0)},
+        {"a box shown: more may be due", 0, 0, {{"07/12/2026", "09:05"}}, D7(9, 5), {}},
+        {"passed rows and tomorrow's wait for midnight",
+         1,
+         30,
+         {{"07/12/2026", "08:00"}, {"08/12/2026", "00:10"}},
+         D7(9, 5),
+         At(2026, 12, 8)},
+    };
+    for (const Case& c : cases) {
+        AgentRig t;
+        t.clock.now = D7(9, 0);
+        for (auto [date, time] : c.rows) {
+            ListItem& row = t.agent.lvAppointment.ListItems.Add("x");
+            row.SetSubItems(1, date);
+            row.SetSubItems(2, time);
+            row.SetSubItems(3, "s");
+        }
+        frmAgentTestAccess::RowsFilledAt(t.agent, t.clock.now);
+        t.state.AgentSettings.Remind = static_cast<std::int16_t>(c.remind);
+        t.state.AgentSettings.AppointmentRemind = static_cast<std::int16_t>(c.lead);
+        t.clock.now = c.tick;
+        t.agent.Timer1_Timer();
+        ASSERT_FALSE(t.desktop.nextTicks.empty()) << c.name;
+        EXPECT_EQ(t.desktop.nextTicks.back(), c.planned) << c.name;
+    }
+}
+
 } // namespace
 } // namespace zurodid::testing

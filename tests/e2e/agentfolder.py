@@ -5,6 +5,7 @@ import glob
 import math
 import os
 import shutil
+import signal
 import subprocess
 import time
 
@@ -156,9 +157,14 @@ class AgentFolder:
         os.replace(staged, self.clock_file)
 
     def move_clock(self, seconds):
-        """Moves a movable clock by `seconds` (forward when positive)."""
+        """Moves a movable clock by `seconds` (forward when positive).
+
+        A clock moved through libfaketime reaches no timer of the kernel: the signal of a
+        continued process stands in for the kernel's notice of a clock set."""
         self.clock_offset += seconds
         self._write_clock()
+        if self.alive():
+            os.kill(self.process.pid, signal.SIGCONT)
 
     def fake_now(self):
         """The movable clock as the agent reads it now."""

@@ -43,6 +43,8 @@ public:
             onBox(boxes.back());
     }
     void EnableTimer() override { ++timerEnabled; }
+    void NextTickAt(std::optional<DateTime> wallTime) override { nextTicks.push_back(wallTime); }
+    void WakeTimer() override { ++timerWakes; }
     void PopupMenu() override { ++menusOpened; }
     double TwipsPerPixelX() override { return twipsPerPixel; }
     StartOutcome StartProgram(const std::filesystem::path& program,
@@ -70,6 +72,8 @@ public:
     std::vector<ShownBox> boxes;
     std::vector<StartedProgram> started;
     int timerEnabled = 0;
+    std::vector<std::optional<DateTime>> nextTicks; // nullopt: in a second
+    int timerWakes = 0;
     int menusOpened = 0;
     int endProcessCalls = 0;
     bool endProcessThrows = true;

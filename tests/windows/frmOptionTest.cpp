@@ -132,8 +132,10 @@ TEST_F(OptionsDialog, OkWritesAllFiveKeysAsTypedAndConvertsForMemory) {
         Type("txtAnniversaryStartUp", c.anniversary);
         Type("txtAppointmentStartUp", c.appointment);
         Type("txtAppointmentRemind", c.lead);
+        const int wakes = desktop.timerWakes;
         Control<QPushButton>("cmdOK").click();
         EXPECT_EQ(ReadBytes(SettingsFile()), c.file);
+        EXPECT_EQ(desktop.timerWakes, wakes + 1) << "the reminders owed look at the new lead";
         const AgentSettings& s = state->AgentSettings;
         EXPECT_EQ(s.StartUpRemind, c.inMemory.startUp);
         EXPECT_EQ(s.AnniversaryStartUp, c.inMemory.anniversary);

@@ -33,6 +33,14 @@ QString Q(std::string_view text) {
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
     timer_.setInterval(1000);
+    timer_.setSingleShot(true);
+    if (alarm_.Descriptor() >= 0) {
+        alarmNotifier_ = new QSocketNotifier(alarm_.Descriptor(), QSocketNotifier::Read, this);
+        connect(alarmNotifier_, &QSocketNotifier::activated, this, [this] {
+            if (alarm_.TakeEvents() != 0 && timerEnabled_)
+                Tick();
+        });
+    }
     for (const PopupMenuItem& entry : kPopupMenu) {
         if (entry.IsSeparator()) {
             menu_.addSeparator();
@@ -60,7 +68,7 @@ QtDesktop::~QtDesktop() = default;
 void QtDesktop::Attach(frmAgent& agent, WindowShower showWindow) {
     agent_ = &agent;
     showWindow_ = std::move(showWindow);
-    connect(&timer_, &QTimer::timeout, this, [this] { agent_->Timer1_Timer(); });
+    connect(&timer_, &QTimer::timeout, this, &QtDesktop::Tick);
 }
 
 void QtDesktop::RegisterTrayIcon(const TrayIconRecordA& record) {
@@ -138,7 +146,35 @@ void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view ti
 }
 
 void QtDesktop::EnableTimer() {
+    timerEnabled_ = true;
+    alarm_.Clear();
     timer_.start();
+}
+
+// Whatever was planned is replaced by what this tick plans; a tick that comes while a box of
+// an earlier one is open plans nothing, and that one plans when its box closes.
+void QtDesktop::Tick() {
+    timer_.stop();
+    alarm_.Clear();
+    if (agent_)
+        agent_->Timer1_Timer();
+}
+
+void QtDesktop::NextTickAt(std::optional<DateTime> wallTime) {
+    if (!timerEnabled_)
+        return;
+    if (!wallTime) {
+        alarm_.Clear();
+        timer_.start();
+        return;
+    }
+    timer_.stop();
+    alarm_.SetFor(WhenLocalClockReaches(*wallTime, std::time(nullptr)));
+}
+
+void QtDesktop::WakeTimer() {
+    if (timerEnabled_)
+        QTimer::singleShot(0, this, &QtDesktop::Tick);
 }
 
 // The tray has already shown the icon's menu: Qt opens it at the pointer on an XEmbed tray

@@ -2,12 +2,14 @@
 
 #include "agent/Desktop.h"
 #include "agent/TrayIconRecord.h"
+#include "platform/WallClockAlarm.h"
 #include "windows/desktop/EventSound.h"
 #include "windows/desktop/ReminderBox.h"
 
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <chrono>
@@ -17,7 +19,8 @@ namespace zurodid {
 
 class frmAgent;
 
-// The agent's desktop on Qt: the tray icon and its popup menu, the one-second timer, modal
+// The agent's desktop on Qt: the tray icon and its popup menu, the reminder timer (a second
+// while there is work, else asleep until the wall clock's next minute that matters), modal
 // message boxes, starting programs and ending the process.
 class QtDesktop final : public QObject, public Desktop {
     Q_OBJECT
@@ -35,6 +38,8 @@ public:
     void Show(WindowName window, ShowMode mode) override;
     void MsgBox(std::string_view text, int iconFlags, std::string_view title) override;
     void EnableTimer() override;
+    void NextTickAt(std::optional<DateTime> wallTime) override;
+    void WakeTimer() override;
     void PopupMenu() override;
     double TwipsPerPixelX() override;
     StartOutcome StartProgram(const std::filesystem::path& program,
@@ -52,6 +57,7 @@ public:
 
 private:
     void ShowTrayIconWhenAHostRuns();
+    void Tick();
     static void SendPendingRequestsToTheDisplay();
 
     QIcon icon_;
@@ -61,7 +67,10 @@ private:
     bool trayRegistered_ = false;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu menu_;
-    QTimer timer_;
+    QTimer timer_; // the next tick within a second
+    bool timerEnabled_ = false;
+    WallClockAlarm alarm_; // the next tick minutes ahead, or at once when the clock jumps
+    QSocketNotifier* alarmNotifier_ = nullptr;
     QTimer trayWatch_;
     EventSound sound_;
     std::chrono::milliseconds keySettle_ = KeyGuard::kSettle;
