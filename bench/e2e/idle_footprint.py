@@ -130,7 +130,8 @@ def main():
             # once a minute.
             daemon = screen.spawn([remind, "-z1", reminders], env=screen.env(),
                                   stdin=subprocess.DEVNULL)
-            screen.wait_tray_icons(2, timeout=60)
+            desktop.poll(lambda: screen.windows(desktop.AGENT_TITLE), 60,
+                         "the minimal program's window")
             programs = {"agent": agent_process.pid, "minimal": minimal.pid, "remind": daemon.pid}
             for pid in programs.values():
                 settle(lambda pid=pid: tree(pid))

@@ -37,8 +37,16 @@ QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::
     if (alarm_.Descriptor() >= 0) {
         alarmNotifier_ = new QSocketNotifier(alarm_.Descriptor(), QSocketNotifier::Read, this);
         connect(alarmNotifier_, &QSocketNotifier::activated, this, [this] {
-            if (alarm_.TakeEvents() != 0 && timerEnabled_)
-                Tick();
+            const unsigned events = alarm_.TakeEvents();
+            if (events == 0 || !timerEnabled_)
+                return;
+            // The local clock is worked out afresh once a second: a new zone shows in the next.
+            if (events == WallClockAlarm::ZoneChanged) {
+                alarm_.Clear();
+                timer_.start();
+                return;
+            }
+            Tick();
         });
     }
     for (const PopupMenuItem& entry : kPopupMenu) {
