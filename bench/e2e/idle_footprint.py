@@ -80,8 +80,8 @@ def wake_ups(pids):
     return total
 
 
-def memory_kb(pid, key):
-    with open(f"/proc/{pid}/status") as status:
+def memory_kb(pid, key, where="status"):
+    with open(f"/proc/{pid}/{where}") as status:
         for line in status:
             if line.startswith(key + ":"):
                 return int(line.split()[1])
@@ -141,17 +141,20 @@ def main():
             time.sleep(seconds)
             print(f"{seconds} s idle side by side; the agent's diary of {ROWS} "
                   f"appointments today was loaded and idle {loaded:.1f} s after its start")
+            # Resident: the program's first process; proportional: all its processes, the
+            # pages they share counted once.
             print(f"{'':10s}{'wake-ups':>10s}{'a minute':>10s}{'CPU ms':>10s}{'% CPU':>8s}"
-                  f"{'RSS MB':>8s}{'alive':>7s}")
+                  f"{'RSS MB':>8s}{'PSS MB':>8s}{'alive':>7s}")
             status = 0
             for name, pid in programs.items():
                 pids = tree(pid)
                 woke = wake_ups(pids) - before[name][0]
                 cpu = cpu_seconds(pids) - before[name][1]
-                rss = sum(memory_kb(p, "VmRSS") for p in pids) / 1024
+                rss = memory_kb(pid, "VmRSS") / 1024
+                pss = sum(memory_kb(p, "Pss", "smaps_rollup") for p in pids) / 1024
                 alive = os.path.exists(f"/proc/{pid}")
                 print(f"{name:10s}{woke:10d}{woke * 60 / seconds:10.2f}{cpu * 1000:10.1f}"
-                      f"{100 * cpu / seconds:8.3f}{rss:8.1f}{str(alive):>7s}")
+                      f"{100 * cpu / seconds:8.3f}{rss:8.1f}{pss:8.1f}{str(alive):>7s}")
                 if name == "agent" and (not alive or woke * 60 / seconds > 1):
                     status = 1
             print("targets for the agent: at most 1 wake-up a minute, < 40 MB, < 0.1 % CPU")
