@@ -12,10 +12,12 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace zurodid {
 
 class frmAgent;
+class TrayHostWatch;
 
 // The agent's desktop on Qt: the tray icon and its popup menu, the one-second timer, modal
 // message boxes, starting programs and ending the process.
@@ -62,7 +64,8 @@ private:
     QSystemTrayIcon* tray_ = nullptr;
     QMenu menu_;
     QTimer timer_;
-    QTimer trayWatch_;
+    // Only while no notification area runs: what tells that one may have started.
+    std::unique_ptr<TrayHostWatch> trayWatch_;
     EventSound sound_;
     std::chrono::milliseconds keySettle_ = KeyGuard::kSettle;
 };
