@@ -65,8 +65,11 @@ void QtDesktop::RegisterTrayIcon(const TrayIconRecordA& record) {
         return;
     trayRegistered_ = true;
     tip_ = QString::fromStdString(record.Tip());
-    // A panel may start long after the agent, or never: watched from before the first look,
-    // so that one starting in between is not missed. Queued: the icon is not made from inside
+    ShowTrayIconWhenAHostRuns();
+    if (tray_)
+        return;
+    // A panel may start long after the agent, or never. Watched from before a second look, so
+    // that one starting in between is not missed. Queued: the icon is not made from inside
     // the X event dispatch, and the watch is not deleted from inside its own signal.
     trayWatch_ = std::make_unique<TrayHostWatch>();
     connect(trayWatch_.get(), &TrayHostWatch::HostMayRun, this,
