@@ -5,12 +5,20 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPixmap>
+#include <QProcess>
 #include <QProxyStyle>
 #include <QStandardPaths>
+#include <QThread>
 #include <QTimer>
+#include <atomic>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -219,6 +227,98 @@ TEST_F(QtDesktopTest, WithoutANotificationAreaTheIconWaitsAndItIsSaidOnce) {
                     "when one starts.\n");
 }
 
+// A panel's StatusNotifierWatcher on the tests' own session bus (no panel runs without a
+// display). It answers from a thread of its own, as a panel would from its process, and counts
+// how often it is asked whether a host runs.
+class StandInWatcher : public QDBusVirtualObject {
+public:
+    static constexpr const char* kName = "org.kde.StatusNotifierWatcher";
+    static constexpr const char* kPath = "/StatusNotifierWatcher";
+
+    StandInWatcher() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "panel")) {
+        moveToThread(&thread_);
+        thread_.start();
+    }
+    ~StandInWatcher() override {
+        bus_.unregisterService(kName);
+        bus_.unregisterObject(kPath);
+        thread_.quit();
+        thread_.wait();
+        QDBusConnection::disconnectFromBus("panel");
+    }
+
+    void TakeTheName() {
+        bus_.registerVirtualObject(kPath, this);
+        bus_.registerService(kName);
+    }
+    void RegisterTheHost() {
+        hostRegistered_ = true;
+        bus_.send(QDBusMessage::createSignal(kPath, kName, "StatusNotifierHostRegistered"));
+    }
+    int TimesAsked() const { return asked_; }
+
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
+        if (message.member() != "Get" ||
+            message.arguments().value(1).toString() != "IsStatusNotifierHostRegistered")
+            return false;
+        ++asked_;
+        bus.send(message.createReply(QVariant::fromValue(QDBusVariant(bool(hostRegistered_)))));
+        return true;
+    }
+
+private:
+    QThread thread_;
+    QDBusConnection bus_;
+    std::atomic<bool> hostRegistered_{false};
+    std::atomic<int> asked_{0};
+};
+
+TEST_F(QtDesktopTest, AnIconWaitingForAPanelAppearsWhenOneStartsAndNothingIsAskedMeanwhile) {
+    if (!QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "no session bus of the tests' own (dbus-daemon missing?)";
+    ASSERT_FALSE(TrayHostPresent());
+    TrayIconRecordA record{};
+    std::copy_n("Zurodid Agent", 13, record.szTip.begin());
+    struct Case {
+        const char* name;
+        bool watcherBeforeItsHost;
+    };
+    for (Case c :
+         {Case{"a watcher up before its host", true}, Case{"a watcher up with its host", false}}) {
+        SCOPED_TRACE(c.name);
+        QPixmap picture(16, 16);
+        picture.fill(Qt::darkBlue);
+        QtDesktop waiting{QIcon(picture)};
+        ::testing::internal::CaptureStderr();
+        waiting.RegisterTrayIcon(record);
+        {
+            StandInWatcher panel;
+            if (c.watcherBeforeItsHost) {
+                panel.TakeTheName();
+                // Asked once, when the name is taken; then nobody asks while nothing changes.
+                EXPECT_TRUE(Spin([&] { return panel.TimesAsked() == 1; }));
+                Spin([] { return false; }, 1500);
+                EXPECT_EQ(panel.TimesAsked(), 1) << "the agent keeps asking";
+                EXPECT_EQ(waiting.TrayIcon(), nullptr) << "an icon without a host";
+                panel.RegisterTheHost();
+            } else {
+                panel.RegisterTheHost();
+                panel.TakeTheName();
+            }
+            EXPECT_TRUE(Spin([&] { return waiting.TrayIcon() != nullptr; })) << "no icon";
+        }
+        // Qt has its say too, about the tray it finds offscreen.
+        const QString said = QString::fromStdString(::testing::internal::GetCapturedStderr());
+        EXPECT_EQ(said.count("Zurodid Agent: no notification area is running; the icon will "
+                             "appear when one starts.\n"),
+                  1)
+            << said.toStdString();
+        // The panel gone, the icon stays: Qt follows a watcher that comes back.
+        EXPECT_NE(waiting.TrayIcon(), nullptr);
+    }
+}
+
 TEST_F(QtDesktopTest, StartingProgramsSaysWhyItFailed) {
     StartOutcome missing = desktop.StartProgram(folder / "Zurodid.exe", {});
     EXPECT_FALSE(missing.started);
@@ -270,7 +370,18 @@ int main(int argc, char** argv) {
     // Widget tests need no display; test discovery runs this without CTest's environment.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    QApplication app(argc, argv);
+    // A D-Bus session of the tests' own, up before anything connects to one: no tray of the
+    // machine's session is seen, and a test can bring a panel's watcher up on it.
+    QProcess bus;
+    if (!GTEST_FLAG_GET(list_tests)) {
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        qputenv("DBUS_SESSION_BUS_ADDRESS",
+                bus.waitForReadyRead(5000) ? bus.readLine().trimmed() : QByteArray());
+    }
+    const int result = RUN_ALL_TESTS();
+    bus.terminate();
+    bus.waitForFinished();
+    return result;
 }

@@ -122,6 +122,12 @@ class AgentFolder:
                     time.sleep(rng.uniform(0, most_gap))
                 diary.truncate(len(data))
 
+    def mapped_font_files(self):
+        """The font files the running agent has loaded (FreeType maps each face's file)."""
+        with open(f"/proc/{self.process.pid}/maps") as maps:
+            return sorted({line.split(None, 5)[5].strip() for line in maps
+                           if "/fonts/" in line})
+
     def start(self, clock=None, movable=False):
         """Starts the agent; clock "HH:MM:SS" sets its wall clock on FAKE_DAY, running on.
 

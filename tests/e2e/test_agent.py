@@ -200,6 +200,10 @@ class OptionsTest(AgentTestCase):
         rows_before = desktop.poll(lambda: "Nine" in self.list_rows() and self.list_rows(), 5,
                                    "the filled list window")
         self.assertIn("Six", rows_before)
+        # The list is drawn in the regular weight, and only the faces drawn with are loaded.
+        fonts = self.agent.mapped_font_files()
+        self.assertTrue(fonts, "no font file mapped: the check below would see nothing")
+        self.assertEqual([font for font in fonts if "bold" in font.lower()], [])
 
         self.choose("Options")
         options = self.screen.wait_window("Options")

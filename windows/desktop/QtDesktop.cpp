@@ -3,6 +3,7 @@
 #include "agent/frmAgent.h"
 #include "windows/desktop/ReminderBox.h"
 #include "windows/desktop/TrayHost.h"
+#include "windows/desktop/TrayHostWatch.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -21,9 +22,6 @@
 
 namespace zurodid {
 namespace {
-
-// A panel may start long after the agent (or never): look for one every second, without end.
-constexpr int kTrayWatchIntervalMs = 1000;
 
 QString Q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
@@ -67,8 +65,6 @@ QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::
             },
             Qt::QueuedConnection);
     }
-    trayWatch_.setInterval(kTrayWatchIntervalMs);
-    connect(&trayWatch_, &QTimer::timeout, this, &QtDesktop::ShowTrayIconWhenAHostRuns);
 }
 
 QtDesktop::~QtDesktop() = default;
@@ -86,11 +82,18 @@ void QtDesktop::RegisterTrayIcon(const TrayIconRecordA& record) {
     trayRegistered_ = true;
     tip_ = QString::fromStdString(record.Tip());
     ShowTrayIconWhenAHostRuns();
-    if (!tray_) {
+    if (tray_)
+        return;
+    // A panel may start long after the agent, or never. Watched from before a second look, so
+    // that one starting in between is not missed. Queued: the icon is not made from inside
+    // the X event dispatch, and the watch is not deleted from inside its own signal.
+    trayWatch_ = std::make_unique<TrayHostWatch>();
+    connect(trayWatch_.get(), &TrayHostWatch::HostMayRun, this,
+            &QtDesktop::ShowTrayIconWhenAHostRuns, Qt::QueuedConnection);
+    ShowTrayIconWhenAHostRuns();
+    if (!tray_)
         std::fprintf(stderr, "Zurodid Agent: no notification area is running; the icon will "
                              "appear when one starts.\n");
-        trayWatch_.start();
-    }
 }
 
 // The icon is made only once a host runs, since Qt fixes the icon's kind when it is made.
@@ -99,7 +102,7 @@ void QtDesktop::RegisterTrayIcon(const TrayIconRecordA& record) {
 void QtDesktop::ShowTrayIconWhenAHostRuns() {
     if (tray_ || !TrayHostPresent())
         return;
-    trayWatch_.stop();
+    trayWatch_.reset();
     tray_ = new QSystemTrayIcon(icon_, this);
     tray_->setToolTip(tip_);
     // The host shows this menu: over DBusMenu on a StatusNotifierItem host, at the pointer

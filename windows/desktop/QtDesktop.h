@@ -14,10 +14,12 @@
 #include <QTimer>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 namespace zurodid {
 
 class frmAgent;
+class TrayHostWatch;
 
 // The agent's desktop on Qt: the tray icon and its popup menu, the reminder timer (a second
 // while there is work, else asleep until the wall clock's next minute that matters), modal
@@ -71,7 +73,8 @@ private:
     bool timerEnabled_ = false;
     WallClockAlarm alarm_; // the next tick minutes ahead, or at once when the clock jumps
     QSocketNotifier* alarmNotifier_ = nullptr;
-    QTimer trayWatch_;
+    // Only while no notification area runs: what tells that one may have started.
+    std::unique_ptr<TrayHostWatch> trayWatch_;
     EventSound sound_;
     std::chrono::milliseconds keySettle_ = KeyGuard::kSettle;
 };
