@@ -88,7 +88,8 @@ std::shared_ptr<DBEngine> MakeJetEngine(std::shared_ptr<DiaryPrefetch> prefetch 
 bool StartDiaryReader();
 // Starts reading the two tables the agent opens at start (Anniversary, Appointment) of
 // `diary` in that process now, so that the reads run while the toolkit starts; for
-// MakeJetEngine. Reads nothing when the reader process is not there.
+// MakeJetEngine. Reads nothing when the reader process is not there, or the diary has a
+// password or cannot be opened.
 std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary);
 
 } // namespace zurodid

@@ -242,8 +242,16 @@ std::shared_ptr<DBEngine> MakeJetEngine(std::shared_ptr<DiaryPrefetch> prefetch)
 }
 
 std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary) {
-    return std::make_shared<jet::TablePrefetch>(
-        diary, std::vector<std::string>{"Anniversary", "Appointment"}, jet::ReaderOptions{});
+    // Only what start-up reads with the empty password: the tables of a diary with a password
+    // are read once the password has been given, and an open that fails reads none.
+    std::vector<std::string> tables;
+    try {
+        if (jet::ReadJetHeader(diary).password.empty()) {
+            tables = {"Anniversary", "Appointment"};
+        }
+    } catch (const RuntimeError&) {
+    }
+    return std::make_shared<jet::TablePrefetch>(diary, tables, jet::ReaderOptions{});
 }
 
 } // namespace zurodid

@@ -36,11 +36,14 @@ struct PrefetchCase {
     int error;
 };
 
-class JetPrefetch : public ::testing::TestWithParam<PrefetchCase> {
+// The reader process the agent makes first thing.
+class JetDiaryReader : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(jet::StartIsolationServer(&jet::DumpTableWork)); }
     void TearDown() override { jet::StopIsolationServer(); }
 };
+
+class JetPrefetch : public JetDiaryReader, public ::testing::WithParamInterface<PrefetchCase> {};
 
 TEST_P(JetPrefetch, IsTakenOnlyWhileTheFileIsAsItWas) {
     const auto& param = GetParam();
@@ -115,6 +118,35 @@ INSTANTIATE_TEST_SUITE_P(
         PrefetchCase{"removed", Meanwhile::Removed, false, nullptr, ErrorNumber::FileNotFound},
         PrefetchCase{"saved_just_before", Meanwhile::SavedJustBefore, false, nullptr, 0}),
     [](const auto& test) { return std::string(test.param.name); });
+
+// Start-up opens the diary with the empty password: a protected diary's tables are read only
+// once the password has been given, and a file that cannot be opened has none to read.
+TEST_F(JetDiaryReader, StartUpPrefetchReadsOnlyWhatTheEmptyPasswordOpens) {
+    TempFolder folder;
+    const struct {
+        const char* name;
+        std::string password;
+        bool damaged;
+        bool taken;
+    } cases[] = {{"no password", "", false, true},
+                 {"a password", "secret", false, false},
+                 {"a damaged header", "", true, false}};
+    for (const auto& c : cases) {
+        const auto file = folder / (std::string(c.name) + ".mdb");
+        auto diary = Version("A");
+        diary.password = c.password;
+        WriteSettled(diary, file);
+        if (c.damaged) {
+            auto bytes = ReadBytes(file);
+            bytes[0] = 0x7F;
+            WriteBytes(file, bytes);
+            std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) -
+                                                       std::chrono::seconds(30));
+        }
+        auto prefetch = PrefetchDiary(file);
+        EXPECT_EQ(prefetch->Take(file, "Appointment").has_value(), c.taken) << c.name;
+    }
+}
 
 TEST(JetPrefetchWithoutReader, StartsNothingAndTheOpensReadAsEver) {
     jet::StopIsolationServer();
