@@ -3,6 +3,7 @@
 #include "agent/frmAgent.h"
 #include "platform/Files.h"
 #include "store/Dao.h"
+#include "store/DiaryStore.h"
 #include "windows/WindowRegistry.h"
 #include "windows/desktop/AgentIcon.h"
 #include "windows/desktop/QtDesktop.h"
@@ -15,6 +16,9 @@ int main(int argc, char* argv[]) {
     using namespace zurodid;
     // Before anything starts a thread: the diary's reading children are forked from it.
     StartDiaryReader();
+    // The diary's first reads run in that process while the toolkit starts; start-up takes
+    // them if the file has not changed meanwhile.
+    auto diaryPrefetch = PrefetchDiary(ExecutableFolder() / kDiaryFileName);
     QApplication app(argc, argv);
     // Qt gives a StatusNotifierItem host the application name as the item's title (and id):
     // the user sees "Zurodid Agent" there. The desktop file name is the Wayland app id and the
@@ -30,7 +34,7 @@ int main(int argc, char* argv[]) {
     }
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zurodid-agent.png")));
 
-    ProcessState state(&ExecutableFolder, MakeJetEngine());
+    ProcessState state(&ExecutableFolder, MakeJetEngine(std::move(diaryPrefetch)));
     state.module1.RemoveUnfinishedWrites();
     SystemClock clock;
     QtDesktop desktop(AgentIcon());

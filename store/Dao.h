@@ -73,11 +73,23 @@ public:
                                                        std::string_view password) = 0;
 };
 
+namespace jet {
+class TablePrefetch;
+}
+using DiaryPrefetch = jet::TablePrefetch;
+
 // The engine over real Jet 3 and Jet 4 files (libmdb, parsed in an isolated child process).
-std::shared_ptr<DBEngine> MakeJetEngine();
+// Its first opens of the tables in `prefetch` take the rows read early when the file is
+// unchanged since.
+std::shared_ptr<DBEngine> MakeJetEngine(std::shared_ptr<DiaryPrefetch> prefetch = nullptr);
 // Makes the process that the engine's reading children are forked from, so that none is
 // forked from a process with threads: called first thing in main, before the toolkit starts.
 // False when it could not be made (the children are then forked from the caller).
 bool StartDiaryReader();
+// Starts reading the two tables the agent opens at start (Anniversary, Appointment) of
+// `diary` in that process now, so that the reads run while the toolkit starts; for
+// MakeJetEngine. Reads nothing when the reader process is not there, or the diary has a
+// password or cannot be opened.
+std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary);
 
 } // namespace zurodid

@@ -7,9 +7,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <optional>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -229,13 +231,16 @@ struct Server {
     int socket = -1;
     pid_t pid = -1;
     IsolatedWork work = nullptr;
+    // Early runs whose answers are still to come, in the order they were asked for.
+    std::deque<std::shared_ptr<EarlyRun::State>> early;
 };
 Server& TheServer() {
     static Server server;
     return server;
 }
 
-// One request: the work's two texts and the limits; the pipe to write to travels beside it.
+// One request: the work's two texts and the limits; the pipe (or file) to write to travels
+// beside it.
 struct Request {
     char first[4096];
     char second[512];
@@ -243,6 +248,21 @@ struct Request {
     unsigned cpuSeconds;
     std::uint64_t extraMemoryBytes;
 };
+
+// Empty when the texts do not fit.
+std::optional<Request> MakeRequest(const std::string& first, const std::string& second,
+                                   const IsolationLimits& limits) {
+    Request request{};
+    if (first.size() >= sizeof request.first || second.size() >= sizeof request.second) {
+        return std::nullopt;
+    }
+    std::memcpy(request.first, first.c_str(), first.size() + 1);
+    std::memcpy(request.second, second.c_str(), second.size() + 1);
+    request.wallClockMs = limits.wallClock.count();
+    request.cpuSeconds = limits.cpuSeconds;
+    request.extraMemoryBytes = limits.extraMemoryBytes;
+    return request;
+}
 // The server's two answers to a request: the child's process id (0: none could be made), then
 // its wait status.
 struct Answer {
@@ -370,7 +390,35 @@ std::optional<std::int64_t> ReceiveAnswer(int socket, std::chrono::milliseconds 
     }
 }
 
+} // namespace
+
+// An early run as the caller sees it.
+struct EarlyRun::State {
+    int file = -1; // the anonymous file the child writes; -1 once read or let go
+    IsolationLimits limits;
+    Clock::time_point deadline;
+    pid_t pid = -1;         // known once the server has said it
+    bool noProcess = false; // the server could not fork
+    bool settled = false;   // both answers taken: the child has ended
+    bool timedOut = false;  // killed at its deadline
+    bool unwanted = false;  // let go before it was taken
+    int status = 0;
+    ~State() {
+        if (file >= 0) {
+            ::close(file);
+        }
+    }
+};
+
+namespace {
+
 void Forget(Server& server) {
+    for (const auto& run : server.early) {
+        if (run->pid > 0) {
+            ::kill(run->pid, SIGKILL);
+        }
+    }
+    server.early.clear();
     if (server.socket >= 0) {
         ::close(server.socket);
     }
@@ -382,26 +430,74 @@ void Forget(Server& server) {
     server = {};
 }
 
+// Takes the server's two answers about `run`: its child's process id, then, once the child
+// has ended, its wait status. A child not ended by its deadline, or let go, is killed. False
+// when the server has gone silent.
+bool SettleEarlyRun(Server& server, EarlyRun::State& run) {
+    if (run.pid < 0 && !run.noProcess) {
+        const auto child = ReceiveAnswer(server.socket, run.limits.wallClock);
+        if (!child) {
+            return false;
+        }
+        run.noProcess = *child == 0;
+        run.pid = run.noProcess ? -1 : static_cast<pid_t>(*child);
+    }
+    if (run.unwanted && run.pid > 0) {
+        ::kill(run.pid, SIGKILL);
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(run.deadline - Clock::now());
+    auto status = ReceiveAnswer(server.socket, std::max(left, std::chrono::milliseconds(0)));
+    if (!status) {
+        if (run.pid > 0) {
+            ::kill(run.pid, SIGKILL);
+        }
+        run.timedOut = true;
+        status = ReceiveAnswer(server.socket, std::chrono::seconds(run.limits.cpuSeconds + 2));
+        if (!status) {
+            return false;
+        }
+    }
+    run.status = static_cast<int>(*status);
+    run.settled = true;
+    return true;
+}
+
+// Settles the early runs in the order they were asked for, up to `last` (all when null).
+void SettleEarlyRuns(Server& server, const EarlyRun::State* last) {
+    while (!server.early.empty()) {
+        const auto run = server.early.front();
+        if (!SettleEarlyRun(server, *run)) {
+            Forget(server);
+            return;
+        }
+        server.early.pop_front();
+        if (run.get() == last) {
+            return;
+        }
+    }
+}
+
 // In a child of the server; empty when the server could not take the request (it has gone),
 // so that the caller runs the work itself.
 std::optional<PageBuffer> RunInServer(Server& server, const std::string& first,
                                       const std::string& second, const IsolationLimits& limits,
                                       const std::function<void(PageBuffer&)>& received) {
-    Request request{};
-    if (first.size() >= sizeof request.first || second.size() >= sizeof request.second) {
+    auto request = MakeRequest(first, second, limits);
+    if (!request) {
         return std::nullopt;
     }
-    std::memcpy(request.first, first.c_str(), first.size() + 1);
-    std::memcpy(request.second, second.c_str(), second.size() + 1);
-    request.wallClockMs = limits.wallClock.count();
-    request.cpuSeconds = limits.cpuSeconds;
-    request.extraMemoryBytes = limits.extraMemoryBytes;
+    // The answers to early runs come first.
+    SettleEarlyRuns(server, nullptr);
+    if (server.socket < 0) {
+        return std::nullopt;
+    }
     int fds[2];
     OpenPipe(fds);
     FdGuard readEnd(fds[0]);
     FdGuard writeEnd(fds[1]);
     const auto deadline = Clock::now() + limits.wallClock;
-    if (!SendRequest(server.socket, request, writeEnd.Get())) {
+    if (!SendRequest(server.socket, *request, writeEnd.Get())) {
         Forget(server);
         return std::nullopt;
     }
@@ -412,6 +508,11 @@ std::optional<PageBuffer> RunInServer(Server& server, const std::string& first,
         return std::nullopt;
     }
     if (*child == 0) {
+        // Its second answer (a wait status of nothing) is taken too, so that the next request
+        // gets its own.
+        if (!ReceiveAnswer(server.socket, limits.wallClock)) {
+            Forget(server);
+        }
         throw RuntimeError(ErrorNumber::EngineFailure,
                            "The diary reader could not start (no process).");
     }
@@ -497,7 +598,7 @@ bool StartIsolationServer(IsolatedWork work) {
         Serve(sockets[1], work);
     }
     ::close(sockets[1]);
-    server = Server{sockets[0], pid, work};
+    server = Server{sockets[0], pid, work, {}};
     return true;
 }
 
@@ -515,6 +616,97 @@ PageBuffer RunIsolatedWork(IsolatedWork work, const std::string& first, const st
         }
     }
     return RunIsolated([&](const ByteSink& sink) { work(first, second, sink); }, limits, received);
+}
+
+std::shared_ptr<EarlyRun> EarlyRun::Start(IsolatedWork work, const std::string& first,
+                                          const std::string& second,
+                                          const IsolationLimits& limits) {
+    Server& server = TheServer();
+    const auto request = MakeRequest(first, second, limits);
+    if (server.socket < 0 || server.work != work || !request || limits.maxOutputBytes == 0) {
+        return nullptr;
+    }
+    // As large as the output may grow and sealed there: a child that writes more gets an
+    // error, not more memory.
+    const int file = ::memfd_create("zurodid-early-run", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    if (file < 0) {
+        return nullptr;
+    }
+    auto state = std::make_shared<State>();
+    state->file = file;
+    state->limits = limits;
+    state->deadline = Clock::now() + limits.wallClock;
+    if (::ftruncate(file, static_cast<off_t>(limits.maxOutputBytes)) != 0 ||
+        ::fcntl(file, F_ADD_SEALS, F_SEAL_GROW | F_SEAL_SEAL) != 0) {
+        return nullptr;
+    }
+    auto sent = *request;
+    if (!SendRequest(server.socket, sent, file)) {
+        Forget(server);
+        return nullptr;
+    }
+    server.early.push_back(state);
+    return std::make_shared<EarlyRun>(std::move(state));
+}
+
+EarlyRun::~EarlyRun() {
+    // Unsettled, it stays queued for the server's answers; its child need not finish.
+    state_->unwanted = true;
+    if (state_->pid > 0 && !state_->settled) {
+        ::kill(state_->pid, SIGKILL);
+    }
+    if (state_->file >= 0) {
+        ::close(state_->file);
+        state_->file = -1;
+    }
+}
+
+PageBuffer EarlyRun::Take(const std::function<void(PageBuffer&)>& received) {
+    State& run = *state_;
+    if (run.file < 0) {
+        Fail("its output was taken already");
+    }
+    FdGuard file(run.file);
+    run.file = -1;
+    if (!run.settled) {
+        SettleEarlyRuns(TheServer(), &run);
+    }
+    if (!run.settled) {
+        Fail("the reader did not end");
+    }
+    if (run.noProcess) {
+        throw RuntimeError(ErrorNumber::EngineFailure,
+                           "The diary reader could not start (no process).");
+    }
+    Judge(run.status, run.timedOut, false, run.limits);
+    // The child's writes moved the file offset it shares with this descriptor.
+    const off_t written = ::lseek(file.Get(), 0, SEEK_CUR);
+    if (written < 0) {
+        Fail("its output cannot be read back");
+    }
+    const auto size = static_cast<std::size_t>(written);
+    Judge(0, false, size >= run.limits.maxOutputBytes, run.limits);
+    constexpr std::size_t kChunk = 64 * 1024;
+    PageBuffer out;
+    // `received` may take bytes from the front of `out`: the place in the file is kept apart.
+    for (std::size_t done = 0; done < size;) {
+        out.ReserveTail(kChunk);
+        const std::size_t want = std::min(size - done, out.capacity() - out.size());
+        const ssize_t got =
+            ::pread(file.Get(), out.data() + out.size(), want, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            Fail("its output cannot be read back");
+        }
+        done += static_cast<std::size_t>(got);
+        out.Resize(out.size() + static_cast<std::size_t>(got));
+        if (received) {
+            received(out);
+        }
+    }
+    return out;
 }
 
 } // namespace zurodid::jet

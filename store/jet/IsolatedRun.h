@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace zurodid::jet {
@@ -64,5 +65,30 @@ void StopIsolationServer();
 PageBuffer RunIsolatedWork(IsolatedWork work, const std::string& first, const std::string& second,
                            const IsolationLimits& limits,
                            const std::function<void(PageBuffer&)>& received = {});
+
+// A run of `work` started in a child of the server before anyone asks for its output: the
+// child writes into an anonymous file of the caller's instead of a pipe, so it never waits for
+// a reader, and its output waits there until taken (or the handle is let go: the child is then
+// killed). Runs only in the server: by the time it is taken the caller may have threads.
+class EarlyRun {
+public:
+    struct State;
+    // Null when no server runs `work`, or it could not take the request.
+    static std::shared_ptr<EarlyRun> Start(IsolatedWork work, const std::string& first,
+                                           const std::string& second,
+                                           const IsolationLimits& limits);
+    explicit EarlyRun(std::shared_ptr<State> state) : state_(std::move(state)) {}
+    EarlyRun(const EarlyRun&) = delete;
+    EarlyRun& operator=(const EarlyRun&) = delete;
+    ~EarlyRun();
+
+    // Waits for the child's end (within its wall clock, counted from the start) and returns
+    // what it wrote, as RunIsolatedWork does, `received` called as the output is read back;
+    // RuntimeError as RunIsolatedWork raises. Once only.
+    PageBuffer Take(const std::function<void(PageBuffer&)>& received = {});
+
+private:
+    std::shared_ptr<State> state_;
+};
 
 } // namespace zurodid::jet

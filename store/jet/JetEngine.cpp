@@ -19,9 +19,11 @@ namespace {
 // and a file that keeps changing costs one read a walk, not one a row.
 class JetRecordset final : public Recordset {
 public:
-    JetRecordset(std::filesystem::path file, std::string table, ReaderOptions options)
+    JetRecordset(std::filesystem::path file, std::string table, ReaderOptions options,
+                 TablePrefetch* prefetch)
         : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)) {
-        Adopt(ReadTable(file_, table_, options_));
+        auto early = prefetch ? prefetch->Take(file_, table_) : std::nullopt;
+        Adopt(early ? std::move(*early) : ReadTable(file_, table_, options_));
         if (counted_) {
             auto counted = std::make_shared<BookmarkList>();
             counted->reserve(RowCount());
@@ -167,8 +169,9 @@ private:
 
 class JetDatabase final : public Database {
 public:
-    JetDatabase(std::filesystem::path file, ReaderOptions options)
-        : file_(std::move(file)), options_(std::move(options)) {}
+    JetDatabase(std::filesystem::path file, ReaderOptions options,
+                std::shared_ptr<TablePrefetch> prefetch)
+        : file_(std::move(file)), options_(std::move(options)), prefetch_(std::move(prefetch)) {}
 
     std::shared_ptr<Recordset> OpenRecordset(std::string_view name, std::int32_t type) override {
         // Only dynasets: the agent asks for nothing else, and a silently different kind of
@@ -176,17 +179,19 @@ public:
         if (type != dbOpenDynaset) {
             throw RuntimeError(kInvalidArgument, "Invalid argument.");
         }
-        return std::make_shared<JetRecordset>(file_, std::string(name), options_);
+        return std::make_shared<JetRecordset>(file_, std::string(name), options_, prefetch_.get());
     }
 
 private:
     std::filesystem::path file_;
     ReaderOptions options_;
+    std::shared_ptr<TablePrefetch> prefetch_;
 };
 
 class JetWorkspace final : public Workspace {
 public:
-    explicit JetWorkspace(ReaderOptions options) : options_(std::move(options)) {}
+    JetWorkspace(ReaderOptions options, std::shared_ptr<TablePrefetch> prefetch)
+        : options_(std::move(options)), prefetch_(std::move(prefetch)) {}
 
     // Always opened shared and read-only, whatever `exclusive` and `readOnly` say: the agent
     // never writes the diary, so it takes no lock that could stand in the diary program's way.
@@ -197,38 +202,56 @@ public:
         if (!header.password.empty() && PasswordOfConnect(connect) != header.password) {
             throw RuntimeError(ErrorNumber::NotValidPassword, "Not a valid password.");
         }
-        return std::make_shared<JetDatabase>(name, options_);
+        return std::make_shared<JetDatabase>(name, options_, prefetch_);
     }
 
 private:
     ReaderOptions options_;
+    std::shared_ptr<TablePrefetch> prefetch_;
 };
 
 class JetEngine final : public DBEngine {
 public:
-    explicit JetEngine(ReaderOptions options) : options_(std::move(options)) {}
+    JetEngine(ReaderOptions options, std::shared_ptr<TablePrefetch> prefetch)
+        : options_(std::move(options)), prefetch_(std::move(prefetch)) {}
 
     // Workgroup security is not part of the diary: the user name and password are not checked.
     std::shared_ptr<Workspace> CreateWorkspace(std::string_view /*name*/,
                                                std::string_view /*userName*/,
                                                std::string_view /*password*/) override {
-        return std::make_shared<JetWorkspace>(options_);
+        return std::make_shared<JetWorkspace>(options_, prefetch_);
     }
 
 private:
     ReaderOptions options_;
+    // Taken table by table by the first opens; empty after them.
+    std::shared_ptr<TablePrefetch> prefetch_;
 };
 
 } // namespace
 
-std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options) {
-    return std::make_shared<JetEngine>(options);
+std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options,
+                                        std::shared_ptr<TablePrefetch> prefetch) {
+    return std::make_shared<JetEngine>(options, std::move(prefetch));
 }
 
 } // namespace jet
 
-std::shared_ptr<DBEngine> MakeJetEngine() {
-    return jet::MakeJetEngine(jet::ReaderOptions{});
+std::shared_ptr<DBEngine> MakeJetEngine(std::shared_ptr<DiaryPrefetch> prefetch) {
+    return jet::MakeJetEngine(jet::ReaderOptions{}, std::move(prefetch));
+}
+
+std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary) {
+    // Only what start-up reads with the empty password: the tables of a diary with a password
+    // are read once the password has been given, and an open that fails reads none.
+    std::vector<std::string> tables;
+    try {
+        if (jet::ReadJetHeader(diary).password.empty()) {
+            tables = {"Anniversary", "Appointment"};
+        }
+    } catch (const RuntimeError&) {
+    }
+    return std::make_shared<jet::TablePrefetch>(diary, tables, jet::ReaderOptions{});
 }
 
 } // namespace zurodid

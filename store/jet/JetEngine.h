@@ -9,6 +9,7 @@ namespace zurodid::jet {
 
 // The Jet engine with chosen reader options (tests use short limits); MakeJetEngine() uses
 // the defaults.
-std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options);
+std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options,
+                                        std::shared_ptr<TablePrefetch> prefetch = nullptr);
 
 } // namespace zurodid::jet

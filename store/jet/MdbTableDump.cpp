@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>
@@ -30,6 +31,7 @@ constexpr int kMaxOverflowHops = 4;
 constexpr std::size_t kTextBindSlack = 64;
 
 struct Closer {
+    void* bytes = nullptr; // the file in memory: libmdb's stream reads it until mdb_close
     MdbHandle* mdb = nullptr;
     MdbTableDef* table = nullptr;
     ~Closer() {
@@ -39,6 +41,7 @@ struct Closer {
         if (mdb != nullptr) {
             mdb_close(mdb);
         }
+        std::free(bytes);
     }
 };
 
@@ -86,19 +89,53 @@ void PutText(RowStreamWriter& out, char* text) {
     g_free(text);
 }
 
-// Whether `path` is a regular file, looked at through a descriptor opened without blocking.
-bool IsRegularFile(const char* path) {
+enum class Opened { Handle, NotRegular, ByPath };
+
+// Opens `path` for libmdb. A regular file is looked at through a descriptor opened without
+// blocking (opening some devices acts on them, so a stat comes first), and, when it fits, read
+// whole with that descriptor and handed to libmdb from memory. Anything unusual (unreadable,
+// empty, too large, no memory) is left to libmdb's own open of the path, which says why it
+// cannot read it as it always did.
+Opened OpenForLibmdb(const char* path, PageSource source, Closer& guard) {
     struct stat info {};
     if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-        return false; // not even opened: opening some devices acts on them
+        return Opened::NotRegular;
     }
     const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        return true; // let libmdb's own open say why it cannot
+        return Opened::ByPath;
     }
-    const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return Opened::NotRegular;
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (source != PageSource::InMemory || size == 0 || size > kMaxFileInMemory) {
+        ::close(fd);
+        return Opened::ByPath;
+    }
+    auto* bytes = static_cast<char*>(std::malloc(size));
+    std::size_t got = 0;
+    bool failed = bytes == nullptr;
+    while (!failed && got < size) {
+        const ssize_t n = ::read(fd, bytes + got, size - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        failed = n < 0;
+        if (n <= 0) {
+            break; // at 0, cut short by a save in progress: the stamp check after the read sees it
+        }
+        got += static_cast<std::size_t>(n);
+    }
     ::close(fd);
-    return regular;
+    if (failed || got == 0) {
+        std::free(bytes);
+        return Opened::ByPath;
+    }
+    guard.bytes = bytes;
+    guard.mdb = mdb_open_buffer(bytes, got, MDB_NOFLAGS);
+    return Opened::Handle;
 }
 
 void PutMemo(MdbHandle* mdb, const MdbField& field, RowStreamWriter& out) {
@@ -245,15 +282,21 @@ void PutMovedRow(MdbTableDef* table, std::vector<MdbField>& fields, int pointerS
 
 } // namespace
 
-void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out) noexcept {
+void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out,
+                   PageSource source) noexcept {
     gDumpPath = path;
     gCutSaid = false;
-    if (!IsRegularFile(path)) {
+    Closer guard;
+    switch (OpenForLibmdb(path, source, guard)) {
+    case Opened::NotRegular:
         out.Damaged("it is not a regular file");
         return;
+    case Opened::ByPath:
+        guard.mdb = mdb_open(path, MDB_NOFLAGS);
+        break;
+    case Opened::Handle:
+        break;
     }
-    Closer guard;
-    guard.mdb = mdb_open(path, MDB_NOFLAGS);
     MdbHandle* mdb = guard.mdb;
     if (mdb == nullptr) {
         out.Damaged("the database engine cannot open it");

@@ -11,11 +11,21 @@ namespace zurodid::jet {
 // loops can fill them). A longer text reaches the agent cut here, on a character boundary.
 inline constexpr std::size_t kMaxTextBytes = 64 * 1024;
 
+// Files up to this size are read into memory whole; a larger one (no diary comes near it) is
+// read page by page, so that the child's memory stays within its limit.
+inline constexpr std::size_t kMaxFileInMemory = 64 * 1024 * 1024;
+
+// How libmdb gets the file's pages: from one read of the whole file into memory (each page
+// read once, however often libmdb visits it), or through its own stream, a seek and a read
+// per visit.
+enum class PageSource { InMemory, FileStream };
+
 // Parses table `table` of the Jet file `path` with libmdb and writes its rows to `out`.
 // Runs inside the isolated child: no exceptions and nothing but libmdb, glib, iconv and
 // malloc, because the parent may have had other threads when it forked. Only a regular file is
 // opened: a FIFO or a device there would block libmdb's open or read.
-void DumpTableRows(const char* path, const char* table, RowStreamWriter& out) noexcept;
+void DumpTableRows(const char* path, const char* table, RowStreamWriter& out,
+                   PageSource source = PageSource::InMemory) noexcept;
 
 // The same as the work an isolated child runs: file and table, rows to `sink`.
 void DumpTableWork(const std::string& path, const std::string& table, const ByteSink& sink);

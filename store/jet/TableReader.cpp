@@ -182,6 +182,56 @@ FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions&
     }
 }
 
+TablePrefetch::TablePrefetch(const std::filesystem::path& file,
+                             const std::vector<std::string>& tables, const ReaderOptions& options)
+    : file_(std::filesystem::absolute(file)) {
+    // A file saved a moment ago may be in the middle of a save: read when asked, as ever.
+    const auto stamp = StampOf(file_);
+    if (!stamp || WallAge(*stamp) < options.quietPeriod) {
+        return;
+    }
+    stamp_ = *stamp;
+    for (const auto& table : tables) {
+        auto run = EarlyRun::Start(&DumpTableWork, file_.string(), table, options.limits);
+        if (!run) {
+            return;
+        }
+        early_.push_back({table, std::move(run)});
+    }
+}
+
+TablePrefetch::~TablePrefetch() = default;
+
+std::optional<TableRead> TablePrefetch::Take(const std::filesystem::path& file,
+                                             const std::string& table) {
+    const auto found = std::find_if(early_.begin(), early_.end(),
+                                    [&](const Early& early) { return early.table == table; });
+    if (found == early_.end() || std::filesystem::absolute(file) != file_) {
+        return std::nullopt;
+    }
+    const auto run = std::move(found->run);
+    early_.erase(found);
+    if (StampOf(file_) != stamp_) {
+        return std::nullopt; // changed already: no need to wait for the child
+    }
+    TableRead read;
+    try {
+        RowStreamDecoder decoder(table);
+        PageBuffer rest =
+            run->Take([&decoder](PageBuffer& received) { decoder.Received(received); });
+        read.rows = decoder.Finish(std::move(rest));
+    } catch (const RuntimeError&) {
+        return std::nullopt;
+    }
+    // The child has ended: a file still as it was before the read held still across it.
+    if (StampOf(file_) != stamp_) {
+        return std::nullopt;
+    }
+    Quiet().Remember(file, stamp_);
+    read.stamp = stamp_;
+    return read;
+}
+
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options, const ReadOnce& readOnce) {
     // libmdb searches relative names along $MDBPATH; an absolute name is read as it is.

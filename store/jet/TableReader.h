@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace zurodid::jet {
 
@@ -63,5 +65,33 @@ TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
 using ReadOnce = std::function<TableRows(const std::string& path, const std::string& table)>;
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options, const ReadOnce& readOnce);
+
+// Reads started before anyone asks for them: the first reads of the agent's start-up, run in
+// the reader process while the toolkit starts. Each is taken at most once, by the first read
+// of its file and table, and only when the file was quiet when they began and has not changed
+// since; that read otherwise goes to the file afresh, as it does when the early read failed
+// (a fresh read gives the error, with its waits and retries).
+class TablePrefetch {
+public:
+    // Starts nothing when no reader process runs or the file is missing or not quiet.
+    TablePrefetch(const std::filesystem::path& file, const std::vector<std::string>& tables,
+                  const ReaderOptions& options);
+    TablePrefetch(const TablePrefetch&) = delete;
+    TablePrefetch& operator=(const TablePrefetch&) = delete;
+    ~TablePrefetch();
+
+    // The early read of `table` of `file`, when there is one and the file is as it was; let go
+    // either way.
+    std::optional<TableRead> Take(const std::filesystem::path& file, const std::string& table);
+
+private:
+    struct Early {
+        std::string table;
+        std::shared_ptr<EarlyRun> run;
+    };
+    std::filesystem::path file_; // absolute
+    FileStamp stamp_;
+    std::vector<Early> early_;
+};
 
 } // namespace zurodid::jet
