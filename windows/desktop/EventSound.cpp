@@ -3,15 +3,40 @@
 #include "platform/Log.h"
 
 #include <canberra.h>
+#include <dlfcn.h>
 #include <memory>
+#include <type_traits>
 
 namespace zurodid {
 namespace {
 
-struct ContextDeleter {
-    void operator()(ca_context* context) const { ca_context_destroy(context); }
+// libcanberra, loaded by the worker at the first sound: it brings half a dozen libraries of
+// its own (Vorbis, Ogg, ltdl, tdb) that a start without a reminder has no use for.
+struct Canberra {
+    decltype(&ca_context_create) create = nullptr;
+    decltype(&ca_context_destroy) destroy = nullptr;
+    decltype(&ca_context_change_props) changeProps = nullptr;
+    decltype(&ca_context_open) open = nullptr;
+    decltype(&ca_context_play) play = nullptr;
+    decltype(&ca_strerror) strerror = nullptr;
+
+    // Empty when loaded, else why not.
+    std::string Load() {
+        void* library = dlopen("libcanberra.so.0", RTLD_NOW | RTLD_LOCAL);
+        if (!library)
+            return dlerror();
+        auto find = [library](auto& function, const char* name) {
+            function =
+                reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+            return function != nullptr;
+        };
+        if (find(create, "ca_context_create") && find(destroy, "ca_context_destroy") &&
+            find(changeProps, "ca_context_change_props") && find(open, "ca_context_open") &&
+            find(play, "ca_context_play") && find(strerror, "ca_strerror"))
+            return {};
+        return "libcanberra.so.0 lacks a function the agent uses";
+    }
 };
-using Context = std::unique_ptr<ca_context, ContextDeleter>;
 
 } // namespace
 
@@ -37,7 +62,10 @@ void EventSound::Play(std::string eventId) {
 }
 
 void EventSound::Serve() {
-    Context context;
+    Canberra canberra;
+    std::string loadError;
+    bool loaded = false;
+    std::unique_ptr<ca_context, decltype(&ca_context_destroy)> context(nullptr, nullptr);
     int openError = CA_SUCCESS;
     for (;;) {
         std::string eventId;
@@ -49,29 +77,40 @@ void EventSound::Serve() {
             eventId = std::move(queue_.front());
             queue_.pop_front();
         }
+        if (!loaded && loadError.empty()) {
+            loadError = canberra.Load();
+            loaded = loadError.empty();
+        }
+        if (!loaded) {
+            const QString why = QString::fromStdString(loadError);
+            QMetaObject::invokeMethod(
+                this, [this, why] { SayWhyNoSound(CA_ERROR_NOTAVAILABLE, why); },
+                Qt::QueuedConnection);
+            continue;
+        }
         // Connected on the first sound, and again after a failure: a sound server started
         // after the agent (a late log-in service) is found at the next box.
         if (!context) {
             ca_context* made = nullptr;
-            openError = ca_context_create(&made);
-            context.reset(made);
+            openError = canberra.create(&made);
+            context = {made, canberra.destroy};
             if (openError == CA_SUCCESS)
-                openError = ca_context_change_props(context.get(), CA_PROP_APPLICATION_NAME,
-                                                    "Zurodid Agent", CA_PROP_APPLICATION_ID,
-                                                    "zurodid-agent", CA_PROP_APPLICATION_ICON_NAME,
-                                                    "zurodid-agent", nullptr);
+                openError =
+                    canberra.changeProps(context.get(), CA_PROP_APPLICATION_NAME, "Zurodid Agent",
+                                         CA_PROP_APPLICATION_ID, "zurodid-agent",
+                                         CA_PROP_APPLICATION_ICON_NAME, "zurodid-agent", nullptr);
             if (openError == CA_SUCCESS)
-                openError = ca_context_open(context.get());
+                openError = canberra.open(context.get());
         }
         int error = openError;
         if (error == CA_SUCCESS)
-            error = ca_context_play(context.get(), 0, CA_PROP_EVENT_ID, eventId.c_str(),
-                                    CA_PROP_EVENT_DESCRIPTION, "Reminder", nullptr);
+            error = canberra.play(context.get(), 0, CA_PROP_EVENT_ID, eventId.c_str(),
+                                  CA_PROP_EVENT_DESCRIPTION, "Reminder", nullptr);
         // A server that went away (restarted) is connected to afresh at the next box.
         if (openError != CA_SUCCESS || error == CA_ERROR_DISCONNECTED)
             context.reset();
         if (error != CA_SUCCESS) {
-            const QString why = QString::fromUtf8(ca_strerror(error));
+            const QString why = QString::fromUtf8(canberra.strerror(error));
             QMetaObject::invokeMethod(
                 this, [this, error, why] { SayWhyNoSound(error, why); }, Qt::QueuedConnection);
         }

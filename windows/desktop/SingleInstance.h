@@ -1,7 +1,7 @@
 #pragma once
 
-#include <QLocalServer>
 #include <QLockFile>
+#include <QObject>
 #include <QString>
 #include <functional>
 #include <memory>
@@ -12,7 +12,9 @@ namespace zurodid {
 // user's runtime folder, named after the agent's folder, and dies with the process.
 //
 // A second start (from the menu, say) asks the first agent to show its list window, as a left
-// click on its icon does, and ends: the person sees that the agent runs.
+// click on its icon does, and ends: the person sees that the agent runs. They speak over a
+// local socket of the system's own: Qt's network module would load a dozen libraries (Kerberos,
+// proxies) at every start for one line each way.
 class SingleInstance {
 public:
     explicit SingleInstance(const QString& agentFolder);
@@ -28,7 +30,7 @@ public:
 private:
     QString base_;
     std::unique_ptr<QLockFile> lock_;
-    std::unique_ptr<QLocalServer> server_;
+    std::unique_ptr<QObject> server_; // the listening socket and the requests being read
     bool first_ = false;
 };
 
