@@ -26,7 +26,7 @@ public:
     void Form_Load();
     // Appends today's and the coming days' appointments to lvAppointment.
     void ShowAll();
-    // Timer1: the one-second reminder timer; one tick.
+    // Timer1: the reminder timer; one tick, which says when the next comes.
     void Timer1_Timer();
     // A tray notification, which arrives as a mouse move over the hidden window, the message
     // number standing in the horizontal coordinate (twips).
