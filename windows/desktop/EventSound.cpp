@@ -5,6 +5,7 @@
 #include <canberra.h>
 #include <dlfcn.h>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 namespace zurodid {
@@ -63,8 +64,7 @@ void EventSound::Play(std::string eventId) {
 
 void EventSound::Serve() {
     Canberra canberra;
-    std::string loadError;
-    bool loaded = false;
+    std::optional<std::string> loadError; // none until the first sound asks for the library
     std::unique_ptr<ca_context, decltype(&ca_context_destroy)> context(nullptr, nullptr);
     int openError = CA_SUCCESS;
     for (;;) {
@@ -77,12 +77,10 @@ void EventSound::Serve() {
             eventId = std::move(queue_.front());
             queue_.pop_front();
         }
-        if (!loaded && loadError.empty()) {
+        if (!loadError)
             loadError = canberra.Load();
-            loaded = loadError.empty();
-        }
-        if (!loaded) {
-            const QString why = QString::fromStdString(loadError);
+        if (!loadError->empty()) {
+            const QString why = QString::fromStdString(*loadError);
             QMetaObject::invokeMethod(
                 this, [this, why] { SayWhyNoSound(CA_ERROR_NOTAVAILABLE, why); },
                 Qt::QueuedConnection);

@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <cstdio>
 #include <cstdlib>
@@ -33,8 +34,8 @@ QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::
     timer_.setInterval(1000);
     timer_.setSingleShot(true);
     if (alarm_.Descriptor() >= 0) {
-        alarmNotifier_ = new QSocketNotifier(alarm_.Descriptor(), QSocketNotifier::Read, this);
-        connect(alarmNotifier_, &QSocketNotifier::activated, this, [this] {
+        auto* notifier = new QSocketNotifier(alarm_.Descriptor(), QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [this] {
             const unsigned events = alarm_.TakeEvents();
             if (events == 0 || !timerEnabled_)
                 return;

@@ -9,7 +9,6 @@
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
-#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <chrono>
@@ -72,7 +71,6 @@ private:
     QTimer timer_; // the next tick within a second
     bool timerEnabled_ = false;
     WallClockAlarm alarm_; // the next tick minutes ahead, or at once when the clock jumps
-    QSocketNotifier* alarmNotifier_ = nullptr;
     // Only while no notification area runs: what tells that one may have started.
     std::unique_ptr<TrayHostWatch> trayWatch_;
     EventSound sound_;
