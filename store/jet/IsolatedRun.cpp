@@ -352,10 +352,13 @@ std::optional<std::int64_t> ReceiveAnswer(int socket, std::chrono::milliseconds 
     }
 }
 
-[[noreturn]] void Serve(int socket, IsolatedWork work) {
+[[noreturn]] void Serve(int socket, IsolatedWork work, void (*prepare)()) {
     // Its children are its own to wait for, whatever the caller inherited.
     ::signal(SIGCHLD, SIG_DFL);
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (prepare != nullptr) {
+        prepare();
+    }
     for (;;) {
         Request request{};
         int fd = -1;
@@ -580,7 +583,7 @@ PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
     return std::move(got.out);
 }
 
-bool StartIsolationServer(IsolatedWork work) {
+bool StartIsolationServer(IsolatedWork work, void (*prepare)()) {
     Server& server = TheServer();
     Forget(server);
     int sockets[2];
@@ -595,7 +598,7 @@ bool StartIsolationServer(IsolatedWork work) {
     }
     if (pid == 0) {
         ::close(sockets[0]);
-        Serve(sockets[1], work);
+        Serve(sockets[1], work, prepare);
     }
     ::close(sockets[1]);
     server = Server{sockets[0], pid, work, {}};

@@ -56,8 +56,9 @@ using IsolatedWork = void (*)(const std::string& first, const std::string& secon
 // Makes the process that forks the children for `work` from now on. Made before the caller
 // starts any thread, it keeps fork out of a process with threads, where a lock held by another
 // thread at the fork could hang the child. False when it could not be made: runs then fork
-// from the caller. A second call replaces the first server.
-bool StartIsolationServer(IsolatedWork work);
+// from the caller. A second call replaces the first server. `prepare`, when given, runs once in
+// the server before it serves: what it loads, every child has from the start.
+bool StartIsolationServer(IsolatedWork work, void (*prepare)() = nullptr);
 void StopIsolationServer();
 
 // Runs `work` as RunIsolated does, in a child of the server when it runs that work (and is

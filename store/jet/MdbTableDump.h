@@ -27,6 +27,10 @@ enum class PageSource { InMemory, FileStream };
 void DumpTableRows(const char* path, const char* table, RowStreamWriter& out,
                    PageSource source = PageSource::InMemory) noexcept;
 
+// Loads, in the process that forks the reading children, what each of them would load again:
+// the converters libmdb opens for a Thai diary's texts, kept open so that they stay loaded.
+void PrepareTableDumps() noexcept;
+
 // The same as the work an isolated child runs: file and table, rows to `sink`.
 void DumpTableWork(const std::string& path, const std::string& table, const ByteSink& sink);
 
