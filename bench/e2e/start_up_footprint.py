@@ -13,7 +13,8 @@ range (AnniversaryStartUp=7, AppointmentStartUp=7). The agent is compared with t
 program showing one line of Thai and Latin text (--text), the program that draws text as the
 agent's list window does; the bare minimal program and the agent on an empty diary are
 measured too, to tell what text and the rows cost. Each run starts one program, waits for its
-window titled "Zurodid Agent" to be on screen (polled), reads the process's CPU time and peak
+window titled "Zurodid Agent" to be on screen (the X server's map event, heard by xev, then
+the title checked), reads the process's CPU time and peak
 resident memory (VmHWM); the programs take turns and medians are reported. Then the four are
 started once more and left side by side for IDLE_SECONDS (default 30), and their resident
 memory is read again.
@@ -25,6 +26,7 @@ anniversaries) within 1.05 times and 2 MB.
 import argparse
 import datetime
 import os
+import select
 import statistics
 import subprocess
 import sys
@@ -86,20 +88,62 @@ def cpu_seconds(pid):
     return own, own + (int(fields[13]) + int(fields[14])) / TICK
 
 
-def start(screen, argv, env):
+class MapWatch:
+    """Hears the X server map windows at the top level (xev on the root's substructure), so
+    that the time a window comes on screen is taken from the event, not from a poll that would
+    spawn a process every few milliseconds and take the CPU the measured program needs."""
+
+    def __init__(self, screen):
+        self.process = subprocess.Popen(
+            ["stdbuf", "-oL", "xev", "-root", "-event", "substructure"], env=screen.env(),
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        os.set_blocking(self.process.stdout.fileno(), False)
+        self.pending = b""
+        time.sleep(0.5)  # xev selects its events once it has started
+        self.drain()
+
+    def drain(self):
+        """The lines that have arrived, without waiting."""
+        try:
+            self.pending += os.read(self.process.stdout.fileno(), 1 << 16)
+        except BlockingIOError:
+            pass
+        *lines, self.pending = self.pending.split(b"\n")
+        return lines
+
+    def wait_for_map(self, limit):
+        """The monotonic time of the next MapNotify; None after limit seconds."""
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            select.select([self.process.stdout], [], [], 0.1)
+            seen = time.monotonic()
+            if any(line.startswith(b"MapNotify") for line in self.drain()):
+                return seen
+        return None
+
+    def close(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def start(screen, watch, argv, env):
     """Starts argv and returns it with its figures once its window is on screen: one more
-    window titled TITLE than before (the programs of the idle phase keep theirs)."""
+    window titled TITLE than before (the programs of the idle phase keep theirs), at the
+    first top-level map after which the window is there."""
     before = len(screen.windows(TITLE))
+    watch.drain()
     started = time.monotonic()
     process = subprocess.Popen(argv, env=env, cwd="/", stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL, start_new_session=True)
-    try:
-        desktop.poll(lambda: len(screen.windows(TITLE)) > before, 120, "the window",
-                     interval=0.005)
-    except desktop.DesktopError:
+    shown = None
+    deadline = started + 120
+    while shown is None and time.monotonic() < deadline:
+        mapped = watch.wait_for_map(deadline - time.monotonic())
+        if mapped is not None and len(screen.windows(TITLE)) > before:
+            shown = mapped - started
+    if shown is None:
         end(screen, process)
-        raise
-    shown = time.monotonic() - started
+        raise desktop.DesktopError("the window did not come")
     own, with_children = cpu_seconds(process.pid)
     return process, dict(window=shown, cpu=own, cpu_all=with_children,
                          peak=status_kb(process.pid, "VmHWM") / 1024,
@@ -153,13 +197,18 @@ def main():
             programs = {"minimal": [minimal], "agent": [agent.executable],
                         "empty": [empty.executable], "text": [minimal, "--text"]}
             results = {name: [] for name in programs}
-            for _ in range(runs):
-                for name, argv in programs.items():
-                    process, figures = start(screen, argv, env)
-                    end(screen, process)
-                    results[name].append(figures)
-            # The idle phase: all of them side by side for IDLE seconds, once.
-            running = {name: start(screen, argv, env)[0] for name, argv in programs.items()}
+            watch = MapWatch(screen)
+            try:
+                for _ in range(runs):
+                    for name, argv in programs.items():
+                        process, figures = start(screen, watch, argv, env)
+                        end(screen, process)
+                        results[name].append(figures)
+                # The idle phase: all of them side by side for IDLE seconds, once.
+                running = {name: start(screen, watch, argv, env)[0]
+                           for name, argv in programs.items()}
+            finally:
+                watch.close()
             time.sleep(idle)
             after_idle = {name: dict(rss=status_kb(process.pid, "VmRSS") / 1024,
                                      peak=status_kb(process.pid, "VmHWM") / 1024,

@@ -691,9 +691,12 @@ PageBuffer EarlyRun::Take(const std::function<void(PageBuffer&)>& received) {
     Judge(0, false, size >= run.limits.maxOutputBytes, run.limits);
     constexpr std::size_t kChunk = 64 * 1024;
     PageBuffer out;
+    // Room for all of it at once (pages are used only as they are written): the buffer is
+    // never moved while it grows.
+    out.ReserveTail(size);
     // `received` may take bytes from the front of `out`: the place in the file is kept apart.
     for (std::size_t done = 0; done < size;) {
-        out.ReserveTail(kChunk);
+        out.ReserveTail(std::min(kChunk, size - done));
         const std::size_t want = std::min(size - done, out.capacity() - out.size());
         const ssize_t got =
             ::pread(file.Get(), out.data() + out.size(), want, static_cast<off_t>(done));
