@@ -7,13 +7,19 @@
 namespace zurodid {
 namespace {
 
+// Windows-874 keeps ASCII as it is: only the other characters need the converter, which is
+// loaded at its first use.
 char CodePageByteOf(char16_t c) {
+    if (c < 0x80)
+        return static_cast<char>(c);
     const char utf16[2] = {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
     std::string bytes = ConvertCharset({utf16, 2}, "UTF-16LE", "WINDOWS-874").value_or("?");
     return bytes.size() == 1 ? bytes[0] : '?';
 }
 
 char16_t WideOf(char byte) {
+    if (static_cast<unsigned char>(byte) < 0x80)
+        return static_cast<char16_t>(byte);
     std::string utf16 =
         ConvertCharset({&byte, 1}, "WINDOWS-874", "UTF-16LE").value_or(std::string("?\0", 2));
     if (utf16.size() != 2)

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <deque>
 #include <fcntl.h>
+#include <mutex>
 #include <optional>
 #include <poll.h>
 #include <sys/mman.h>
@@ -234,6 +235,13 @@ struct Server {
     // Early runs whose answers are still to come, in the order they were asked for.
     std::deque<std::shared_ptr<EarlyRun::State>> early;
 };
+// The server is asked from whichever thread reads: its socket carries one request and its
+// answers at a time.
+std::mutex& ServerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 Server& TheServer() {
     static Server server;
     return server;
@@ -352,6 +360,31 @@ std::optional<std::int64_t> ReceiveAnswer(int socket, std::chrono::milliseconds 
     }
 }
 
+// Starts the child for `request` and lets go of its output: the child's process id, 0 when no
+// child could be made.
+pid_t StartChild(int socket, IsolatedWork work, const Request& request, int fd) {
+    IsolationLimits limits;
+    limits.wallClock = std::chrono::milliseconds(request.wallClockMs);
+    limits.cpuSeconds = request.cpuSeconds;
+    limits.extraMemoryBytes = request.extraMemoryBytes;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(socket);
+        const std::string first = request.first;
+        const std::string second = request.second;
+        RunChild(
+            fd, [&](const ByteSink& sink) { work(first, second, sink); }, limits,
+            CurrentAddressSpace());
+    }
+    ::close(fd);
+    return child > 0 ? child : 0;
+}
+
+bool RequestWaiting(int socket) {
+    pollfd readable{socket, POLLIN, 0};
+    return ::poll(&readable, 1, 0) > 0;
+}
+
 [[noreturn]] void Serve(int socket, IsolatedWork work, void (*prepare)()) {
     // Its children are its own to wait for, whatever the caller inherited.
     ::signal(SIGCHLD, SIG_DFL);
@@ -359,36 +392,39 @@ std::optional<std::int64_t> ReceiveAnswer(int socket, std::chrono::milliseconds 
     if (prepare != nullptr) {
         prepare();
     }
+    // Every request that has come is started at once, so that the early reads of start-up run
+    // side by side; the answers keep the order of the requests: a child's process id, then,
+    // once it has ended, its wait status.
+    std::deque<pid_t> running;
+    const auto leave = [&running] {
+        for (const pid_t child : running) {
+            if (child > 0) {
+                ::kill(child, SIGKILL);
+            }
+        }
+        ::_exit(0);
+    };
     for (;;) {
-        Request request{};
-        int fd = -1;
-        if (!ReceiveRequest(socket, request, fd)) {
-            ::_exit(0);
+        while (running.empty() || RequestWaiting(socket)) {
+            Request request{};
+            int fd = -1;
+            if (!ReceiveRequest(socket, request, fd)) {
+                leave(); // the caller has gone
+            }
+            running.push_back(StartChild(socket, work, request, fd));
         }
-        IsolationLimits limits;
-        limits.wallClock = std::chrono::milliseconds(request.wallClockMs);
-        limits.cpuSeconds = request.cpuSeconds;
-        limits.extraMemoryBytes = request.extraMemoryBytes;
-        const pid_t child = ::fork();
-        if (child == 0) {
-            ::close(socket);
-            const std::string first = request.first;
-            const std::string second = request.second;
-            RunChild(
-                fd, [&](const ByteSink& sink) { work(first, second, sink); }, limits,
-                CurrentAddressSpace());
-        }
-        ::close(fd);
-        if (!SendAnswer(socket, child > 0 ? child : 0)) {
-            ::_exit(0);
+        const pid_t child = running.front();
+        if (!SendAnswer(socket, child)) {
+            leave();
         }
         int status = 0;
         if (child > 0) {
             while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
             }
         }
+        running.pop_front();
         if (!SendAnswer(socket, status)) {
-            ::_exit(0);
+            leave();
         }
     }
 }
@@ -584,6 +620,7 @@ PageBuffer RunIsolated(const std::function<void(const ByteSink&)>& work,
 }
 
 bool StartIsolationServer(IsolatedWork work, void (*prepare)()) {
+    const std::lock_guard lock(ServerLock());
     Server& server = TheServer();
     Forget(server);
     int sockets[2];
@@ -606,16 +643,20 @@ bool StartIsolationServer(IsolatedWork work, void (*prepare)()) {
 }
 
 void StopIsolationServer() {
+    const std::lock_guard lock(ServerLock());
     Forget(TheServer());
 }
 
 PageBuffer RunIsolatedWork(IsolatedWork work, const std::string& first, const std::string& second,
                            const IsolationLimits& limits,
                            const std::function<void(PageBuffer&)>& received) {
-    Server& server = TheServer();
-    if (server.socket >= 0 && server.work == work) {
-        if (auto out = RunInServer(server, first, second, limits, received)) {
-            return std::move(*out);
+    {
+        const std::lock_guard lock(ServerLock());
+        Server& server = TheServer();
+        if (server.socket >= 0 && server.work == work) {
+            if (auto out = RunInServer(server, first, second, limits, received)) {
+                return std::move(*out);
+            }
         }
     }
     return RunIsolated([&](const ByteSink& sink) { work(first, second, sink); }, limits, received);
@@ -624,6 +665,7 @@ PageBuffer RunIsolatedWork(IsolatedWork work, const std::string& first, const st
 std::shared_ptr<EarlyRun> EarlyRun::Start(IsolatedWork work, const std::string& first,
                                           const std::string& second,
                                           const IsolationLimits& limits) {
+    const std::lock_guard lock(ServerLock());
     Server& server = TheServer();
     const auto request = MakeRequest(first, second, limits);
     if (server.socket < 0 || server.work != work || !request || limits.maxOutputBytes == 0) {
@@ -653,6 +695,7 @@ std::shared_ptr<EarlyRun> EarlyRun::Start(IsolatedWork work, const std::string& 
 }
 
 EarlyRun::~EarlyRun() {
+    const std::lock_guard lock(ServerLock());
     // Unsettled, it stays queued for the server's answers; its child need not finish.
     state_->unwanted = true;
     if (state_->pid > 0 && !state_->settled) {
@@ -672,6 +715,7 @@ PageBuffer EarlyRun::Take(const std::function<void(PageBuffer&)>& received) {
     FdGuard file(run.file);
     run.file = -1;
     if (!run.settled) {
+        const std::lock_guard lock(ServerLock());
         SettleEarlyRuns(TheServer(), &run);
     }
     if (!run.settled) {

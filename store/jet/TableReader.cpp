@@ -191,45 +191,57 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
         return;
     }
     stamp_ = *stamp;
+    std::vector<std::shared_ptr<EarlyRun>> runs;
     for (const auto& table : tables) {
         auto run = EarlyRun::Start(&DumpTableWork, file_.string(), table, options.limits);
         if (!run) {
-            return;
+            break;
         }
-        early_.push_back({table, std::move(run)});
+        runs.push_back(std::move(run));
+        early_.push_back({table, std::nullopt});
+    }
+    if (runs.empty()) {
+        return;
+    }
+    // The children end in the order they were asked for; each is decoded as soon as it has.
+    decoding_ = std::thread([this, runs = std::move(runs)] {
+        for (std::size_t i = 0; i < runs.size(); ++i) {
+            try {
+                RowStreamDecoder decoder(early_[i].table);
+                PageBuffer rest =
+                    runs[i]->Take([&decoder](PageBuffer& received) { decoder.Received(received); });
+                early_[i].rows = decoder.Finish(std::move(rest));
+            } catch (...) {
+                // A failed early read is read afresh when asked for, which says why.
+            }
+        }
+    });
+}
+
+TablePrefetch::~TablePrefetch() {
+    if (decoding_.joinable()) {
+        decoding_.join();
     }
 }
 
-TablePrefetch::~TablePrefetch() = default;
-
 std::optional<TableRead> TablePrefetch::Take(const std::filesystem::path& file,
                                              const std::string& table) {
+    if (decoding_.joinable()) {
+        decoding_.join();
+    }
     const auto found = std::find_if(early_.begin(), early_.end(),
                                     [&](const Early& early) { return early.table == table; });
     if (found == early_.end() || std::filesystem::absolute(file) != file_) {
         return std::nullopt;
     }
-    const auto run = std::move(found->run);
+    auto rows = std::move(found->rows);
     early_.erase(found);
-    if (StampOf(file_) != stamp_) {
-        return std::nullopt; // changed already: no need to wait for the child
-    }
-    TableRead read;
-    try {
-        RowStreamDecoder decoder(table);
-        PageBuffer rest =
-            run->Take([&decoder](PageBuffer& received) { decoder.Received(received); });
-        read.rows = decoder.Finish(std::move(rest));
-    } catch (const RuntimeError&) {
-        return std::nullopt;
-    }
-    // The child has ended: a file still as it was before the read held still across it.
-    if (StampOf(file_) != stamp_) {
+    // The children have ended: a file still as it was before the reads held still across them.
+    if (!rows || StampOf(file_) != stamp_) {
         return std::nullopt;
     }
     Quiet().Remember(file, stamp_);
-    read.stamp = stamp_;
-    return read;
+    return TableRead{std::move(*rows), stamp_};
 }
 
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zurodid::jet {
@@ -67,10 +68,11 @@ TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
                     const ReaderOptions& options, const ReadOnce& readOnce);
 
 // Reads started before anyone asks for them: the first reads of the agent's start-up, run in
-// the reader process while the toolkit starts. Each is taken at most once, by the first read
-// of its file and table, and only when the file was quiet when they began and has not changed
-// since; that read otherwise goes to the file afresh, as it does when the early read failed
-// (a fresh read gives the error, with its waits and retries).
+// the reader process while the toolkit starts, and decoded on a thread of their own as they
+// end, so that the toolkit's start-up and the decoding overlap too. Each is taken at most once,
+// by the first read of its file and table, and only when the file was quiet when they began and
+// has not changed since; that read otherwise goes to the file afresh, as it does when the early
+// read failed (a fresh read gives the error, with its waits and retries).
 class TablePrefetch {
 public:
     // Starts nothing when no reader process runs or the file is missing or not quiet.
@@ -78,20 +80,23 @@ public:
                   const ReaderOptions& options);
     TablePrefetch(const TablePrefetch&) = delete;
     TablePrefetch& operator=(const TablePrefetch&) = delete;
+    // Waits for the decoding thread.
     ~TablePrefetch();
 
     // The early read of `table` of `file`, when there is one and the file is as it was; let go
-    // either way.
+    // either way. Waits for the decoding of all of them: the reader process is then free for
+    // a fresh read.
     std::optional<TableRead> Take(const std::filesystem::path& file, const std::string& table);
 
 private:
     struct Early {
         std::string table;
-        std::shared_ptr<EarlyRun> run;
+        std::optional<TableRows> rows; // empty when the early read failed
     };
     std::filesystem::path file_; // absolute
     FileStamp stamp_;
-    std::vector<Early> early_;
+    std::vector<Early> early_; // written by the thread until it is joined
+    std::thread decoding_;
 };
 
 } // namespace zurodid::jet

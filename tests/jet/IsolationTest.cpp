@@ -3,9 +3,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace zurodid::jettest {
 namespace {
@@ -110,8 +113,23 @@ TEST(JetIsolation, AStreamRefusedAsItArrivesStopsTheChild) {
     ExpectNoChildLeft();
 }
 
-// The server's work: a child case by name, or the parent of the process it runs in.
-void CaseWork(const std::string& name, const std::string&, const ByteSink& sink) {
+// The server's work: a child case by name, the parent of the process it runs in, or whether
+// another child of the same folder ran at the same time ("meet").
+void CaseWork(const std::string& name, const std::string& folder, const ByteSink& sink) {
+    if (name == "meet") {
+        std::ofstream(std::filesystem::path(folder) / std::to_string(::getpid()));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        while (std::chrono::steady_clock::now() < until) {
+            const auto entries = std::filesystem::directory_iterator(folder);
+            if (std::distance(begin(entries), end(entries)) >= 2) {
+                sink("together", 8);
+                return;
+            }
+            ::usleep(1000);
+        }
+        sink("alone", 5);
+        return;
+    }
     if (name == "parent") {
         const std::string parent = std::to_string(::getppid());
         sink(parent.data(), parent.size());
@@ -157,6 +175,20 @@ TEST(JetIsolation, AServerMadeBeforeThreadsForksTheChildrenWithTheSameOutcomes) 
     ::kill(server[0], SIGKILL);
     out = jet::RunIsolatedWork(&CaseWork, "parent", "", ShortLimits());
     EXPECT_EQ(out.view(), std::to_string(::getpid()));
+    jet::StopIsolationServer();
+    ExpectNoChildLeft();
+}
+
+TEST(JetIsolation, EarlyRunsRunSideBySideAndEveryRunGetsItsOwnAnswers) {
+    ASSERT_TRUE(jet::StartIsolationServer(&CaseWork));
+    TempFolder folder;
+    const auto first = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), ShortLimits());
+    const auto second = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), ShortLimits());
+    ASSERT_TRUE(first && second);
+    // Asked for while they run: answered after them.
+    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).view(), "abc");
+    EXPECT_EQ(second->Take().view(), "together");
+    EXPECT_EQ(first->Take().view(), "together");
     jet::StopIsolationServer();
     ExpectNoChildLeft();
 }
