@@ -465,11 +465,14 @@ class Desktop:
         if self.tray == "trayer":
             return self._embedded_icons(self._panel_windows())
         # The XFCE panel holds only its systray and shrinks to it: with one
-        # StatusNotifierItem registered, the panel's visible part is that item's button.
+        # StatusNotifierItem registered, the panel's visible part is that item's button, once
+        # the panel has made it. Until then it is the empty systray's narrow strip, where a
+        # click reaches no item.
         icons = self._embedded_icons(self._panel_windows())
         if len(self.status_notifier_items()) == 1 and not icons:
             panels = [self.geometry(w) for w in self._panel_windows()]
-            icons = [max(panels, key=lambda box: box[2] * box[3])] if panels else []
+            largest = max(panels, key=lambda box: box[2] * box[3]) if panels else None
+            icons = [largest] if largest and largest[2] * 4 >= largest[3] * 3 else []
         return sorted(icons)
 
     def _embedded_icons(self, panels):
