@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <glib.h>

@@ -7,6 +7,7 @@
 #include <exception>
 #include <mutex>
 #include <sys/stat.h>
+#include <system_error>
 #include <thread>
 
 namespace zurodid::jet {
@@ -204,7 +205,7 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
         return;
     }
     // The children end in the order they were asked for; each is decoded as soon as it has.
-    decoding_ = std::thread([this, runs = std::move(runs)] {
+    auto decode = [this, runs = std::move(runs)] {
         for (std::size_t i = 0; i < runs.size(); ++i) {
             try {
                 RowStreamDecoder decoder(early_[i].table);
@@ -215,7 +216,12 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
                 // A failed early read is read afresh when asked for, which says why.
             }
         }
-    });
+    };
+    try {
+        decoding_ = std::thread(std::move(decode));
+    } catch (const std::system_error&) {
+        early_.clear(); // no thread to be had: the runs are let go, the opens read afresh
+    }
 }
 
 TablePrefetch::~TablePrefetch() {
