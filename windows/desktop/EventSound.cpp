@@ -6,6 +6,7 @@
 #include <dlfcn.h>
 #include <memory>
 #include <optional>
+#include <system_error>
 #include <type_traits>
 
 namespace zurodid {
@@ -41,11 +42,11 @@ struct Canberra {
 
 } // namespace
 
-EventSound::EventSound(QObject* parent) : QObject(parent) {
-    worker_ = std::thread([this] { Serve(); });
-}
+EventSound::EventSound(QObject* parent) : QObject(parent) {}
 
 EventSound::~EventSound() {
+    if (!worker_.joinable())
+        return;
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -55,6 +56,15 @@ EventSound::~EventSound() {
 }
 
 void EventSound::Play(std::string eventId) {
+    // The worker is made at the first sound: a start, and a day without a reminder, need none.
+    if (!worker_.joinable()) {
+        try {
+            worker_ = std::thread([this] { Serve(); });
+        } catch (const std::system_error& error) {
+            SayWhyNoSound(CA_ERROR_SYSTEM, QString::fromUtf8(error.what()));
+            return;
+        }
+    }
     {
         std::lock_guard lock(mutex_);
         queue_.push_back(std::move(eventId));

@@ -11,7 +11,8 @@ namespace zurodid {
 
 // The desktop sound theme's event sounds ("dialog-error", ...), played through the person's
 // sound server with libcanberra. Play never waits: connecting to the server and loading the
-// sound happen on a thread of their own, so a slow or hung server cannot hold a reminder box.
+// sound happen on a thread of their own, made at the first sound, so a slow or hung server
+// cannot hold a reminder box.
 // When no sound can be played (no server, no theme, no such sound) the log says why, once.
 class EventSound final : public QObject {
     Q_OBJECT
