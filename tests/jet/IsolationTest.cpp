@@ -118,7 +118,7 @@ TEST(JetIsolation, AStreamRefusedAsItArrivesStopsTheChild) {
 void CaseWork(const std::string& name, const std::string& folder, const ByteSink& sink) {
     if (name == "meet") {
         std::ofstream(std::filesystem::path(folder) / std::to_string(::getpid()));
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < until) {
             const auto entries = std::filesystem::directory_iterator(folder);
             if (std::distance(begin(entries), end(entries)) >= 2) {
@@ -182,8 +182,12 @@ TEST(JetIsolation, AServerMadeBeforeThreadsForksTheChildrenWithTheSameOutcomes) 
 TEST(JetIsolation, EarlyRunsRunSideBySideAndEveryRunGetsItsOwnAnswers) {
     ASSERT_TRUE(jet::StartIsolationServer(&CaseWork));
     TempFolder folder;
-    const auto first = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), ShortLimits());
-    const auto second = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), ShortLimits());
+    // Time enough to meet on a loaded machine: one run after the other would wait it all.
+    auto limits = ShortLimits();
+    limits.wallClock = std::chrono::seconds(10);
+    limits.cpuSeconds = 10;
+    const auto first = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), limits);
+    const auto second = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), limits);
     ASSERT_TRUE(first && second);
     // Asked for while they run: answered after them.
     EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).view(), "abc");
