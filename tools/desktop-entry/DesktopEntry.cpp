@@ -116,7 +116,8 @@ std::string AgentEntry(EntryKind kind, std::string_view executable, std::string_
     entry += "TryExec=" + EscapeString(executable) + "\n";
     entry += "Icon=zurodid-agent\n"
              "Terminal=false\n"
-             "Categories=Office;Calendar;\n";
+             "Categories=Office;Calendar;\n"
+             "Keywords=diary;reminder;appointment;anniversary;\n";
     // Tells the entries of one diary from those of another when they are removed.
     if (!folder.empty())
         entry += "X-Zurodid-Folder=" + EscapeString(folder) + "\n";

@@ -1,0 +1,241 @@
+"""The Debian package as a user gets it.
+
+Checks: lintian finds no error and no warning; the metainfo passes appstreamcli validate and
+the menu entry desktop-file-validate, as the package holds them.
+
+Then, in a clean Debian 12 made for the test (debootstrap --variant=minbase bookworm, from the
+mirror apt uses here), apt-get installs the package without its recommendations, so that a
+dependency the package forgets is missed there. On a real X desktop with a tray (Xvfb,
+trayer, openbox, outside the root: the root's programs reach the X server by its abstract
+socket): the installed agent started with --folder on a demo diary shows its icon and its list
+window; zurodid-agent-setup finds a diary in a Thai-named folder of a wine prefix and writes the
+log-in entry; GLib's launcher (gio launch, as GNOME and XFCE sessions start log-in entries)
+starts the agent from it, for that folder; setup --remove ends it and removes the entries;
+apt-get purge leaves no file of the package behind.
+
+    test_package.py DEB    (ZURODID_BUILD_DIR names a build with tools/make-diary)
+"""
+
+import contextlib
+import glob
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "install")]
+
+import desktop  # noqa: E402
+import installtest  # noqa: E402
+from desktop import AGENT_TITLE  # noqa: E402
+from test_install_desktop import ZombieCollector  # noqa: E402
+
+DEB = None
+THAI_FOLDER = "/root/.wine/drive_c/Program Files/ไดอารี่ Zurodid"
+# Not the package's: what apt, dpkg and the test itself keep or make in the root.
+UNTRACKED = ("/proc", "/dev", "/sys", "/tmp", "/run", "/var", "/root", "/etc/ld.so.cache")
+
+
+def run(argv, timeout=600, **kwargs):
+    result = subprocess.run(argv, capture_output=True, text=True, timeout=timeout,
+                            stdin=subprocess.DEVNULL, **kwargs)
+    if result.returncode != 0:
+        raise AssertionError(f"{argv} ended with {result.returncode}:\n"
+                             f"{result.stdout[-3000:]}{result.stderr[-3000:]}")
+    return result.stdout
+
+
+def debian_sources():
+    """The Debian 12 sources apt uses here, as (address, suite, components): the main suite
+    first, then its updates and security suites (one-line or deb822 files)."""
+    texts = []
+    for path in ["/etc/apt/sources.list"] + sorted(glob.glob("/etc/apt/sources.list.d/*")):
+        with contextlib.suppress(OSError):
+            with open(path, encoding="utf-8") as source:
+                texts.append(source.read())
+    found = []
+    for text in texts:
+        for stanza in re.split(r"\n\s*\n", text):
+            fields = dict(re.findall(r"^(URIs|Suites|Components):[ \t]*(.*)$", stanza, re.M))
+            if "URIs" in fields and "Suites" in fields:
+                found += [(uri, suite, fields.get("Components", "main"))
+                          for uri in fields["URIs"].split() for suite in fields["Suites"].split()]
+        for line in text.splitlines():
+            match = re.match(r"\s*deb\s+(?:\[[^]]*\]\s+)?(\S+)\s+(\S+)\s+(.*)$", line)
+            if match:
+                found.append(match.groups())
+    found = [source for source in found if re.fullmatch(r"bookworm(-\w+)?", source[1])]
+    found.sort(key=lambda source: source[1] != "bookworm")
+    if not found or found[0][1] != "bookworm":
+        raise unittest.SkipTest("no bookworm source in apt's configuration")
+    return found
+
+
+class PackageChecks(unittest.TestCase):
+    def test_lintian_finds_no_error_and_no_warning(self):
+        result = subprocess.run(["lintian", "--fail-on", "error,warning", DEB],
+                                capture_output=True, text=True, timeout=600)
+        found = [line for line in result.stdout.splitlines() if line[:2] in ("E:", "W:")]
+        self.assertEqual((result.returncode, found), (0, []), result.stdout + result.stderr)
+
+    def test_metainfo_and_menu_entry_as_packaged(self):
+        unpacked = tempfile.mkdtemp(prefix="zurodid-deb-")
+        self.addCleanup(shutil.rmtree, unpacked, True)
+        run(["dpkg-deb", "-x", DEB, unpacked])
+        metainfo = glob.glob(os.path.join(unpacked, "usr/share/metainfo/*.metainfo.xml"))
+        self.assertEqual(len(metainfo), 1, metainfo)
+        run(["appstreamcli", "validate", "--no-net", "--pedantic", metainfo[0]])
+        entry = os.path.join(unpacked, "usr/share/applications/zurodid-agent.desktop")
+        installtest.validate_entry(self, entry)
+        for page in ("zurodid-agent.1.gz", "zurodid-agent-setup.1.gz"):
+            self.assertTrue(os.path.isfile(os.path.join(unpacked, "usr/share/man/man1", page)))
+
+
+class Root:
+    """A debootstrapped Debian 12; commands run in it in a mount namespace of their own, so
+    that its /proc and /dev/shm mounts go with the last of its processes."""
+
+    def __init__(self, top):
+        self.path = os.path.join(top, "root")
+        sources = debian_sources()
+        run(["debootstrap", "--variant=minbase", "bookworm", self.path, sources[0][0]],
+            timeout=1800)
+        # A user's system has the updates and security suites too.
+        with open(self.host("/etc/apt/sources.list"), "w") as listing:
+            listing.writelines(f"deb {uri} {suite} {components}\n"
+                               for uri, suite, components in sources)
+
+    def argv(self, *command):
+        setup = ('mount -t proc proc "$0/proc" && mount -t tmpfs shm "$0/dev/shm" && '
+                 'exec chroot "$0" "$@"')
+        return ["unshare", "--mount", "--propagation", "private", "--", "sh", "-c", setup,
+                self.path, *command]
+
+    def run(self, *command, env=None, timeout=600):
+        return run(self.argv(*command), env=env or self.env(), timeout=timeout)
+
+    def env(self, **extra):
+        env = {"PATH": "/usr/sbin:/usr/bin:/sbin:/bin", "HOME": "/root", "LANG": "C.UTF-8",
+               "DEBIAN_FRONTEND": "noninteractive"}
+        env.update(extra)
+        return env
+
+    def host(self, path):
+        return self.path + path
+
+    def files(self):
+        found = set()
+        for folder, dirs, files in os.walk(self.path):
+            inside = folder[len(self.path):] or "/"
+            dirs[:] = [d for d in dirs if os.path.join(inside, d) not in UNTRACKED]
+            found.update(os.path.join(inside, name) for name in dirs + files
+                         if os.path.join(inside, name) not in UNTRACKED)
+        return found
+
+    def remove(self):
+        # Never into a file system mounted below it (a mount left by a process still alive).
+        subprocess.run(["rm", "-rf", "--one-file-system", "--", self.path], check=False)
+
+
+class InstalledInACleanDebian(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="zurodid-package-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+        self.root = Root(self.work)
+        self.addCleanup(self.root.remove)
+        # GLib's launcher, a tool of the test: installed before the package, it adds nothing
+        # the package could lean on (Qt's own dependencies hold GLib already).
+        self.root.run("apt-get", "update", "-qq")
+        self.root.run("apt-get", "install", "-y", "-qq", "--no-install-recommends",
+                      "libglib2.0-bin")
+        self.agent = self.root.host("/usr/bin/zurodid-agent")
+
+    def agent_processes(self):
+        """The live agents of the root, the diary reader each one made left out."""
+        found = {}
+        for entry in filter(str.isdigit, os.listdir("/proc")):
+            with contextlib.suppress(OSError):
+                if os.readlink(f"/proc/{entry}/exe") != self.agent:
+                    continue
+                with open(f"/proc/{entry}/stat") as stat:
+                    state, parent = stat.read().rsplit(")", 1)[1].split()[:2]
+                if state != "Z":
+                    with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                        found[int(entry)] = (int(parent), cmdline.read().split(b"\0")[1:-1])
+        return {pid: argv for pid, (parent, argv) in found.items() if parent not in found}
+
+    def list_windows(self, screen):
+        return [w for w in screen.windows(AGENT_TITLE)
+                if "DIALOG" not in screen.window_type(w)]
+
+    def wait_agent_on_screen(self, screen):
+        agents = desktop.poll(self.agent_processes, 30, "the installed agent's process")
+        self.assertEqual(len(agents), 1, agents)
+        screen.wait_tray_icons(1, timeout=30)
+        desktop.poll(lambda: self.list_windows(screen), 30, "the list window")
+        return agents
+
+    def make_diary_folder(self, path):
+        os.makedirs(self.root.host(path))
+        installtest.make_diary(self.root.host(path + "/Zurodid.mdb"))
+        with open(self.root.host(path + "/Zurodid.ini"), "wb") as settings:
+            settings.write(installtest.settings_text(startup_remind=1))
+
+    def test_install_start_set_up_launch_and_purge(self):
+        self.make_diary_folder("/srv/demo")
+        self.make_diary_folder(THAI_FOLDER)
+        before = self.root.files()
+        shutil.copy(DEB, self.root.host("/tmp"))
+        deb = "/tmp/" + os.path.basename(DEB)
+        self.root.run("apt-get", "install", "-y", "-qq", "--no-install-recommends", deb)
+        installed = run(self.root.argv("dpkg-query", "-L", "zurodid-agent"),
+                        env=self.root.env()).split()
+
+        screen = desktop.Desktop(self.work, tray="trayer")
+        self.addCleanup(screen.stop)
+        screen.start()
+        session = self.root.env(DISPLAY=screen.display, QT_QPA_PLATFORM="xcb",
+                                XDG_RUNTIME_DIR="/tmp/runtime")
+        os.makedirs(self.root.host("/tmp/runtime"), mode=0o700)
+
+        with ZombieCollector():
+            # The packaged agent, told its folder.
+            agent = screen.spawn(self.root.argv("zurodid-agent", "--folder", "/srv/demo"),
+                                 env=session)
+            self.assertEqual(list(self.wait_agent_on_screen(screen).values()),
+                             [[b"--folder", b"/srv/demo"]])
+            agent.terminate()
+            self.assertEqual(screen.wait_killed(agent), 0)
+            screen.wait_tray_icons(0, timeout=15)
+
+            # The setup finds the diary in the wine prefix; the session starts the entry.
+            output = self.root.run("zurodid-agent-setup", "--no-start", env=session)
+            self.assertIn(THAI_FOLDER, output)
+            autostart = "/root/.config/autostart/zurodid-agent.desktop"
+            installtest.validate_entry(self, self.root.host(autostart))
+            self.root.run("gio", "launch", autostart, env=session)
+            self.assertEqual(list(self.wait_agent_on_screen(screen).values()),
+                             [[b"--folder", THAI_FOLDER.encode()]])
+
+            output = self.root.run("zurodid-agent-setup", "--remove", env=session)
+            self.assertIn("Ending the agent running from " + THAI_FOLDER, output)
+            desktop.poll(lambda: not self.agent_processes(), 15, "the agent to end")
+            screen.wait_tray_icons(0, timeout=15)
+
+        self.root.run("apt-get", "purge", "-y", "-qq", "zurodid-agent")
+        self.root.run("apt-get", "autoremove", "--purge", "-y", "-qq")
+        left = [path for path in installed
+                if os.path.lexists(self.root.host(path)) and not os.path.isdir(self.root.host(path))]
+        self.assertEqual(left, [])
+        self.assertEqual(sorted(self.root.files() ^ before), [])
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2 or not os.path.isfile(sys.argv[1]):
+        raise SystemExit("usage: test_package.py DEB")
+    DEB = os.path.abspath(sys.argv.pop(1))
+    unittest.main()
