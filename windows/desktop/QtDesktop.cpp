@@ -37,6 +37,7 @@ QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::
     timer_.setInterval(1000);
     timer_.setSingleShot(true);
     minuteTimer_.setSingleShot(true);
+    minuteTimer_.setTimerType(Qt::PreciseTimer);
     connect(&minuteTimer_, &QTimer::timeout, this, &QtDesktop::Tick);
     if (!alarm_.CanWake())
         LogFailure("making the wall-clock alarm, the reminder timer wakes every minute instead",
