@@ -3,13 +3,15 @@
 daemon: wake-ups, CPU time and resident memory over ten minutes, with a diary of 32,767
 appointments for today loaded (nothing due during the run), on a private X desktop with a tray.
 
-  bench/e2e/idle_footprint.py [BUILD_DIR] [SECONDS]
+  bench/e2e/idle_footprint.py [BUILD_DIR] [SECONDS] [--diary missing|unreadable]
 
 BUILD_DIR holds zurodid-agent, tools/make-diary/make-diary and bench/e2e/minimal_tray_window
 (default build/release); SECONDS defaults to 600. remind comes from Debian's remind package.
 A wake-up is a context switch of any thread of the program's processes (the agent's diary
 reader included): each time one of them went to sleep and was woken, or was put off the CPU.
 Targets: the agent wakes at most once a minute; under 40 MB resident; under 0.1 % of one CPU.
+With --diary, the agent's folder has no diary, or a file in its place that is no diary: the agent
+keeps trying to read it, and the same targets hold.
 """
 
 import os
@@ -101,9 +103,16 @@ def settle(pids_of, most=60):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build",
-                                                                              "release"))
-    seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 600
+    args = sys.argv[1:]
+    diary = "loaded"
+    if "--diary" in args:
+        at = args.index("--diary")
+        diary = args[at + 1]
+        del args[at:at + 2]
+        if diary not in ("missing", "unreadable"):
+            sys.exit("--diary takes missing or unreadable")
+    build = os.path.abspath(args[0] if args else os.path.join(ROOT, "build", "release"))
+    seconds = int(args[1]) if len(args) > 1 else 600
     os.environ.setdefault("ZURODID_AGENT", os.path.join(build, "zurodid-agent"))
     os.environ.setdefault("ZURODID_MAKE_DIARY", os.path.join(build, "tools", "make-diary",
                                                              "make-diary"))
@@ -116,8 +125,12 @@ def main():
             # Today only, advance reminders on, nothing due during the run: the idle state.
             agent.write_settings(startup_remind=0, appointment_days=0, remind=1,
                                  remind_minutes=10)
-            agent.write_diary(appointments=[("23:30", f"Appointment {n}")
-                                            for n in range(1, ROWS + 1)])
+            if diary == "loaded":
+                agent.write_diary(appointments=[("23:30", f"Appointment {n}")
+                                                for n in range(1, ROWS + 1)])
+            elif diary == "unreadable":
+                with open(os.path.join(agent.folder, "Zurodid.mdb"), "wb") as out:
+                    out.write(b"\0" * 4096 * 3)
             reminders = os.path.join(work, "reminders.rem")
             with open(reminders, "w", encoding="ascii") as out:
                 out.write("REM AT 23:30 MSG Appointment\n")
@@ -139,8 +152,12 @@ def main():
             before = {name: (wake_ups(tree(pid)), cpu_seconds(tree(pid)))
                       for name, pid in programs.items()}
             time.sleep(seconds)
-            print(f"{seconds} s idle side by side; the agent's diary of {ROWS} "
-                  f"appointments today was loaded and idle {loaded:.1f} s after its start")
+            if diary == "loaded":
+                print(f"{seconds} s idle side by side; the agent's diary of {ROWS} "
+                      f"appointments today was loaded and idle {loaded:.1f} s after its start")
+            else:
+                print(f"{seconds} s idle side by side; the agent's diary {diary}, the agent "
+                      f"trying to read it, settled {loaded:.1f} s after its start")
             # Resident: the program's first process; proportional: all its processes, the
             # pages they share counted once.
             print(f"{'':10s}{'wake-ups':>10s}{'a minute':>10s}{'CPU ms':>10s}{'% CPU':>8s}"
