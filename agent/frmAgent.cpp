@@ -414,15 +414,15 @@ void frmAgent::Timer1_Timer() {
         }
     }
     lastLook_ = MinuteOf(now);
-    reminders_.AdvanceReminders(state_.AgentSettings.Remind == 1,
-                                state_.AgentSettings.AppointmentRemind, MinuteOf(now));
     bool boxShown = false;
     if (auto text = reminders_.TakeDue(ReminderKind::OnTime, MinuteOf(now), 0)) {
         boxShown = true;
         desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbCritical, kAgentTitle);
     }
-    // Read again: the on-time box may have been open for minutes.
+    // Read again: the on-time box may have been open for minutes, and Options used meanwhile.
     now = clock_.Now();
+    reminders_.AdvanceReminders(state_.AgentSettings.Remind == 1,
+                                state_.AgentSettings.AppointmentRemind, MinuteOf(now));
     if (state_.AgentSettings.Remind == 1) {
         if (auto text = reminders_.TakeDue(ReminderKind::Advance, MinuteOf(now),
                                            state_.AgentSettings.AppointmentRemind)) {

@@ -330,6 +330,17 @@ TEST(WhenRemindersCome, ARebuildDuringABoxOrDialogSkipsNothingAndDoublesNothing)
          [D8](Rig& t) { t.state.AgentSettings.AppointmentRemind = 15; },
          nullptr,
          {"64 10:00 : a", "16 10:00 : a", "64 10:20 : b", "16 10:20 : b"}},
+        {"Options switches advance reminders on while a box is open",
+         "Remind=0\r\nAppointmentRemind=0\r\n",
+         "",
+         {{D7(10, 0), "a"}, {D7(10, 20), "b"}, {D7(10, 40), "c"}},
+         {D7(9, 50), D7(10, 41)},
+         [](Rig& t) {
+             t.state.AgentSettings.Remind = 1;
+             t.state.AgentSettings.AppointmentRemind = 25; // b's advance minute has passed
+         },
+         nullptr,
+         {"16 10:00 : a", "64 10:40 : c", "16 10:20 : b", "16 10:40 : c"}},
         {"midnight while the log-in dialog of a Refresh is open",
          "AppointmentStartUp=1\r\n",
          "pw",
