@@ -29,6 +29,7 @@ import desktop  # noqa: E402
 from agentfolder import AgentFolder  # noqa: E402
 
 ROWS = 32767
+VOLUNTARY = ("voluntary_ctxt_switches:",)
 
 
 def tree(pid):
@@ -67,15 +68,14 @@ def cpu_seconds(pids):
     return total / 1e9
 
 
-def wake_ups(pids):
-    """Context switches of all threads, voluntary and not."""
+def wake_ups(pids, kinds=("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+    """Context switches of all threads, voluntary and not (or of the kinds given)."""
     total = 0
     for task in threads(pids):
         try:
             with open(f"{task}/status") as status:
                 for line in status:
-                    if line.startswith(("voluntary_ctxt_switches:",
-                                        "nonvoluntary_ctxt_switches:")):
+                    if line.startswith(kinds):
                         total += int(line.split()[1])
         except OSError:
             continue
@@ -149,8 +149,8 @@ def main():
             for pid in programs.values():
                 settle(lambda pid=pid: tree(pid))
             loaded = time.monotonic() - started
-            before = {name: (wake_ups(tree(pid)), cpu_seconds(tree(pid)))
-                      for name, pid in programs.items()}
+            before = {name: (wake_ups(tree(pid)), cpu_seconds(tree(pid)),
+                             wake_ups(tree(pid), VOLUNTARY)) for name, pid in programs.items()}
             time.sleep(seconds)
             if diary == "loaded":
                 print(f"{seconds} s idle side by side; the agent's diary of {ROWS} "
@@ -160,18 +160,21 @@ def main():
                       f"trying to read it, settled {loaded:.1f} s after its start")
             # Resident: the program's first process; proportional: all its processes, the
             # pages they share counted once.
-            print(f"{'':10s}{'wake-ups':>10s}{'a minute':>10s}{'CPU ms':>10s}{'% CPU':>8s}"
-                  f"{'RSS MB':>8s}{'PSS MB':>8s}{'alive':>7s}")
+            # Slept and woken: the switches that are not the machine's other load putting a
+            # running thread off the CPU.
+            print(f"{'':10s}{'wake-ups':>10s}{'a minute':>10s}{'slept':>7s}{'CPU ms':>10s}"
+                  f"{'% CPU':>8s}{'RSS MB':>8s}{'PSS MB':>8s}{'alive':>7s}")
             status = 0
             for name, pid in programs.items():
                 pids = tree(pid)
                 woke = wake_ups(pids) - before[name][0]
+                slept = wake_ups(pids, VOLUNTARY) - before[name][2]
                 cpu = cpu_seconds(pids) - before[name][1]
                 rss = memory_kb(pid, "VmRSS") / 1024
                 pss = sum(memory_kb(p, "Pss", "smaps_rollup") for p in pids) / 1024
                 alive = os.path.exists(f"/proc/{pid}")
-                print(f"{name:10s}{woke:10d}{woke * 60 / seconds:10.2f}{cpu * 1000:10.1f}"
-                      f"{100 * cpu / seconds:8.3f}{rss:8.1f}{pss:8.1f}{str(alive):>7s}")
+                print(f"{name:10s}{woke:10d}{woke * 60 / seconds:10.2f}{slept:7d}"
+                      f"{cpu * 1000:10.1f}{100 * cpu / seconds:8.3f}{rss:8.1f}{pss:8.1f}{str(alive):>7s}")
                 if name == "agent" and (not alive or woke * 60 / seconds > 1):
                     status = 1
             print("targets for the agent: at most 1 wake-up a minute, < 40 MB, < 0.1 % CPU")
