@@ -174,7 +174,8 @@ def main():
                 pss = sum(memory_kb(p, "Pss", "smaps_rollup") for p in pids) / 1024
                 alive = os.path.exists(f"/proc/{pid}")
                 print(f"{name:10s}{woke:10d}{woke * 60 / seconds:10.2f}{slept:7d}"
-                      f"{cpu * 1000:10.1f}{100 * cpu / seconds:8.3f}{rss:8.1f}{pss:8.1f}{str(alive):>7s}")
+                      f"{cpu * 1000:10.1f}{100 * cpu / seconds:8.3f}{rss:8.1f}{pss:8.1f}"
+                      f"{str(alive):>7s}")
                 if name == "agent" and (not alive or woke * 60 / seconds > 1):
                     status = 1
             print("targets for the agent: at most 1 wake-up a minute, < 40 MB, < 0.1 % CPU")
