@@ -223,6 +223,12 @@ class InstalledInACleanDebian(unittest.TestCase):
             # The packaged agent, told its folder.
             agent = screen.spawn(self.root.argv("zurodid-agent", "--folder", "/srv/demo"),
                                  env=session)
+            # An agent that cannot run (a library the package does not bring) ends at once.
+            desktop.poll(lambda: self.agent_processes() or agent.poll() is not None, 30,
+                         "the installed agent's process")
+            if agent.poll() is not None:
+                with open(os.path.join(self.work, "nsenter.log"), errors="replace") as log:
+                    self.fail(f"the agent ended with {agent.returncode}:\n{log.read()}")
             self.assertEqual(list(self.wait_agent_on_screen(screen).values()),
                              [[b"--folder", b"/srv/demo"]])
             agent.terminate()
