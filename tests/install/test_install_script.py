@@ -264,6 +264,13 @@ class CMakeInstallForPackagers(unittest.TestCase):
         run("--remove")
         self.assertEqual(home.snapshot(), before)
 
+        # A diary's folder that is gone: its entries can still be removed by its name.
+        run("--no-start", folder)
+        shutil.rmtree(folder)
+        run("--remove", folder)
+        self.assertFalse(os.path.exists(home.autostart_entry))
+        self.assertFalse(os.path.exists(home.menu_entry))
+
 
 if __name__ == "__main__":
     unittest.main()
