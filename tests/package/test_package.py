@@ -156,6 +156,8 @@ class Root:
 
 class InstalledInACleanDebian(unittest.TestCase):
     def setUp(self):
+        if os.geteuid() != 0:
+            self.skipTest("needs root: debootstrap, chroot and mounts in a namespace")
         self.work = tempfile.mkdtemp(prefix="zurodid-package-")
         self.addCleanup(shutil.rmtree, self.work, True)
         self.root = Root(self.work)
