@@ -64,7 +64,7 @@ void EventSound::Play(std::string eventId) {
     // The worker is made at the first sound: a start, and a day without a reminder, need none.
     if (!worker_.joinable()) {
         try {
-            worker_ = std::thread([this, shared = shared_] { Serve(shared); });
+            worker_ = std::thread([this, shared = shared_] { Serve(this, shared); });
         } catch (const std::system_error& error) {
             SayWhyNoSound(CA_ERROR_SYSTEM, QString::fromUtf8(error.what()));
             return;
@@ -77,15 +77,15 @@ void EventSound::Play(std::string eventId) {
     shared_->wake.notify_one();
 }
 
-void EventSound::Report(Shared& shared, int error, const QString& why) {
-    // Under the lock: the destructor cannot pass its own lock meanwhile, so `this` lives.
+void EventSound::Report(EventSound* owner, Shared& shared, int error, const QString& why) {
+    // Under the lock: the destructor cannot pass its own lock meanwhile, so `owner` lives.
     std::lock_guard lock(shared.mutex);
     if (!shared.stopping)
         QMetaObject::invokeMethod(
-            this, [this, error, why] { SayWhyNoSound(error, why); }, Qt::QueuedConnection);
+            owner, [owner, error, why] { owner->SayWhyNoSound(error, why); }, Qt::QueuedConnection);
 }
 
-void EventSound::Serve(const std::shared_ptr<Shared>& shared) {
+void EventSound::Serve(EventSound* owner, const std::shared_ptr<Shared>& shared) {
     struct Finished {
         Shared& shared;
         ~Finished() {
@@ -111,7 +111,7 @@ void EventSound::Serve(const std::shared_ptr<Shared>& shared) {
         if (!loadError)
             loadError = canberra.Load();
         if (!loadError->empty()) {
-            Report(*shared, CA_ERROR_NOTAVAILABLE, QString::fromStdString(*loadError));
+            Report(owner, *shared, CA_ERROR_NOTAVAILABLE, QString::fromStdString(*loadError));
             continue;
         }
         // Connected on the first sound, and again after a failure: a sound server started
@@ -136,7 +136,7 @@ void EventSound::Serve(const std::shared_ptr<Shared>& shared) {
         if (openError != CA_SUCCESS || error == CA_ERROR_DISCONNECTED)
             context.reset();
         if (error != CA_SUCCESS)
-            Report(*shared, error, QString::fromUtf8(canberra.strerror(error)));
+            Report(owner, *shared, error, QString::fromUtf8(canberra.strerror(error)));
     }
 }
 

@@ -37,9 +37,10 @@ private:
         bool finished = false;
     };
 
-    void Serve(const std::shared_ptr<Shared>& shared);
-    // From the thread: the user-interface thread logs why no sound came, while this lives.
-    void Report(Shared& shared, int error, const QString& why);
+    // The thread's work. Static: once the object is gone, the thread may not touch it at all.
+    static void Serve(EventSound* owner, const std::shared_ptr<Shared>& shared);
+    // From the thread: the user-interface thread logs why no sound came, while `owner` lives.
+    static void Report(EventSound* owner, Shared& shared, int error, const QString& why);
     // Runs on the user-interface thread: the log is not written from two threads.
     void SayWhyNoSound(int error, const QString& why);
 
