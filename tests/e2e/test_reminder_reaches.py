@@ -1,0 +1,300 @@
+"""A reminder reaches a person who is typing in a maximised or fullscreen window, on the
+desktops most people run, and takes none of their keys.
+
+  test_reminder_reaches.py CLASS   runs one desktop; each is one CTest entry
+
+Each desktop runs headless on private buses. A terminal counts the keys that reach it (cat into
+a file); the prose is typed at 8 keys a second from 5 s before the reminder's minute, then,
+after a pause, a word and its Space, then a click back into the terminal. The reminder must be
+shown within 2 s of its minute (the notification service's Notify call, watched on the bus),
+stay (the notification not closed, the tray item NeedsAttention) until the person acts on the
+notification, and be acknowledged once. The figures of each run are printed for the record.
+"""
+
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+import desktop
+from agentfolder import AgentFolder, FAKE_DAY
+from test_reminder_box import PROSE, KEYS_PER_SECOND
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+WORD = "Dear "
+WATCHER = "org.kde.StatusNotifierWatcher"
+ITEM = "org.kde.StatusNotifierItem"
+NOTIFICATIONS = "org.freedesktop.Notifications"
+# The agent starts this long before the reminder's minute.
+LEAD_SECONDS = 5
+SEEN_WITHIN = 2.0
+# Seconds of slack for a machine that runs other builds and desktops beside this one.
+SLACK = 2.0
+
+
+class Session:
+    """Private folders, a session bus and a system bus (the shells ask logind and accounts
+    there), and every program started on them, ended by process group at the end."""
+
+    def __init__(self, work, bus_config=None):
+        desktop.become_subreaper()
+        self.work = work
+        self.processes = []
+        home = lambda name: os.path.join(work, name)  # noqa: E731
+        self.runtime = home("runtime")
+        os.makedirs(self.runtime, mode=0o700)
+        for name in ("home", "config", "data", "cache"):
+            os.makedirs(home(name), exist_ok=True)
+        self.base = {key: value for key, value in os.environ.items()
+                     if not key.startswith(("DBUS_", "FAKETIME", "LD_PRELOAD", "QT_", "WAYLAND",
+                                            "XDG_", "DISPLAY", "SESSION_MANAGER"))}
+        self.base.update(HOME=home("home"), XDG_RUNTIME_DIR=self.runtime,
+                         XDG_CONFIG_HOME=home("config"), XDG_DATA_HOME=home("data"),
+                         XDG_CACHE_HOME=home("cache"), LANG="C.UTF-8", LC_ALL="C.UTF-8",
+                         LIBGL_ALWAYS_SOFTWARE="1")
+        config = ["--config-file", bus_config] if bus_config else ["--session"]
+        self.base["DBUS_SESSION_BUS_ADDRESS"] = self._bus(config)
+        self.base["DBUS_SYSTEM_BUS_ADDRESS"] = self._bus(["--session"])
+
+    def _bus(self, config):
+        read_end, write_end = os.pipe()
+        self.spawn(["dbus-daemon", *config, "--nofork", f"--print-address={write_end}"],
+                   pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(read_end, "rb") as pipe:
+            address = pipe.readline().decode().strip()
+        if not address:
+            raise desktop.DesktopError("dbus-daemon gave no address")
+        return address
+
+    def env(self, **extra):
+        return dict(self.base, **extra)
+
+    def spawn(self, argv, **kwargs):
+        kwargs.setdefault("env", self.env())
+        log = open(os.path.join(self.work, os.path.basename(argv[0]) + ".log"), "ab")
+        kwargs.setdefault("stdout", log)
+        kwargs.setdefault("stderr", log)
+        process = subprocess.Popen(argv, start_new_session=True, **kwargs)
+        log.close()
+        self.processes.append(process)
+        return process
+
+    def run(self, argv, timeout=20, **extra):
+        return subprocess.run(argv, env=self.env(**extra), capture_output=True, text=True,
+                              timeout=timeout).stdout
+
+    def bus_names(self):
+        return re.findall(r'string "([^"]+)"', self.run(
+            ["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus", "/",
+             "org.freedesktop.DBus.ListNames"]))
+
+    def get(self, service, path, interface, name):
+        return self.run(["dbus-send", "--session", "--print-reply", f"--dest={service}", path,
+                         "org.freedesktop.DBus.Properties.Get", f"string:{interface}",
+                         f"string:{name}"])
+
+    def item_status(self):
+        """The agent's StatusNotifierItem's Status, as the host reads it."""
+        items = re.findall(r'string "([^"@]+)@?(/[^"]*)?"',
+                           self.get(WATCHER, "/StatusNotifierWatcher", WATCHER,
+                                    "RegisteredStatusNotifierItems"))
+        for service, path in items:
+            found = re.search(r'string "(\w+)"', self.get(service, path or "/StatusNotifierItem",
+                                                          ITEM, "Status"))
+            if found:
+                return found.group(1)
+        return None
+
+    def stop(self):
+        for process in reversed(self.processes):
+            if process.poll() is None:
+                with_group = desktop.group_of(process.pid)
+                if with_group:
+                    os.killpg(with_group, signal.SIGKILL)
+            process.wait()
+        desktop.reap_orphans()
+
+
+class NoticeWatch:
+    """The notification calls and signals on the session bus, as dbus-monitor sees them."""
+
+    def __init__(self, session):
+        self.session = session
+        self.path = os.path.join(session.work, "notifications.txt")
+        self.out = open(self.path, "w")
+        session.spawn(["dbus-monitor", f"interface='{NOTIFICATIONS}'"], stdout=self.out)
+        time.sleep(0.3)  # its match rule is in place once it has said hello
+
+    def messages(self):
+        with open(self.path) as recorded:
+            text = recorded.read()
+        found = []
+        for block in re.split(r"\n(?=\S)", text):
+            head = re.match(r"(method call|signal|method return|error) time=([\d.]+) "
+                            r"sender=(\S+) -> destination=(.+?) serial.*member=(\w+)", block)
+            if head:
+                kind, when, sender, destination, member = head.groups()
+                found.append(dict(kind=kind, time=float(when), sender=sender,
+                                  destination=destination, member=member,
+                                  args=re.findall(r'^\s+(?:string|uint32|int32) (.*)$', block,
+                                                  re.M)))
+        return found
+
+    def from_agent(self, member):
+        """The agent's calls to the service (not the service's calls within itself)."""
+        return [m for m in self.messages() if m["member"] == member and m["kind"] ==
+                "method call" and m["destination"] == NOTIFICATIONS]
+
+    def to_agent(self, member):
+        calls = self.from_agent("Notify")
+        agent = calls[0]["sender"] if calls else None
+        return [m for m in self.messages() if m["member"] == member and m["kind"] == "signal"
+                and m["destination"] == agent]
+
+    def close(self):
+        self.out.close()
+
+
+class ReachesTest(unittest.TestCase):
+    """The scenario; each desktop's class brings its desktop up and says how to drive it."""
+
+    name = None
+
+    def setUp(self):
+        if type(self) is ReachesTest:
+            raise unittest.SkipTest("the scenario runs on each desktop's class")
+        self.work = tempfile.mkdtemp(prefix="zurodid-reaches-")
+        self.addCleanup(shutil.rmtree, self.work, True)
+        self.session = self.make_session()
+        self.addCleanup(self.session.stop)
+        self.typed = os.path.join(self.work, "typed.txt")
+        self.bring_up()
+        self.agent = AgentFolder(self.session, os.path.join(self.work, "agent"))
+        self.agent.write_settings()
+        self.agent.write_diary(appointments=[("09:05", "Dentist")])
+
+    def make_session(self):
+        return Session(self.work)
+
+    def keys_reached(self):
+        with open(self.typed, "rb") as typed:
+            return len(typed.read())
+
+    def test_keys_reach_the_terminal_and_the_reminder_stays_until_acknowledged(self):
+        self.start_terminal()
+        desktop.poll(lambda: os.path.exists(self.typed), 20, "the terminal")
+        watch = NoticeWatch(self.session)
+        self.addCleanup(watch.close)
+        self.agent.start(f"09:{4:02d}:{60 - LEAD_SECONDS:02d}")
+        minute = time.time() + LEAD_SECONDS
+        typist = self.type_text(PROSE, 1 / KEYS_PER_SECOND)
+
+        notify = desktop.poll(lambda: watch.from_agent("Notify"), LEAD_SECONDS + 10,
+                              "the reminder's notification")[0]
+        late = round(notify["time"] - minute, 2)
+        self.assertIn('"09:05 : Dentist"', notify["args"])
+        self.assertLess(late, SEEN_WITHIN + SLACK, "the notification came late")
+        desktop.poll(lambda: self.session.item_status() == "NeedsAttention", 10,
+                     "the tray item to need attention")
+        self.assertEqual(self.agent_windows(), [], "a window of the agent's came unasked")
+
+        desktop.poll(lambda: typist.poll() is not None, len(PROSE) / KEYS_PER_SECOND * 3,
+                     "the typing to end")
+        time.sleep(2)  # a pause, then a word and its Space, then a click back
+        self.type_text(WORD, 1 / KEYS_PER_SECOND).wait(30)
+        self.click_terminal()
+        expected = len(PROSE) + len(WORD)
+        desktop.poll(lambda: self.keys_reached() >= expected, 10, "the keys to arrive")
+        time.sleep(1)
+        reached = self.keys_reached()
+        status = self.session.item_status()
+        closed = watch.to_agent("NotificationClosed")
+        self.assertEqual(reached, expected, "keys were lost")
+        self.assertEqual(self.agent_windows(), [])
+        self.assertEqual(closed, [], "the notification went before it was acknowledged")
+        self.assertEqual(status, "NeedsAttention")
+
+        # Acknowledged through the notification: its action opens the box, whose OK ends it.
+        self.click_notification()
+        desktop.poll(lambda: watch.to_agent("ActionInvoked"), 10, "the notification's action")
+        box = desktop.poll(self.agent_windows, 10, "the box")
+        time.sleep(1.5)  # keys act on a box once it has been left alone for a second
+        self.press_return()
+        desktop.poll(lambda: not self.agent_windows(), 10, "the box to close on Return")
+        desktop.poll(lambda: self.session.item_status() == "Active", 10,
+                     "the tray item to be quiet again")
+        self.assertEqual(len(watch.to_agent("ActionInvoked")), 1)
+        self.assertEqual(len(watch.from_agent("Notify")), 1, "shown twice")
+        self.assertTrue(self.agent.alive())
+        print(f"{self.name}: keys {reached}/{expected}, Notify {late:+} s after the minute, "
+              f"stayed {status} with the notification up until acknowledged; box {box}")
+
+
+class GnomeWaylandTest(ReachesTest):
+    """GNOME 43 on Wayland: gnome-shell headless with a virtual monitor, the AppIndicator
+    extension as the tray, foot as the terminal, keys and pointer through Mutter's
+    RemoteDesktop."""
+
+    name = "GNOME 43 Wayland"
+    size = (1280, 800)
+
+    def bring_up(self):
+        settings = os.path.join(self.work, "config", "glib-2.0", "settings")
+        os.makedirs(settings)
+        with open(os.path.join(settings, "keyfile"), "w") as out:
+            out.write("[org/gnome/shell]\n"
+                      "enabled-extensions=['ubuntu-appindicators@ubuntu.com']\n"
+                      "welcome-dialog-last-shown-version='999'\n"
+                      "[org/gnome/desktop/interface]\nenable-hot-corners=false\n")
+        self.session.base.update(GSETTINGS_BACKEND="keyfile", XDG_SESSION_TYPE="wayland",
+                                 XDG_CURRENT_DESKTOP="GNOME")
+        self.session.spawn(["gnome-shell", "--wayland", "--headless", "--no-x11",
+                            "--virtual-monitor", "%dx%d" % self.size])
+        desktop.poll(lambda: os.path.exists(os.path.join(self.session.runtime, "wayland-0")),
+                     30, "GNOME Shell's socket")
+        self.session.base.update(WAYLAND_DISPLAY="wayland-0", QT_QPA_PLATFORM="wayland")
+        desktop.poll(lambda: {NOTIFICATIONS, WATCHER, "org.gnome.Shell.Introspect"} <=
+                     set(self.session.bus_names()), 30, "the shell's services")
+        # It starts in the overview: out of its search, then out of the overview.
+        self.remote("keys", "Escape", "Escape")
+
+    def remote(self, *argv):
+        return subprocess.Popen([desktop.SYSTEM_PYTHON, os.path.join(HERE, "gnome_remote.py"),
+                                 *argv], env=self.session.env(), stdout=subprocess.PIPE,
+                                text=True)
+
+    def start_terminal(self):
+        self.session.spawn(["foot", "--maximized", "-T", "typing", "sh", "-c",
+                            f"stty -icanon -echo; exec cat > {self.typed}"])
+        desktop.poll(lambda: any(w.get("title") == "typing" and w.get("has-focus")
+                                 for w in self.windows()), 20, "the terminal to have the focus")
+
+    def windows(self):
+        out, _ = self.remote("windows").communicate(timeout=20)
+        return [json.loads(line) for line in out.splitlines()]
+
+    def agent_windows(self):
+        return [w["title"] for w in self.windows() if w.get("wm-class") == "zurodid-agent"]
+
+    def type_text(self, text, delay):
+        return self.remote("type", str(delay), text)
+
+    def click_terminal(self):
+        self.remote("click", str(self.size[0] // 2), str(self.size[1] // 2)).wait(20)
+
+    def click_notification(self):
+        # A critical banner stays at the top of the screen until it is acted on.
+        self.remote("click", str(self.size[0] // 2), "75").wait(20)
+
+    def press_return(self):
+        self.remote("keys", "Return").wait(20)
+
+
+if __name__ == "__main__":
+    unittest.main()
