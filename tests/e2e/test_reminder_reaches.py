@@ -99,17 +99,27 @@ class Session:
                          "org.freedesktop.DBus.Properties.Get", f"string:{interface}",
                          f"string:{name}"])
 
+    def items(self):
+        """The (service, path) of each StatusNotifierItem the panel's watcher knows."""
+        entries = re.findall(r'string "([^"]+)"', self.get(
+            WATCHER, "/StatusNotifierWatcher", WATCHER, "RegisteredStatusNotifierItems"))
+        # "service", "service/path" or "service@/path", as each watcher keeps it.
+        return [(service.rstrip("@"), "/" + (path or "StatusNotifierItem"))
+                for service, _, path in (entry.partition("/") for entry in entries)]
+
     def item_status(self):
         """The agent's StatusNotifierItem's Status, as the host reads it."""
-        items = re.findall(r'string "([^"@]+)@?(/[^"]*)?"',
-                           self.get(WATCHER, "/StatusNotifierWatcher", WATCHER,
-                                    "RegisteredStatusNotifierItems"))
-        for service, path in items:
-            found = re.search(r'string "(\w+)"', self.get(service, path or "/StatusNotifierItem",
-                                                          ITEM, "Status"))
+        for service, path in self.items():
+            found = re.search(r'string "(\w+)"', self.get(service, path, ITEM, "Status"))
             if found:
                 return found.group(1)
         return None
+
+    def activate_item(self):
+        """A left click on the icon, as a StatusNotifierItem host passes it on."""
+        for service, path in self.items():
+            self.run(["dbus-send", "--session", "--print-reply", f"--dest={service}", path,
+                      f"{ITEM}.Activate", "int32:0", "int32:0"])
 
     def stop(self):
         for process in reversed(self.processes):
@@ -152,10 +162,16 @@ class NoticeWatch:
                 "method call" and m["destination"] == NOTIFICATIONS]
 
     def to_agent(self, member):
+        """The service's signals that reach the agent, each once (a service may send one to
+        every listener and one to the agent alone)."""
         calls = self.from_agent("Notify")
         agent = calls[0]["sender"] if calls else None
-        return [m for m in self.messages() if m["member"] == member and m["kind"] == "signal"
-                and m["destination"] == agent]
+        seen = {}
+        for m in self.messages():
+            if (m["member"] == member and m["kind"] == "signal"
+                    and m["destination"] in (agent, "(null destination)")):
+                seen.setdefault(tuple(m["args"]), m)
+        return list(seen.values())
 
     def close(self):
         self.out.close()
@@ -182,6 +198,10 @@ class ReachesTest(unittest.TestCase):
     def make_session(self):
         return Session(self.work)
 
+    def check_unasked_windows(self):
+        """Wayland: no window of the agent's comes before the person asks for it."""
+        self.assertEqual(self.agent_windows(), [], "a window of the agent's came unasked")
+
     def keys_reached(self):
         with open(self.typed, "rb") as typed:
             return len(typed.read())
@@ -202,7 +222,7 @@ class ReachesTest(unittest.TestCase):
         self.assertLess(late, SEEN_WITHIN + SLACK, "the notification came late")
         desktop.poll(lambda: self.session.item_status() == "NeedsAttention", 10,
                      "the tray item to need attention")
-        self.assertEqual(self.agent_windows(), [], "a window of the agent's came unasked")
+        self.check_unasked_windows()
 
         desktop.poll(lambda: typist.poll() is not None, len(PROSE) / KEYS_PER_SECOND * 3,
                      "the typing to end")
@@ -216,7 +236,7 @@ class ReachesTest(unittest.TestCase):
         status = self.session.item_status()
         closed = watch.to_agent("NotificationClosed")
         self.assertEqual(reached, expected, "keys were lost")
-        self.assertEqual(self.agent_windows(), [])
+        self.check_unasked_windows()
         self.assertEqual(closed, [], "the notification went before it was acknowledged")
         self.assertEqual(status, "NeedsAttention")
 
@@ -225,8 +245,8 @@ class ReachesTest(unittest.TestCase):
         desktop.poll(lambda: watch.to_agent("ActionInvoked"), 10, "the notification's action")
         box = desktop.poll(self.agent_windows, 10, "the box")
         time.sleep(1.5)  # keys act on a box once it has been left alone for a second
-        self.press_return()
-        desktop.poll(lambda: not self.agent_windows(), 10, "the box to close on Return")
+        self.press_ok()
+        desktop.poll(lambda: not self.agent_windows(), 10, "the box to close")
         desktop.poll(lambda: self.session.item_status() == "Active", 10,
                      "the tray item to be quiet again")
         self.assertEqual(len(watch.to_agent("ActionInvoked")), 1)
@@ -292,8 +312,136 @@ class GnomeWaylandTest(ReachesTest):
         # A critical banner stays at the top of the screen until it is acted on.
         self.remote("click", str(self.size[0] // 2), "75").wait(20)
 
-    def press_return(self):
+    def press_ok(self):
+        # The box the person asked for has the keyboard.
         self.remote("keys", "Return").wait(20)
+
+
+class X11Session(Session):
+    """An X desktop of the desktop tests (Xvfb, its own session bus, openbox), no panel."""
+
+    def __init__(self, work):
+        self.work = work
+        self.processes = []
+        self.screen = desktop.Desktop(work, start_panel=False).start()
+        self.runtime = self.screen.runtime_dir
+        self.base = self.screen.env()
+
+    def spawn(self, argv, **kwargs):
+        kwargs.setdefault("env", self.env())
+        return self.screen.spawn(argv, **kwargs)
+
+    def stop(self):
+        self.screen.stop()
+
+
+class X11FullscreenTest(ReachesTest):
+    """X11 with a fullscreen terminal, where a box above ordinary windows is still under it:
+    LXQt's panel (a StatusNotifierItem host) and notification service under openbox."""
+
+    name = "LXQt 1.2 (openbox) X11, fullscreen"
+    notification_service = True
+
+    def make_session(self):
+        return X11Session(self.work)
+
+    def bring_up(self):
+        screen = self.session.screen
+        panel = os.path.join(self.work, "config", "lxqt", "panel.conf")
+        os.makedirs(os.path.dirname(panel), exist_ok=True)
+        with open(panel, "w") as out:
+            out.write("[General]\n__userfile__=true\n[panel1]\nplugins=spacer, statusnotifier\n"
+                      "panelSize=32\niconSize=22\nposition=Top\n"
+                      "[spacer]\ntype=spacer\n[statusnotifier]\ntype=statusnotifier\n")
+        self.session.spawn(["lxqt-panel"])
+        wanted = {WATCHER} | ({NOTIFICATIONS} if self.notification_service else set())
+        if self.notification_service:
+            self.session.spawn(["lxqt-notificationd"])
+        desktop.poll(lambda: wanted <= set(self.session.bus_names()), 30,
+                     "the panel's tray and the notification service")
+        desktop.poll(lambda: "boolean true" in self.session.get(
+            WATCHER, "/StatusNotifierWatcher", WATCHER, "IsStatusNotifierHostRegistered"),
+            30, "the panel's tray host")
+        self.screen = screen
+
+    def start_terminal(self):
+        self.session.spawn(["xterm", "-fullscreen", "-T", "typing", "-e", "sh", "-c",
+                            f"stty -icanon -echo; exec cat > {self.typed}"])
+        self.terminal = self.screen.wait_window("typing", timeout=20)
+        self.screen.activate(self.terminal)
+        desktop.poll(lambda: "FULLSCREEN" in self.screen.net_wm_state(self.terminal), 10,
+                     "the terminal to be fullscreen")
+
+    def agent_windows(self):
+        return self.screen.windows("Zurodid Agent")
+
+    def check_unasked_windows(self):
+        # The box is there, under the fullscreen window, and has not taken the keyboard.
+        self.assertEqual(len(self.agent_windows()), 1)
+        self.assertEqual(self.screen.active_window(), self.terminal)
+
+    def type_text(self, text, delay):
+        return self.session.spawn(["xdotool", "type", "--delay", str(int(delay * 1000)), text])
+
+    def click_terminal(self):
+        self.screen.click(self.screen.size[0] // 2, self.screen.size[1] // 2)
+
+    def click_notification(self):
+        out = self.screen.run(["xdotool", "search", "--onlyvisible", "--class",
+                               "lxqt-notificationd"], check=False)
+        windows = [int(w) for w in out.split()]
+        self.assertTrue(windows, "no notification on screen")
+        x, y, width, height = self.screen.geometry(windows[-1])
+        # Its action is a button under the text, at the middle of the notification's width.
+        self.screen.click(x + width // 2, y + height - 39)
+
+    def press_ok(self):
+        self.screen.click_button("Zurodid Agent", "OK")
+
+
+class NoNotificationServiceTest(X11FullscreenTest):
+    """The same desktop without a notification service: the box as on any X11 desktop, and
+    one line in the log; nothing waits on the missing service."""
+
+    name = "X11 fullscreen, no notification service"
+    notification_service = False
+
+    def test_keys_reach_the_terminal_and_the_reminder_stays_until_acknowledged(self):
+        self.start_terminal()
+        desktop.poll(lambda: os.path.exists(self.typed), 20, "the terminal")
+        self.agent.start(f"09:{4:02d}:{60 - LEAD_SECONDS:02d}")
+        minute = time.time() + LEAD_SECONDS
+        typist = self.type_text(PROSE[:80], 1 / KEYS_PER_SECOND)
+        box = desktop.poll(self.agent_windows, LEAD_SECONDS + 15, "the box")[0]
+        late = round(time.time() - minute, 2)
+        # A service that never answers is given three seconds.
+        self.assertLess(late, 3 + SEEN_WITHIN + SLACK, "the box came late")
+        active = self.screen.active_window()
+        self.assertEqual(active, self.terminal, self.screen.run(["xprop", "-id", str(active),
+                                                                 "WM_NAME", "WM_CLASS"]))
+        desktop.poll(lambda: self.session.item_status() == "NeedsAttention", 10,
+                     "the tray item to need attention")
+        typist.wait(60)
+        log = os.path.join(self.work, "zurodid-agent.log")
+
+        def said():
+            with open(log) as text:
+                return [line for line in text if "as a notification" in line]
+
+        desktop.poll(said, 3 + SLACK + 5, "the log to say why no notification came")
+        self.click_terminal()
+        desktop.poll(lambda: self.keys_reached() >= 80, 10, "the keys to arrive")
+        self.assertEqual(self.keys_reached(), 80, "keys were lost")
+        # Under the fullscreen window: a click on the icon brings it up.
+        self.session.activate_item()
+        desktop.poll(lambda: self.screen.active_window() == box, 10, "the box to come up")
+        self.press_ok()
+        desktop.poll(lambda: not self.agent_windows(), 10, "the box to close")
+        desktop.poll(lambda: self.session.item_status() == "Active", 10,
+                     "the tray item to be quiet again")
+        lines = said()
+        self.assertEqual(len(lines), 1, lines)
+        print(f"{self.name}: box {box} {late:+} s after the minute; keys 80/80; log: {lines[0]}")
 
 
 if __name__ == "__main__":

@@ -222,7 +222,9 @@ void QtDesktop::Remind(std::string_view text, int iconFlags, std::string_view ti
         return;
     }
     std::unique_ptr<QMessageBox> box = MakeBox(text, iconFlags, title);
-    box->setWindowModality(Qt::ApplicationModal);
+    // Modal as exec() makes it: changing the modality of the box's made window asks the
+    // window manager to give it the focus.
+    box->setAttribute(Qt::WA_ShowModal, true);
     KeyGuard keys(*box, keySettle_);
     AskForAttention(*box);
     ReminderNotice notice;
@@ -235,6 +237,7 @@ void QtDesktop::Remind(std::string_view text, int iconFlags, std::string_view ti
         box->show();
         box->raise();
         box->activateWindow();
+        x11::ActivateAsAsked(*box);
     };
     connect(box.get(), &QDialog::finished, &waiting, &QEventLoop::quit);
     connect(&notice, &ReminderNotice::Opened, &waiting, openBox);

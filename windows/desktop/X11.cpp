@@ -181,6 +181,27 @@ void DemandAttentionOfMappedWindow(QWidget& box) {
     xcb_flush(connection);
 }
 
+void ActivateAsAsked(QWidget& box) {
+    xcb_connection_t* connection = Connection();
+    if (!connection || !box.isVisible())
+        return;
+    const xcb_atom_t active = AtomOf(connection, "_NET_ACTIVE_WINDOW");
+    const xcb_window_t root = Root(connection);
+    if (active == XCB_ATOM_NONE || root == XCB_WINDOW_NONE)
+        return;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = BoxWindow(box);
+    message.type = active;
+    message.data.data32[0] = 2; // asked by a pager, for the person
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+}
+
 void Flush() {
     if (xcb_connection_t* connection = Connection())
         xcb_flush(connection);

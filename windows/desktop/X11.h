@@ -36,6 +36,11 @@ void MarkUrgentBeforeMapping(QWidget& box);
 void SetUrgencyHint(QWidget& box);
 void DemandAttentionOfMappedWindow(QWidget& box);
 
+// Brings a box forward and gives it the focus, as the person asked for it: through the window
+// manager, as a pager asks (an application's own request may be refused as focus stealing
+// while a fullscreen window has the focus).
+void ActivateAsAsked(QWidget& box);
+
 // Sends what is queued to the server without reading anything back.
 void Flush();
 
