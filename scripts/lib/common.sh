@@ -18,6 +18,8 @@ TEST_PACKAGES=(
     sway waybar qt6-wayland                               # the Wayland tests
     desktop-file-utils libglib2.0-bin                     # checking and launching the entries
     xfwm4 xterm pulseaudio pulseaudio-utils               # reminder boxes while typing, heard
+    gnome-shell gjs gnome-shell-extension-appindicator foot  # reminders on GNOME Wayland
+    lxqt-panel lxqt-notificationd                         # reminders over a fullscreen window
 )
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
     at-spi2-core python3-gi gir1.2-atspi-2.0)
