@@ -20,6 +20,8 @@ TEST_PACKAGES=(
     xfwm4 xterm pulseaudio pulseaudio-utils               # reminder boxes while typing, heard
     gnome-shell gjs gnome-shell-extension-appindicator foot  # reminders on GNOME Wayland
     lxqt-panel lxqt-notificationd                         # reminders over a fullscreen window
+    kwin-wayland plasma-workspace plasma-desktop kded5 qtwayland5 xwayland  # ... on KDE Wayland
+    libwayland-dev plasma-wayland-protocols               # typing there (KWin's fake input)
 )
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
     at-spi2-core python3-gi gir1.2-atspi-2.0)

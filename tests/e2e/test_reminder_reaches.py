@@ -317,6 +317,110 @@ class GnomeWaylandTest(ReachesTest):
         self.remote("keys", "Return").wait(20)
 
 
+class KdeWaylandTest(ReachesTest):
+    """KDE Plasma 5.27 on Wayland: kwin_wayland on a virtual output with kded5 (the tray's
+    watcher) and plasmashell (tray and notifications); xterm on KWin's Xwayland as the
+    terminal (foot ends on a virtual output); keys and pointer through KWin's fake input;
+    windows listed by a KWin script."""
+
+    name = "KDE Plasma 5.27 Wayland"
+    size = (1280, 800)
+
+    def bring_up(self):
+        self.keys = os.environ.get("ZURODID_KWIN_KEYS")
+        if not self.keys:
+            raise unittest.SkipTest("kwin_keys is not built")
+        # The installed kwin_wayland carries a file capability that this sandbox refuses; a
+        # copy has none.
+        kwin = os.path.join(self.work, "kwin_wayland")
+        shutil.copy(shutil.which("kwin_wayland"), kwin)
+        # KWin starts the terminal on its Xwayland once the test asks for it (plasmashell,
+        # started meanwhile, takes the focus when it comes).
+        self.go = os.path.join(self.work, "go")
+        terminal = os.path.join(self.work, "terminal.sh")
+        with open(terminal, "w") as out:
+            out.write(f"#!/bin/sh\nwhile [ ! -e {self.go} ]; do sleep 0.1; done\n"
+                      f"exec xterm -maximized -T typing -e sh -c "
+                      f"'stty -icanon -echo; exec cat > {self.typed}'\n")
+        os.chmod(terminal, 0o755)
+        self.session.base.update(KDE_FULL_SESSION="true", XDG_CURRENT_DESKTOP="KDE",
+                                 KDE_SESSION_VERSION="5", XDG_SESSION_TYPE="wayland",
+                                 KWIN_WAYLAND_NO_PERMISSION_CHECKS="1")
+        self.session.spawn([kwin, "--virtual", "--width", str(self.size[0]), "--height",
+                            str(self.size[1]), "--socket", "wayland-0", "--no-lockscreen",
+                            "--xwayland", terminal])
+        desktop.poll(lambda: os.path.exists(os.path.join(self.session.runtime, "wayland-0")),
+                     30, "KWin's socket")
+        self.session.base.update(WAYLAND_DISPLAY="wayland-0", QT_QPA_PLATFORM="wayland")
+        # Services started by the bus (the activity manager that plasmashell needs) find
+        # the desktop.
+        self.session.run(["dbus-update-activation-environment", "WAYLAND_DISPLAY",
+                          "QT_QPA_PLATFORM", "XDG_SESSION_TYPE", "XDG_CURRENT_DESKTOP",
+                          "KDE_FULL_SESSION", "KDE_SESSION_VERSION", "XDG_CONFIG_HOME",
+                          "XDG_DATA_HOME", "XDG_CACHE_HOME", "HOME"])
+        self.session.spawn(["kded5"])
+        self.session.spawn(["plasmashell", "--no-respawn"])
+        desktop.poll(lambda: {NOTIFICATIONS, WATCHER} <= set(self.session.bus_names()), 60,
+                     "Plasma's services")
+        desktop.poll(lambda: "boolean true" in self.session.get(
+            WATCHER, "/StatusNotifierWatcher", WATCHER, "IsStatusNotifierHostRegistered"),
+            60, "Plasma's tray")
+        self.scripts = 0
+
+    def start_terminal(self):
+        open(self.go, "w").close()
+        desktop.poll(lambda: any(w["caption"] == "typing" for w in self.windows()), 30,
+                     "the terminal")
+        self.click_terminal()
+        desktop.poll(lambda: any(w["caption"] == "typing" and w["active"]
+                                 for w in self.windows()), 10, "the terminal to have the focus")
+
+    def windows(self):
+        """KWin's windows, as a KWin script prints them into KWin's log."""
+        self.scripts += 1
+        mark = f"zurodid-{self.scripts}"
+        script = os.path.join(self.work, mark + ".js")
+        with open(script, "w") as out:
+            out.write("workspace.clientList().forEach(function (w) { print('%s ' + "
+                      "JSON.stringify({caption: w.caption, resourceClass: String("
+                      "w.resourceClass), active: w.active})); });\n" % mark)
+        call = ["dbus-send", "--session", "--print-reply", "--dest=org.kde.KWin", "/Scripting"]
+        self.session.run(call + ["org.kde.kwin.Scripting.loadScript", f"string:{script}",
+                                 f"string:{mark}"])
+        self.session.run(call + ["org.kde.kwin.Scripting.start"])
+        log = os.path.join(self.work, "kwin_wayland.log")
+
+        def printed():
+            with open(log, errors="replace") as text:
+                return [json.loads(line.split(mark + " ", 1)[1]) for line in text
+                        if mark + " " in line]
+
+        found = desktop.poll(printed, 10, "KWin's script")
+        self.session.run(call + ["org.kde.kwin.Scripting.unloadScript", f"string:{mark}"])
+        return found
+
+    def agent_windows(self):
+        return [w["caption"] for w in self.windows() if w["resourceClass"] == "zurodid-agent"]
+
+    def type_text(self, text, delay):
+        return self.session.spawn([self.keys, "type", str(int(delay * 1000)), text])
+
+    def click_terminal(self):
+        subprocess.run([self.keys, "click", str(self.size[0] // 2), str(self.size[1] // 2)],
+                       env=self.session.env(), timeout=20, check=True)
+
+    def click_notification(self):
+        # Plasma's popup stands in the lower right corner, above the panel; its text is
+        # clicked, away from its close button.
+        subprocess.run([self.keys, "click", str(self.size[0] - 230), str(self.size[1] - 110)],
+                       env=self.session.env(), timeout=20, check=True)
+
+    def press_ok(self):
+        # The box the person asked for has the keyboard.
+        subprocess.run([self.keys, "key", "28"], env=self.session.env(), timeout=20,
+                       check=True)
+
+
 class X11Session(Session):
     """An X desktop of the desktop tests (Xvfb, its own session bus, openbox), no panel."""
 
