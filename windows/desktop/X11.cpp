@@ -54,10 +54,6 @@ xcb_window_t BoxWindow(QWidget& box) {
 
 } // namespace
 
-bool Running() {
-    return Connection() != nullptr;
-}
-
 bool SelectionHasOwner(std::string_view selection) {
     xcb_connection_t* connection = Connection();
     if (!connection)

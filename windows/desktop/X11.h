@@ -10,8 +10,6 @@ namespace zurodid::x11 {
 // Everything the agent says to an X server, in one place. Each call does nothing (or answers
 // false) when the application does not run on X11.
 
-bool Running();
-
 // Whether someone owns the selection (a tray's _NET_SYSTEM_TRAY_S0).
 bool SelectionHasOwner(std::string_view selection);
 
