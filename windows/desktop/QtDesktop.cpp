@@ -57,7 +57,8 @@ QIcon MarkedForAttention(const QIcon& icon) {
 } // namespace
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent)
-    : QObject(parent), icon_(std::move(icon)), attentionIcon_(MarkedForAttention(icon_)) {
+    : QObject(parent), icon_(std::move(icon)) {
+    attentionIcon_ = MarkedForAttention(icon_);
     timer_.setInterval(1000);
     timer_.setSingleShot(true);
     minuteTimer_.setSingleShot(true);
