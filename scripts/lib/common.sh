@@ -23,6 +23,12 @@ TEST_PACKAGES=(
     kwin-wayland plasma-workspace plasma-desktop kded5 qtwayland5 xwayland  # ... on KDE Wayland
     libwayland-dev plasma-wayland-protocols               # typing there (KWin's fake input)
 )
+# Building the Debian package (scripts/package) and checking it.
+PACKAGE_PACKAGES=(
+    dpkg-dev debhelper fakeroot                           # dpkg-buildpackage
+    lintian appstream                                     # the package's and metainfo's checks
+    debootstrap                                           # a clean Debian 12 to install it in
+)
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
     at-spi2-core python3-gi gir1.2-atspi-2.0)
 
