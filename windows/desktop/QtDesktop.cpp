@@ -56,8 +56,7 @@ QIcon MarkedForAttention(const QIcon& icon) {
 
 } // namespace
 
-QtDesktop::QtDesktop(QIcon icon, QObject* parent)
-    : QObject(parent), icon_(std::move(icon)) {
+QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
     attentionIcon_ = MarkedForAttention(icon_);
     timer_.setInterval(1000);
     timer_.setSingleShot(true);
