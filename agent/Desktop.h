@@ -43,6 +43,11 @@ public:
     virtual void Show(WindowName window, ShowMode mode) = 0;
     // A modal box with one OK button; returns when it is closed.
     virtual void MsgBox(std::string_view text, int iconFlags, std::string_view title) = 0;
+    // A reminder of the timer; returns once the person has acknowledged it. A box unless the
+    // desktop shows it another way, where a box would take keys or not be seen.
+    virtual void Remind(std::string_view text, int iconFlags, std::string_view title) {
+        MsgBox(text, iconFlags, title);
+    }
     // Starts the reminder timer: it ticks in a second.
     virtual void EnableTimer() = 0;
     // After a tick, when the next comes: in a second, or, when nothing can happen sooner, once

@@ -418,7 +418,7 @@ void frmAgent::Timer1_Timer() {
     bool boxShown = false;
     if (auto text = reminders_.TakeDue(ReminderKind::OnTime, MinuteOf(now), 0)) {
         boxShown = true;
-        desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbCritical, kAgentTitle);
+        desktop_.Remind(CutForDisplay(*text, kMaxDisplayCharacters), vbCritical, kAgentTitle);
     }
     // Read again: the on-time box may have been open for minutes, and Options used meanwhile.
     now = clock_.Now();
@@ -428,7 +428,7 @@ void frmAgent::Timer1_Timer() {
         if (auto text = reminders_.TakeDue(ReminderKind::Advance, MinuteOf(now),
                                            state_.AgentSettings.AppointmentRemind)) {
             boxShown = true;
-            desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbInformation,
+            desktop_.Remind(CutForDisplay(*text, kMaxDisplayCharacters), vbInformation,
                             kAgentTitle);
             now = clock_.Now();
         }

@@ -18,6 +18,10 @@ TEST_PACKAGES=(
     sway waybar qt6-wayland                               # the Wayland tests
     desktop-file-utils libglib2.0-bin                     # checking and launching the entries
     xfwm4 xterm pulseaudio pulseaudio-utils               # reminder boxes while typing, heard
+    gnome-shell gjs gnome-shell-extension-appindicator foot  # reminders on GNOME Wayland
+    lxqt-panel lxqt-notificationd                         # reminders over a fullscreen window
+    kwin-wayland plasma-workspace plasma-desktop kded5 qtwayland5 xwayland  # ... on KDE Wayland
+    libwayland-dev plasma-wayland-protocols               # typing there (KWin's fake input)
 )
 # Building the Debian package (scripts/package) and checking it.
 PACKAGE_PACKAGES=(

@@ -1,5 +1,6 @@
 #include "windows/desktop/QtDesktop.h"
 
+#include "StandInServices.h"
 #include "agent/AgentFixture.h"
 #include "windows/desktop/TrayHost.h"
 
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QProxyStyle>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
@@ -31,15 +33,6 @@ std::vector<QMessageBox*> OpenBoxes() {
         if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
             boxes.push_back(box);
     return boxes;
-}
-
-// Runs the event loop until `done` or the limit.
-bool Spin(const std::function<bool()>& done, int limitMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
 }
 
 class QtDesktopTest : public ::testing::Test {
@@ -227,53 +220,6 @@ TEST_F(QtDesktopTest, WithoutANotificationAreaTheIconWaitsAndItIsSaidOnce) {
                     "when one starts.\n");
 }
 
-// A panel's StatusNotifierWatcher on the tests' own session bus (no panel runs without a
-// display). It answers from a thread of its own, as a panel would from its process, and counts
-// how often it is asked whether a host runs.
-class StandInWatcher : public QDBusVirtualObject {
-public:
-    static constexpr const char* kName = "org.kde.StatusNotifierWatcher";
-    static constexpr const char* kPath = "/StatusNotifierWatcher";
-
-    StandInWatcher() : bus_(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "panel")) {
-        moveToThread(&thread_);
-        thread_.start();
-    }
-    ~StandInWatcher() override {
-        bus_.unregisterService(kName);
-        bus_.unregisterObject(kPath);
-        thread_.quit();
-        thread_.wait();
-        QDBusConnection::disconnectFromBus("panel");
-    }
-
-    void TakeTheName() {
-        bus_.registerVirtualObject(kPath, this);
-        bus_.registerService(kName);
-    }
-    void RegisterTheHost() {
-        hostRegistered_ = true;
-        bus_.send(QDBusMessage::createSignal(kPath, kName, "StatusNotifierHostRegistered"));
-    }
-    int TimesAsked() const { return asked_; }
-
-    QString introspect(const QString&) const override { return {}; }
-    bool handleMessage(const QDBusMessage& message, const QDBusConnection& bus) override {
-        if (message.member() != "Get" ||
-            message.arguments().value(1).toString() != "IsStatusNotifierHostRegistered")
-            return false;
-        ++asked_;
-        bus.send(message.createReply(QVariant::fromValue(QDBusVariant(bool(hostRegistered_)))));
-        return true;
-    }
-
-private:
-    QThread thread_;
-    QDBusConnection bus_;
-    std::atomic<bool> hostRegistered_{false};
-    std::atomic<int> asked_{0};
-};
-
 TEST_F(QtDesktopTest, AnIconWaitingForAPanelAppearsWhenOneStartsAndNothingIsAskedMeanwhile) {
     if (!QDBusConnection::sessionBus().isConnected())
         GTEST_SKIP() << "no session bus of the tests' own (dbus-daemon missing?)";
@@ -375,8 +321,18 @@ int main(int argc, char** argv) {
     // A D-Bus session of the tests' own, up before anything connects to one: no tray of the
     // machine's session is seen, and a test can bring a panel's watcher up on it.
     QProcess bus;
+    QTemporaryFile config;
     if (!GTEST_FLAG_GET(list_tests)) {
-        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        // Without the machine's activatable services: no notification service or panel of
+        // the machine starts on it.
+        config.open();
+        config.write("<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                     "<auth>EXTERNAL</auth><policy context=\"default\">"
+                     "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                     "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        bus.start("dbus-daemon",
+                  {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
         qputenv("DBUS_SESSION_BUS_ADDRESS",
                 bus.waitForReadyRead(5000) ? bus.readLine().trimmed() : QByteArray());
     }

@@ -89,6 +89,7 @@ TEST(AgentEntry, MenuAndAutostartStartTheAgentAtItsPath) {
     EXPECT_EQ(menu.at("Exec"), "\"" + agent + "\"");
     EXPECT_EQ(menu.at("TryExec"), agent);
     EXPECT_EQ(menu.at("Icon"), "zurodid-agent");
+    EXPECT_EQ(menu.at("StartupWMClass"), "zurodid-agent");
     EXPECT_EQ(menu.at("Categories"), "Office;Calendar;");
     EXPECT_EQ(menu.at("Type"), "Application");
     EXPECT_EQ(menu.count("X-GNOME-Autostart-enabled"), 0U);

@@ -114,7 +114,11 @@ std::string AgentEntry(EntryKind kind, std::string_view executable, std::string_
                         "Zurodid diary\n";
     entry += "Exec=" + ExecValue(argv) + "\n";
     entry += "TryExec=" + EscapeString(executable) + "\n";
+    // The agent's windows carry the executable's name as their X11 class instance and the
+    // desktop file's name as their Wayland app id: both are this, so compositors find the
+    // entry (its name and icon) for them.
     entry += "Icon=zurodid-agent\n"
+             "StartupWMClass=zurodid-agent\n"
              "Terminal=false\n"
              "Categories=Office;Calendar;\n"
              "Keywords=diary;reminder;appointment;anniversary;\n";

@@ -3,26 +3,29 @@
 #include "agent/frmAgent.h"
 #include "platform/Log.h"
 #include "windows/desktop/ReminderBox.h"
+#include "windows/desktop/ReminderNotice.h"
 #include "windows/desktop/TrayHost.h"
 #include "windows/desktop/TrayHostWatch.h"
+#include "windows/desktop/TrayItemStatus.h"
+#include "windows/desktop/X11.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QWindow>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#if QT_CONFIG(xcb)
-#include <xcb/xcb.h>
-#endif
 
 namespace zurodid {
 namespace {
@@ -31,9 +34,30 @@ QString Q(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The icon with a red mark in its lower right corner, at the sizes panels draw.
+QIcon MarkedForAttention(const QIcon& icon) {
+    QIcon marked;
+    for (int side : {16, 22, 24, 32, 48, 64}) {
+        QPixmap picture = icon.isNull() ? QPixmap(side, side) : icon.pixmap(side);
+        if (icon.isNull())
+            picture.fill(Qt::transparent);
+        QPainter painter(&picture);
+        painter.setRenderHint(QPainter::Antialiasing);
+        const qreal mark = side * 0.55;
+        const QRectF dot(side - mark, side - mark, mark, mark);
+        painter.setPen(QPen(Qt::white, std::max(1.0, side / 16.0)));
+        painter.setBrush(QColor(0xd0, 0x10, 0x10));
+        painter.drawEllipse(dot.adjusted(0.5, 0.5, -0.5, -0.5));
+        painter.end();
+        marked.addPixmap(picture);
+    }
+    return marked;
+}
+
 } // namespace
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
+    attentionIcon_ = MarkedForAttention(icon_);
     timer_.setInterval(1000);
     timer_.setSingleShot(true);
     minuteTimer_.setSingleShot(true);
@@ -126,10 +150,17 @@ void QtDesktop::ShowTrayIconWhenAHostRuns() {
     tray_->setContextMenu(&menu_);
     connect(tray_, &QSystemTrayIcon::activated, this, &QtDesktop::OnActivated);
     tray_->show();
+    itemStatus_ = TrayItemStatus::TakeOverNewestItem();
+    if (attention_)
+        SetTrayAttention(true);
 }
 
 // The tray's activations reach the agent as the messages of a notification-area icon.
 void QtDesktop::OnActivated(QSystemTrayIcon::ActivationReason reason) {
+    if (reason == QSystemTrayIcon::Trigger && openWaitingBox_) {
+        openWaitingBox_();
+        return;
+    }
     if (!agent_)
         return;
     int message = 0;
@@ -151,25 +182,119 @@ void QtDesktop::Show(WindowName window, ShowMode mode) {
         showWindow_(window, mode);
 }
 
-void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view title) {
-    QMessageBox box(iconFlags == vbCritical ? QMessageBox::Critical : QMessageBox::Information,
-                    Q(title), Q(text), QMessageBox::Ok);
+std::unique_ptr<QMessageBox> QtDesktop::MakeBox(std::string_view text, int iconFlags,
+                                                std::string_view title) {
+    auto box = std::make_unique<QMessageBox>(iconFlags == vbCritical ? QMessageBox::Critical
+                                                                     : QMessageBox::Information,
+                                             Q(title), Q(text), QMessageBox::Ok);
     // The text comes from the diary or the settings: never read it as markup.
-    box.setTextFormat(Qt::PlainText);
-    box.setWindowIcon(icon_);
+    box->setTextFormat(Qt::PlainText);
+    box->setWindowIcon(icon_);
     // The box's kind for the desktop's tools (X11 WM_WINDOW_ROLE), where a picture says it.
-    box.setWindowRole(iconFlags == vbCritical ? QStringLiteral("critical")
-                                              : QStringLiteral("information"));
+    box->setWindowRole(iconFlags == vbCritical ? QStringLiteral("critical")
+                                               : QStringLiteral("information"));
     // A plain OK button, as on Windows. Where the style gives buttons pictures, it loads the OK
     // picture afresh for every box, and Qt's pixmap cache kept each drawn copy: about 2 KB
     // more for every reminder shown, up to the cache's 10 MB.
-    for (QAbstractButton* button : box.buttons())
+    for (QAbstractButton* button : box->buttons())
         button->setIcon(QIcon());
-    PrepareToBeSeen(box, keySettle_);
-    KeyGuard keys(box, keySettle_);
-    AskForAttention(box);
+    PrepareToBeSeen(*box, keySettle_);
+    return box;
+}
+
+void QtDesktop::MsgBox(std::string_view text, int iconFlags, std::string_view title) {
+    std::unique_ptr<QMessageBox> box = MakeBox(text, iconFlags, title);
+    KeyGuard keys(*box, keySettle_);
+    AskForAttention(*box);
     sound_.Play(iconFlags == vbCritical ? "dialog-error" : "dialog-information");
-    box.exec();
+    box->exec();
+}
+
+ReminderWay QtDesktop::WayToRemind() const {
+    if (wayToRemind_)
+        return *wayToRemind_;
+    const QString platform = QGuiApplication::platformName();
+    if (platform.startsWith(QLatin1String("wayland")))
+        return ReminderWay::Notice;
+    if (platform == QLatin1String("xcb") && x11::ActiveWindowIsFullscreen())
+        return ReminderWay::BoxAndNotice;
+    return ReminderWay::Box;
+}
+
+// The reminder is acknowledged by the box's OK or by dismissing the notification; until then
+// the tray asks for attention. The notification's action, or a click on the icon, opens the
+// box. Nothing here waits for the notification service: its answer, or the lack of one
+// within the bound, comes as an event.
+void QtDesktop::Remind(std::string_view text, int iconFlags, std::string_view title) {
+    const ReminderWay way = WayToRemind();
+    SetTrayAttention(true);
+    struct AttentionEnds {
+        QtDesktop& desktop;
+        ~AttentionEnds() { desktop.SetTrayAttention(false); }
+    } attentionEnds{*this};
+    if (way == ReminderWay::Box) {
+        MsgBox(text, iconFlags, title);
+        return;
+    }
+    std::unique_ptr<QMessageBox> box = MakeBox(text, iconFlags, title);
+    // Modal as exec() makes it: changing the modality of the box's made window asks the
+    // window manager to give it the focus.
+    box->setAttribute(Qt::WA_ShowModal, true);
+    KeyGuard keys(*box, keySettle_);
+    AskForAttention(*box);
+    ReminderNotice notice;
+    QEventLoop waiting;
+    // Asked for by the person: the box may take the focus now.
+    auto openBox = [&box, &notice] {
+        notice.Withdraw();
+        if (QWindow* window = box->windowHandle())
+            window->setFlag(Qt::WindowDoesNotAcceptFocus, false);
+        box->show();
+        box->raise();
+        box->activateWindow();
+        x11::ActivateAsAsked(*box);
+    };
+    connect(box.get(), &QDialog::finished, &waiting, &QEventLoop::quit);
+    connect(&notice, &ReminderNotice::Opened, &waiting, openBox);
+    connect(&notice, &ReminderNotice::Dismissed, &waiting, &QEventLoop::quit);
+    connect(&notice, &ReminderNotice::Shown, &waiting, [this] { noticeFailureSaid_ = false; });
+    connect(&notice, &ReminderNotice::Failed, &waiting, [this, &box](const QString& why) {
+        SayNoticeFailed(why);
+        box->show();
+    });
+    openWaitingBox_ = openBox;
+    sound_.Play(iconFlags == vbCritical ? "dialog-error" : "dialog-information");
+    notice.Show(Q(title), Q(text), icon_.name(), icon_.pixmap(64).toImage(), noticeAnswerWithin_);
+    if (way == ReminderWay::BoxAndNotice)
+        box->show();
+    waiting.exec();
+    openWaitingBox_ = nullptr;
+}
+
+void QtDesktop::SayNoticeFailed(const QString& why) {
+    // No session bus at all: the box is the way, nothing to say.
+    if (why.isEmpty() || noticeFailureSaid_)
+        return;
+    noticeFailureSaid_ = true;
+    std::fprintf(stderr,
+                 "zurodid-agent: showing a reminder as a notification: %s; it comes in a "
+                 "box\n",
+                 why.toUtf8().constData());
+    std::fflush(stderr);
+}
+
+void QtDesktop::SetTrayAttention(bool attention) {
+    attention_ = attention;
+    if (!tray_)
+        return;
+    // A visible change on every tray; a StatusNotifierItem host also reads the status.
+    tray_->setIcon(attention ? attentionIcon_ : icon_);
+    if (itemStatus_)
+        itemStatus_->SetNeedsAttention(attention);
+}
+
+QString QtDesktop::TrayStatus() const {
+    return itemStatus_ ? itemStatus_->Status() : QString();
 }
 
 void QtDesktop::EnableTimer() {
@@ -288,20 +413,11 @@ void QtDesktop::EndProcess() {
     // from here on: a due tick would open a reminder box in the middle of Exit and wait for it.
     delete tray_;
     tray_ = nullptr;
-    SendPendingRequestsToTheDisplay();
+    // Flushing the X connection sends the icon's removal without reading any event back;
+    // elsewhere the process's end takes the icon away with its connection.
+    x11::Flush();
     std::fflush(nullptr);
     std::_Exit(0);
-}
-
-void QtDesktop::SendPendingRequestsToTheDisplay() {
-#if QT_CONFIG(xcb)
-    // Flushing the X connection sends the icon's removal without reading any event back.
-    if (auto* x11 =
-            qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr)
-        if (xcb_connection_t* connection = x11->connection())
-            xcb_flush(connection);
-#endif
-    // Elsewhere the process's end takes the icon away with its connection.
 }
 
 } // namespace zurodid

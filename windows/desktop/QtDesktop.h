@@ -9,17 +9,25 @@
 #include <QFileSystemWatcher>
 #include <QIcon>
 #include <QMenu>
+#include <QMessageBox>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zurodid {
 
 class frmAgent;
 class TrayHostWatch;
+class TrayItemStatus;
+
+// How a reminder reaches the person: a box that takes no keys where one can be seen; beside
+// it a notification where it cannot be seen (a fullscreen window on X11); only the
+// notification where a new window would take the keyboard (Wayland), the box on request.
+enum class ReminderWay { Box, BoxAndNotice, Notice };
 
 // The agent's desktop on Qt: the tray icon and its popup menu, the reminder timer (a second
 // while there is work, else asleep until the wall clock's next minute that matters), modal
@@ -39,6 +47,7 @@ public:
     void RegisterTrayIcon(const TrayIconRecordA& record) override;
     void Show(WindowName window, ShowMode mode) override;
     void MsgBox(std::string_view text, int iconFlags, std::string_view title) override;
+    void Remind(std::string_view text, int iconFlags, std::string_view title) override;
     void EnableTimer() override;
     void NextTickAt(std::optional<DateTime> wallTime) override;
     void WakeTimer() override;
@@ -57,15 +66,34 @@ public:
     QTimer& MinuteTimer() { return minuteTimer_; }
     // How long a box must be left alone before keys act on it (tests shorten it).
     void SetKeySettle(std::chrono::milliseconds settle) { keySettle_ = settle; }
-    // What the tray reports of a click on the icon, as the agent's tray message.
+    // How long the notification service has to answer before the box comes instead.
+    void SetNoticeAnswerWithin(std::chrono::milliseconds bound) { noticeAnswerWithin_ = bound; }
+    // What the tray reports of a click on the icon, as the agent's tray message; while a
+    // reminder waits for the person, a left click opens its box.
     void OnActivated(QSystemTrayIcon::ActivationReason reason);
+    // The way for this desktop; tests choose one.
+    ReminderWay WayToRemind() const;
+    void SetWayToRemind(std::optional<ReminderWay> way) { wayToRemind_ = way; }
+    // The StatusNotifierItem's status as hosts read it; empty on an XEmbed tray or none.
+    QString TrayStatus() const;
+    bool TrayAsksForAttention() const { return attention_; }
 
 private:
     void ShowTrayIconWhenAHostRuns();
     void Tick();
-    static void SendPendingRequestsToTheDisplay();
+    std::unique_ptr<QMessageBox> MakeBox(std::string_view text, int iconFlags,
+                                         std::string_view title);
+    void SetTrayAttention(bool attention);
+    void SayNoticeFailed(const QString& why);
 
     QIcon icon_;
+    QIcon attentionIcon_; // the icon with a mark, while a reminder waits for the person
+    bool attention_ = false;
+    std::unique_ptr<TrayItemStatus> itemStatus_;
+    std::optional<ReminderWay> wayToRemind_;
+    // While a reminder waits for the person: shows its box.
+    std::function<void()> openWaitingBox_;
+    bool noticeFailureSaid_ = false;
     QString tip_;
     frmAgent* agent_ = nullptr;
     WindowShower showWindow_;
@@ -83,6 +111,7 @@ private:
     std::unique_ptr<TrayHostWatch> trayWatch_;
     EventSound sound_;
     std::chrono::milliseconds keySettle_ = KeyGuard::kSettle;
+    std::chrono::milliseconds noticeAnswerWithin_{3000};
 };
 
 } // namespace zurodid

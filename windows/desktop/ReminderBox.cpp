@@ -1,5 +1,7 @@
 #include "windows/desktop/ReminderBox.h"
 
+#include "windows/desktop/X11.h"
+
 #include <QApplication>
 #include <QEvent>
 #include <QGuiApplication>
@@ -9,9 +11,6 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
-#if QT_CONFIG(xcb)
-#include <xcb/xcb.h>
-#endif
 
 namespace zurodid {
 namespace {
@@ -23,92 +22,6 @@ bool IsKeyEvent(QEvent::Type type) {
            type == QEvent::ShortcutOverride;
 }
 
-#if QT_CONFIG(xcb)
-xcb_atom_t Atom(xcb_connection_t* connection, std::string_view name) {
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-        xcb_intern_atom_reply(
-            connection,
-            xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.data()),
-            nullptr),
-        &std::free);
-    return atom ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
-}
-
-// ICCCM's urgency hint (WM_HINTS flag XUrgencyHint): Qt sets only the EWMH demands-attention
-// state, and some panels and window managers look at the hint alone.
-void SetUrgencyHint(QWidget& box) {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection || !box.windowHandle())
-        return;
-    const auto window = static_cast<xcb_window_t>(box.winId());
-    constexpr std::uint32_t kUrgencyHint = 1u << 8;
-    // flags, input, state, pixmap, window, x, y, mask, group
-    constexpr std::uint32_t kHintsLength = 9;
-    std::uint32_t hints[kHintsLength] = {};
-    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
-        xcb_get_property_reply(connection,
-                               xcb_get_property(connection, 0, window, XCB_ATOM_WM_HINTS,
-                                                XCB_ATOM_WM_HINTS, 0, kHintsLength),
-                               nullptr),
-        &std::free);
-    if (reply && reply->format == 32) {
-        const int length = std::min<int>(xcb_get_property_value_length(reply.get()) / 4,
-                                         static_cast<int>(kHintsLength));
-        const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));
-        std::copy_n(value, length, hints);
-    }
-    hints[0] |= kUrgencyHint;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_HINTS,
-                        XCB_ATOM_WM_HINTS, 32, kHintsLength, hints);
-    xcb_flush(connection);
-}
-
-// Marks the box's window before it is mapped, so that the window manager sees it asking as
-// it takes the window in: the urgency hint, and _NET_WM_STATE_DEMANDS_ATTENTION (which Qt
-// merges with its own states when it maps the window).
-void MarkUrgentBeforeMapping(QWidget& box) {
-    SetUrgencyHint(box);
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return;
-    const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
-    const xcb_atom_t demands = Atom(connection, "_NET_WM_STATE_DEMANDS_ATTENTION");
-    if (state == XCB_ATOM_NONE || demands == XCB_ATOM_NONE)
-        return;
-    xcb_change_property(connection, XCB_PROP_MODE_APPEND, static_cast<xcb_window_t>(box.winId()),
-                        state, XCB_ATOM_ATOM, 32, 1, &demands);
-    xcb_flush(connection);
-}
-
-// The same state asked for on a mapped window, as a client message to the window manager: a
-// window manager may drop the state it finds on a window it takes in (xfwm4 does).
-void DemandAttentionOfMappedWindow(QWidget& box) {
-    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection || !box.isVisible())
-        return;
-    const xcb_atom_t state = Atom(connection, "_NET_WM_STATE");
-    const xcb_atom_t demands = Atom(connection, "_NET_WM_STATE_DEMANDS_ATTENTION");
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-    if (state == XCB_ATOM_NONE || demands == XCB_ATOM_NONE || !screen)
-        return;
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = static_cast<xcb_window_t>(box.winId());
-    message.type = state;
-    message.data.data32[0] = 1; // add
-    message.data.data32[1] = demands;
-    message.data.data32[3] = 1; // asked by an application
-    xcb_send_event(connection, 0, screen->root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(connection);
-}
-#endif
-
 void AskAgain(QWidget& box) {
     if (!box.isVisible())
         return;
@@ -116,10 +29,7 @@ void AskAgain(QWidget& box) {
     // gets the focus), an activation request on Wayland (a compositor that does not give the
     // focus marks the window urgent).
     QApplication::alert(&box, 0);
-#if QT_CONFIG(xcb)
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        SetUrgencyHint(box);
-#endif
+    x11::SetUrgencyHint(box);
     if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")) && box.windowHandle())
         box.windowHandle()->requestActivate();
 }
@@ -140,12 +50,10 @@ protected:
             (event->type() == QEvent::Show && platform.startsWith(QLatin1String("wayland"))))
             // Once the window system has settled who has the focus.
             QTimer::singleShot(0, &box_, [box = &box_] { AskAgain(*box); });
-#if QT_CONFIG(xcb)
         if (event->type() == QEvent::Show && platform == QLatin1String("xcb"))
             // Once the window manager has taken the window in.
             QTimer::singleShot(kMappedWithinMs, &box_,
-                               [box = &box_] { DemandAttentionOfMappedWindow(*box); });
-#endif
+                               [box = &box_] { x11::DemandAttentionOfMappedWindow(*box); });
         return false;
     }
 
@@ -235,10 +143,7 @@ void PrepareToBeSeen(QWidget& box, std::chrono::milliseconds settle) {
 }
 
 void AskForAttention(QWidget& box) {
-#if QT_CONFIG(xcb)
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        MarkUrgentBeforeMapping(box);
-#endif
+    x11::MarkUrgentBeforeMapping(box);
     new AskWhenLeft(box);
 }
 

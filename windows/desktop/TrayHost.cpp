@@ -1,13 +1,11 @@
 #include "windows/desktop/TrayHost.h"
 
+#include "windows/desktop/X11.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QGuiApplication>
-#include <cstdlib>
-#include <memory>
-#include <xcb/xcb.h>
 
 namespace zurodid {
 namespace {
@@ -35,26 +33,8 @@ bool StatusNotifierHostPresent() {
 }
 
 bool XEmbedTrayPresent() {
-    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-    if (!connection)
-        return false;
     // Screen 0: the desktops we serve run one X screen per display.
-    static const xcb_atom_t selection = [connection] {
-        const char name[] = "_NET_SYSTEM_TRAY_S0";
-        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> atom(
-            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof name - 1, name),
-                                  nullptr),
-            &std::free);
-        return atom ? atom->atom : xcb_atom_t{XCB_ATOM_NONE};
-    }();
-    if (selection == XCB_ATOM_NONE)
-        return false;
-    std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> owner(
-        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection),
-                                      nullptr),
-        &std::free);
-    return owner && owner->owner != XCB_WINDOW_NONE;
+    return x11::SelectionHasOwner("_NET_SYSTEM_TRAY_S0");
 }
 
 } // namespace zurodid

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+class QWidget;
+
+namespace zurodid::x11 {
+
+// Everything the agent says to an X server, in one place. Each call does nothing (or answers
+// false) when the application does not run on X11.
+
+// Whether someone owns the selection (a tray's _NET_SYSTEM_TRAY_S0).
+bool SelectionHasOwner(std::string_view selection);
+
+// Adds StructureNotify to this connection's mask on the root window, keeping Qt's; the root
+// window's id, or 0.
+std::uint32_t WatchRootWindow();
+// The atom of `name`, or 0.
+std::uint32_t Atom(std::string_view name);
+// Whether `event` (an xcb_generic_event_t from a native event filter) is the MANAGER message a
+// new owner of `selection` sends to the root window.
+bool IsManagerMessage(const void* event, std::uint32_t root, std::uint32_t manager,
+                      std::uint32_t selection);
+
+// The window the person works in is fullscreen: a window above all others, where even a
+// keep-above box is not seen.
+bool ActiveWindowIsFullscreen();
+
+// ICCCM's urgency hint and EWMH's demands-attention state on a box's window, before it is
+// mapped; and the state asked again of the window manager once it is mapped (some drop what
+// they find on a window they take in).
+void MarkUrgentBeforeMapping(QWidget& box);
+void SetUrgencyHint(QWidget& box);
+void DemandAttentionOfMappedWindow(QWidget& box);
+
+// Brings a box forward and gives it the focus, as the person asked for it: through the window
+// manager, as a pager asks (an application's own request may be refused as focus stealing
+// while a fullscreen window has the focus).
+void ActivateAsAsked(QWidget& box);
+
+// Sends what is queued to the server without reading anything back.
+void Flush();
+
+} // namespace zurodid::x11
