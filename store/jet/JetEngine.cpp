@@ -230,6 +230,23 @@ private:
 
 } // namespace
 
+PageBuffer OutputOrEngineError(IsolatedResult result) {
+    switch (result.outcome.end) {
+    case ChildEnd::Done:
+        return std::move(result.output);
+    case ChildEnd::NoProcess:
+        throw RuntimeError(ErrorNumber::EngineFailure,
+                           "The diary reader could not run (" + result.outcome.detail + ").");
+    case ChildEnd::Crashed:
+    case ChildEnd::TimedOut:
+    case ChildEnd::TooMuchOutput:
+    case ChildEnd::TooMuchMemory:
+        break;
+    }
+    throw RuntimeError(ErrorNumber::DatabaseDamaged,
+                       "The diary file could not be read: " + result.outcome.detail + ".");
+}
+
 std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options,
                                         std::shared_ptr<TablePrefetch> prefetch) {
     return std::make_shared<JetEngine>(options, std::move(prefetch));
