@@ -1,6 +1,6 @@
 #include "store/jet/IsolatedRun.h"
 
-#include "platform/RuntimeError.h"
+#include "platform/ChildProcess.h"
 
 #include <cerrno>
 #include <csignal>
@@ -24,8 +24,7 @@ public:
     ChildGuard& operator=(const ChildGuard&) = delete;
     ~ChildGuard() {
         if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            Reap();
+            KillAndWaitForChild(pid_);
         }
     }
 
@@ -46,40 +45,16 @@ public:
             if (Clock::now() >= deadline) {
                 killedAtDeadline = true;
                 ::kill(pid_, SIGKILL);
-                return Reap();
+                status = WaitForChild(pid_);
+                pid_ = -1;
+                return status;
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     }
 
 private:
-    int Reap() {
-        int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
-        return status;
-    }
-
     pid_t pid_;
-};
-
-class FdGuard {
-public:
-    explicit FdGuard(int fd) : fd_(fd) {}
-    FdGuard(const FdGuard&) = delete;
-    FdGuard& operator=(const FdGuard&) = delete;
-    ~FdGuard() { Close(); }
-    int Get() const { return fd_; }
-    void Close() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-
-private:
-    int fd_;
 };
 
 } // namespace
@@ -135,12 +110,10 @@ PipeRead ReadChildOutput(int readFd, Clock::time_point deadline, std::size_t max
 IsolatedResult RunIsolated(const std::function<void(const ByteSink&)>& work,
                            const IsolationLimits& limits,
                            const std::function<void(PageBuffer&)>& received) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
+    Pipe pipe = MakePipe();
+    if (!pipe.read.Valid()) {
         return {{ChildEnd::NoProcess, "no pipe"}, {}};
     }
-    FdGuard readEnd(fds[0]);
-    FdGuard writeEnd(fds[1]);
     const std::uint64_t addressSpace = CurrentAddressSpace();
     const auto deadline = Clock::now() + limits.wallClock;
     const pid_t pid = ::fork();
@@ -148,14 +121,13 @@ IsolatedResult RunIsolated(const std::function<void(const ByteSink&)>& work,
         return {{ChildEnd::NoProcess, "no process"}, {}};
     }
     if (pid == 0) {
-        ::close(fds[0]);
-        RunChild(fds[1], work, limits, addressSpace);
+        RunChild(pipe.write.Get(), work, limits, addressSpace);
     }
     ChildGuard child(pid);
-    writeEnd.Close();
+    pipe.write.Reset();
 
-    PipeRead got = ReadChildOutput(readEnd.Get(), deadline, limits.maxOutputBytes, received);
-    readEnd.Close();
+    PipeRead got = ReadChildOutput(pipe.read.Get(), deadline, limits.maxOutputBytes, received);
+    pipe.read.Reset();
     bool killedAtDeadline = got.timedOut;
     const int status =
         child.WaitUntil(got.timedOut || got.tooLarge ? Clock::now() : deadline, killedAtDeadline);

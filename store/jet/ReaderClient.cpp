@@ -1,5 +1,6 @@
 #include "store/jet/ReaderClient.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/Files.h"
 #include "platform/Log.h"
 #include "platform/RuntimeError.h"
@@ -77,10 +78,8 @@ void Close(Link& link) {
         ::close(link.socket);
     }
     if (link.pid > 0) {
-        // Its own child, not yet waited for: the id is still its. Its children die with it.
-        ::kill(link.pid, SIGKILL);
-        while (::waitpid(link.pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        // Its children die with it.
+        KillAndWaitForChild(link.pid);
     }
     Link closed;
     closed.generation = link.generation;
@@ -234,28 +233,26 @@ std::optional<IsolatedResult> RunInReader(Link& link, const NamedWork& named,
                                           const std::string& first, const std::string& second,
                                           const IsolationLimits& limits,
                                           const std::function<void(PageBuffer&)>& received) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
+    Pipe pipe = MakePipe();
+    if (!pipe.read.Valid()) {
         return NoProcess("no pipe");
     }
-    int readEnd = fds[0];
-    const Sent sent = SendRun(link, named, first, second, limits, fds[1]);
-    ::close(fds[1]);
+    const Sent sent = SendRun(link, named, first, second, limits, pipe.write.Get());
+    pipe.write.Reset();
     if (!sent.ok) {
-        ::close(readEnd);
         return NoProcess("no reader process");
     }
     const auto deadline = Clock::now() + limits.wallClock + kAnswerGrace;
     PipeRead got;
     try {
-        got = ReadChildOutput(readEnd, deadline, limits.maxOutputBytes, received);
+        got = ReadChildOutput(pipe.read.Get(), deadline, limits.maxOutputBytes, received);
     } catch (...) {
-        ::close(readEnd);
+        pipe.read.Reset();
         Cancel(link, sent.tag);
         Outcome(link, sent.tag, std::chrono::milliseconds(0), false);
         throw;
     }
-    ::close(readEnd);
+    pipe.read.Reset();
     if (got.tooLarge) {
         Cancel(link, sent.tag);
     }

@@ -1,5 +1,6 @@
 #include "store/jet/ReaderServer.h"
 
+#include "platform/ChildProcess.h"
 #include "store/jet/ReaderWire.h"
 
 #include <algorithm>
@@ -44,8 +45,7 @@ void Kill(Running& child) {
 [[noreturn]] void Leave(std::vector<Running>& running) {
     for (Running& child : running) {
         Kill(child);
-        while (::waitpid(child.pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        WaitForChild(child.pid);
     }
     ::_exit(0);
 }
@@ -83,9 +83,7 @@ bool Start(int socket, IsolatedWork work, const wire::Received& received,
     // By the system call: Debian 12's glibc declares the wrapper without C linkage for C++.
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     if (pidfd < 0) {
-        ::kill(pid, SIGKILL);
-        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
+        KillAndWaitForChild(pid);
         return false;
     }
     running.push_back({request.tag, pid, pidfd, Clock::now() + limits.wallClock});
@@ -117,9 +115,7 @@ void Serve(int socket, IsolatedWork work, std::vector<Running>& running) {
                 continue;
             }
             Running child = running[i];
-            int status = 0;
-            while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-            }
+            const int status = WaitForChild(child.pid);
             ::close(child.pidfd);
             running.erase(running.begin() + static_cast<std::ptrdiff_t>(i));
             if (!wire::Send(socket,
