@@ -19,6 +19,12 @@ inline constexpr bool kUnderAddressSanitizer = false;
 inline constexpr bool kUnderAddressSanitizer = false;
 #endif
 
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnderThreadSanitizer = true;
+#else
+inline constexpr bool kUnderThreadSanitizer = false;
+#endif
+
 // Bounds on one isolated parse.
 struct IsolationLimits {
     std::chrono::milliseconds wallClock{5000};

@@ -59,7 +59,7 @@ const std::vector<ChildCase>& ChildCases() {
          ChildEnd::TimedOut},
         {"silent hang", [](const ByteSink&) { ::pause(); }, ChildEnd::TimedOut},
         // Address space, not pages: the limit comes at once, long before the wall clock.
-        // AddressSanitizer's allocator reports a refused allocation and ends the process.
+        // A sanitizer's allocator reports a refused allocation and ends the process.
         {"runaway memory",
          [](const ByteSink&) {
              std::vector<std::unique_ptr<char[]>> hoard;
@@ -68,7 +68,8 @@ const std::vector<ChildCase>& ChildCases() {
                  hoard.back()[0] = 'x';
              }
          },
-         jet::kUnderAddressSanitizer ? ChildEnd::Crashed : ChildEnd::TooMuchMemory},
+         jet::kUnderAddressSanitizer || jet::kUnderThreadSanitizer ? ChildEnd::Crashed
+                                                                   : ChildEnd::TooMuchMemory},
         {"flood",
          [](const ByteSink& sink) {
              const std::string block(64 * 1024, 'f');
