@@ -231,5 +231,22 @@ TEST(JetIsolation, EarlyRunsRunSideBySideAndOneLetGoIsEndedByTheReader) {
     ExpectNoChildLeft();
 }
 
+// The file goes to the reader process as a descriptor: no name is too long for a request.
+TEST(JetIsolation, ADiaryWithALongNameIsReadByTheReaderProcess) {
+    TempFolder folder;
+    std::filesystem::path deep = folder.Path();
+    while (deep.string().size() < 1500)
+        deep /= std::string(100, 'd');
+    std::filesystem::create_directories(deep);
+    auto diary = fixture::StandardDiary();
+    diary.tables[1].rows.push_back({At(2026, 12, 9, 9, 5), "long way"});
+    fixture::WriteJet3(diary, deep / "Zurodid.mdb");
+    auto recordset = OpenDiary(deep / "Zurodid.mdb")->OpenRecordset("Appointment", 2);
+    const auto rows = ReadAll(*recordset, 2);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(std::get<std::string>(rows[0][1]), "long way");
+    jet::StopIsolationServer();
+}
+
 } // namespace
 } // namespace zurodid::jettest
