@@ -51,6 +51,10 @@ public:
     virtual void NextTickAt(std::optional<DateTime> wallTime) = 0;
     // The settings changed what is owed: an enabled timer ticks at once.
     virtual void WakeTimer() = 0;
+    // While `file` is given: a change of it, or of the entries of its folder, brings a tick
+    // once the changes have paused for a second (a read that failed is tried again then).
+    // None ends the watch.
+    virtual void WatchForChange(std::optional<std::filesystem::path> file) = 0;
     // Opens the popup menu at the mouse position; its choice arrives as mnusubpopup_Click.
     virtual void PopupMenu() = 0;
     virtual double TwipsPerPixelX() = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_map>
+#include <utility>
 
 namespace zurodid {
 namespace {
@@ -70,7 +71,7 @@ void ReminderBook::KeepOwed(WallMinute now, int lead) {
             if (done_[kind][i] || appointment == kNoMinute)
                 continue;
             const WallMinute due = appointment - rowLead;
-            if (due < floor_ || (k == ReminderKind::Advance && due < advanceFloor_) ||
+            if (due < floor_ || (k == ReminderKind::Advance && due < advanceSince_) ||
                 DayOfMinute(due) != DayOfMinute(appointment) ||
                 !Showable(k, appointment, now, rowLead))
                 continue;
@@ -81,7 +82,16 @@ void ReminderBook::KeepOwed(WallMinute now, int lead) {
     }
 }
 
+void ReminderBook::ReadFailed(WallMinute floor) {
+    if (!failedReadFloor_ || floor < *failedReadFloor_)
+        failedReadFloor_ = floor;
+}
+
 void ReminderBook::Arm(const ListItemCollection& rows, WallMinute floor, WallMinute now) {
+    // Late rather than lost: what came due while the reads failed is owed now.
+    if (failedReadFloor_)
+        floor = std::min(floor, *std::exchange(failedReadFloor_, std::nullopt));
+
     // Forget what was shown for days long gone: a date going back and forth stays covered.
     const WallMinute today = DayOfMinute(now);
     std::erase_if(shown_, [today](const auto& entry) { return entry.second.day < today - 7; });
@@ -107,7 +117,6 @@ void ReminderBook::Arm(const ListItemCollection& rows, WallMinute floor, WallMin
     cursor_[0] = cursor_[1] = 0;
     quietUntil_[0] = quietUntil_[1] = kNoMinute;
     floor_ = floor;
-    advanceFloor_ = floor;
 }
 
 std::optional<std::string> ReminderBook::TakeDue(ReminderKind kind, WallMinute now, int lead) {
@@ -147,7 +156,7 @@ std::optional<std::string> ReminderBook::TakeDue(ReminderKind kind, WallMinute n
         const WallMinute due = appointment - rowLead;
         // Not owed: passed before the fill, passed while advance reminders were off, an
         // advance minute on the day before, or an advance one whose appointment has come.
-        if (due < floor_ || (kind == ReminderKind::Advance && due < advanceFloor_) ||
+        if (due < floor_ || (kind == ReminderKind::Advance && due < advanceSince_) ||
             DayOfMinute(due) != DayOfMinute(appointment) ||
             Expired(kind, appointment, now, rowLead)) {
             done[i] = true;
@@ -185,9 +194,21 @@ std::optional<WallMinute> ReminderBook::NextDue(ReminderKind kind, int lead) con
     return next;
 }
 
-void ReminderBook::PassAdvanceUntil(WallMinute now) {
-    advanceFloor_ = now;
-    std::erase_if(late_, [](const Late& late) { return late.kind == ReminderKind::Advance; });
+void ReminderBook::AdvanceReminders(bool on, int lead, WallMinute now) {
+    const bool first = !advanceOn_.has_value();
+    const bool switchedOn = on && (first ? false : !*advanceOn_);
+    const bool leadChanged = on && !first && *advanceOn_ && lead != advanceLead_;
+    advanceOn_ = on;
+    advanceLead_ = lead;
+    if (!on) {
+        // Those whose minute comes while off are never owed.
+        std::erase_if(late_, [](const Late& late) { return late.kind == ReminderKind::Advance; });
+        return;
+    }
+    if (switchedOn || leadChanged) {
+        advanceSince_ = now;
+        quietUntil_[static_cast<int>(ReminderKind::Advance)] = kNoMinute;
+    }
 }
 
 std::int32_t ReminderBook::FirstOpenRow(ReminderKind kind) const {

@@ -24,13 +24,23 @@ WallMinute MinuteOf(DateTime value);
 // open, a sleep, a clock jump) is shown late; an advance one only while its appointment is
 // still ahead. A reminder shown is never shown again that day, whatever rebuilds the list: a
 // row is known by its date, time and subject, and identical rows count one by one.
+// The book is told the facts (reads that failed or succeeded, advance reminders switched on or
+// off) and keeps the floors below which nothing is owed itself, whatever order they come in.
 class ReminderBook {
 public:
     // Before the rows are replaced: what they still owe at `now` is kept, to be shown first.
     void KeepOwed(WallMinute now, int lead);
-    // Takes up the rows of a new fill (the rows stay where they are, and must stay unchanged
-    // until the next Arm). Reminders whose minute is before `floor` are not owed.
+    // A read that failed: had it succeeded, its reminders would have been owed from `floor` on.
+    // The first failure's floor stands until a read succeeds.
+    void ReadFailed(WallMinute floor);
+    // A read that succeeded: takes up the rows of the new fill (the rows stay where they are,
+    // and must stay unchanged until the next Arm). Reminders whose minute is before `floor`
+    // (or before the floor of a read that failed since the last success) are not owed.
     void Arm(const ListItemCollection& rows, WallMinute floor, WallMinute now);
+
+    // Whether advance reminders are on, and their lead, as seen at `now`. One switched on, or
+    // given another lead, is owed only from `now` on; while off, none is owed.
+    void AdvanceReminders(bool on, int lead, WallMinute now);
 
     // The text of the first reminder of `kind` due at `now`, late ones first, then in list
     // order; it counts as shown from here on. None when nothing is due.
@@ -40,9 +50,6 @@ public:
     // which a reminder of `kind` can come due while the rows stay as they are: a minute not
     // after that look when the book does not know yet. None when nothing more is owed.
     std::optional<WallMinute> NextDue(ReminderKind kind, int lead) const;
-
-    // Advance reminders are off: those whose minute comes meanwhile are not owed.
-    void PassAdvanceUntil(WallMinute now);
 
     // The 1-based position of the first row whose reminder of `kind` is still to come (one past
     // the last row when there is none).
@@ -82,7 +89,13 @@ private:
     WallMinute quietUntil_[2] = {kNoMinute, kNoMinute};
     int quietLead_[2] = {0, 0};
     WallMinute floor_ = kNoMinute;
-    WallMinute advanceFloor_ = kNoMinute;
+    // The floor of the first read that failed since the last one that succeeded.
+    std::optional<WallMinute> failedReadFloor_;
+    // The advance reminders as last told (none before the first telling: on since the fill),
+    // and the minute from which those of the current lead are owed.
+    std::optional<bool> advanceOn_;
+    int advanceLead_ = 0;
+    WallMinute advanceSince_ = kNoMinute;
     std::vector<Late> late_;
     std::map<std::string, Shown> shown_;
 };

@@ -89,7 +89,7 @@ void frmAgent::Form_Load() {
                                ? "tried again every minute"
                                : "the previous list kept, tried again every minute",
                            errorNumber, errorText);
-        ReadFailed(purpose, MinuteOf(clock_.Now()));
+        ReadFailed(MinuteOf(clock_.Now()));
         loading_ = {};
         loadingRows_.ListItems.Clear();
         listWindowOwed_ = listWindowOwed_ || state_.AgentSettings.StartUpRemind == 1;
@@ -202,21 +202,25 @@ void frmAgent::Adopt(DiaryStore& store, ListView& rows, WallMinute floor) {
     adopted_ = true;
 }
 
-void frmAgent::ReadFailed(ReadPurpose purpose, WallMinute floor) {
+void frmAgent::ReadFailed(WallMinute floor) {
+    // The book keeps the first failure's floor: what comes due meanwhile is owed.
+    reminders_.ReadFailed(floor);
     const std::string look = LookAtFile(state_.AgentFolder() / kDiaryFileName);
     if (retry_) {
-        // Still failing: the first failure's purpose and floor stand.
         retry_->lastTry = clock_.Now();
         retry_->lastLook = retry_->previousLook = look;
+        retry_->settling = false;
         return;
     }
-    retry_ = Retry{purpose, floor, clock_.Now(), look, look};
+    retry_ = Retry{clock_.Now(), look, look, false};
+    desktop_.WatchForChange(state_.AgentFolder() / kDiaryFileName);
 }
 
 void frmAgent::ReadSucceeded() {
     if (!retry_)
         return;
     retry_.reset();
+    desktop_.WatchForChange(std::nullopt);
     LogRecovery("the diary was read again, the list and the reminders go on",
                 state_.AgentFolder() / kDiaryFileName);
 }
@@ -225,6 +229,7 @@ bool frmAgent::RetryIsDue(DateTime now) {
     const std::string look = LookAtFile(state_.AgentFolder() / kDiaryFileName);
     // Changed since the last try and still since the last tick: it rests.
     const bool rested = look != retry_->lastLook && look == retry_->previousLook;
+    retry_->settling = look != retry_->previousLook;
     retry_->previousLook = look;
     const auto since = now - retry_->lastTry;
     return rested || since >= kRetryInterval || since < std::chrono::seconds{0};
@@ -279,8 +284,8 @@ void frmAgent::RunStartUpStep(int step) {
                 throw RuntimeError(error.number, error.text);
             LogFailure("filling the agent's list, ended with the rows read so far", error.number,
                        error.text, state_.AgentFolder() / kDiaryFileName);
-            ReadFailed(ReadPurpose::StartUp, MinuteOf(clock_.Now()));
             Adopt(loading_, loadingRows_, MinuteOf(clock_.Now()));
+            ReadFailed(MinuteOf(clock_.Now()));
             return;
         }
         Adopt(loading_, loadingRows_, MinuteOf(clock_.Now()));
@@ -361,7 +366,7 @@ void frmAgent::RebuildForNewDay(DateTime now) {
                 LogFailure("filling the new day's list, " + std::string(kept), fillError.number,
                            fillError.text, state_.AgentFolder() / kDiaryFileName);
         }
-        ReadFailed(ReadPurpose::NewDay, floor);
+        ReadFailed(floor);
         return;
     }
     if (openError)
@@ -398,14 +403,12 @@ void frmAgent::Timer1_Timer() {
             RebuildForNewDay(now);
             now = clock_.Now();
         } else if (retry_ && RetryIsDue(now)) {
-            const WallMinute floor =
-                retry_->purpose == ReadPurpose::NewDay ? retry_->floor : MinuteOf(now);
-            if (ReadAgain(floor)) {
+            if (ReadAgain(MinuteOf(now))) {
                 ReadSucceeded();
                 if (std::exchange(listWindowOwed_, false))
                     desktop_.Show(WindowName::frmList, ShowMode::Modeless);
             } else {
-                ReadFailed(retry_->purpose, retry_->floor);
+                ReadFailed(MinuteOf(now));
             }
             now = clock_.Now();
         }
@@ -416,8 +419,10 @@ void frmAgent::Timer1_Timer() {
         boxShown = true;
         desktop_.MsgBox(CutForDisplay(*text, kMaxDisplayCharacters), vbCritical, kAgentTitle);
     }
-    // Read again: the on-time box may have been open for minutes.
+    // Read again: the on-time box may have been open for minutes, and Options used meanwhile.
     now = clock_.Now();
+    reminders_.AdvanceReminders(state_.AgentSettings.Remind == 1,
+                                state_.AgentSettings.AppointmentRemind, MinuteOf(now));
     if (state_.AgentSettings.Remind == 1) {
         if (auto text = reminders_.TakeDue(ReminderKind::Advance, MinuteOf(now),
                                            state_.AgentSettings.AppointmentRemind)) {
@@ -426,21 +431,36 @@ void frmAgent::Timer1_Timer() {
                             kAgentTitle);
             now = clock_.Now();
         }
-    } else {
-        reminders_.PassAdvanceUntil(MinuteOf(now));
     }
     PlanNextTick(now, boxShown);
 }
 
 void frmAgent::PlanNextTick(DateTime now, bool boxShown) {
-    // A second at a time while there is such work: more boxes may be due, a failed read waits
-    // for the file to settle.
-    if (boxShown || retry_) {
+    // A second at a time while there is such work: more boxes may be due, a file that changed
+    // since the last tick is watched until it rests.
+    if (boxShown || (retry_ && retry_->settling)) {
         desktop_.NextTickAt(std::nullopt);
         return;
     }
     const WallMinute minute = MinuteOf(now);
-    WallMinute next = MinuteOf(std::chrono::floor<std::chrono::days>(now) + std::chrono::days{1});
+    const DateTime midnight = std::chrono::floor<std::chrono::days>(now) + std::chrono::days{1};
+    // A failed read is tried again a minute after the last try, or sooner when the watch on
+    // the file says it changed.
+    if (retry_ && retry_->lastTry + kRetryInterval < midnight) {
+        const DateTime retryAt = std::max(retry_->lastTry + kRetryInterval, now);
+        const WallMinute retryMinute = MinuteOf(retryAt);
+        const auto due = [&](ReminderKind kind, int lead) {
+            auto next = reminders_.NextDue(kind, lead);
+            return next && *next <= retryMinute;
+        };
+        if (!due(ReminderKind::OnTime, 0) &&
+            !(state_.AgentSettings.Remind == 1 &&
+              due(ReminderKind::Advance, state_.AgentSettings.AppointmentRemind))) {
+            desktop_.NextTickAt(retryAt);
+            return;
+        }
+    }
+    WallMinute next = MinuteOf(midnight);
     if (auto due = reminders_.NextDue(ReminderKind::OnTime, 0))
         next = std::min(next, *due);
     if (state_.AgentSettings.Remind == 1)

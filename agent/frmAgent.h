@@ -43,8 +43,8 @@ public:
 private:
     friend struct frmAgentTestAccess; // tests read the cursors and set the counter
 
-    // What a read of the diary stood for, so that a retry does the same.
-    enum class ReadPurpose { StartUp, Refresh, NewDay };
+    // What a read of the diary stood for, as the log says it.
+    enum class ReadPurpose { StartUp, Refresh };
 
     void RunStartUpStep(int step);
     void RunOpenStep(int step, DiaryStore& store);
@@ -55,9 +55,10 @@ private:
     FillEnd FillInto(ListView& rows, Recordset* appointments, FillError& error);
     // Puts a read in place: its objects, its list, and the reminders owed from `floor` on.
     void Adopt(DiaryStore& store, ListView& rows, WallMinute floor);
-    // A read failed: the previous objects and list stay and the agent tries again on its own;
-    // said once until a read succeeds.
-    void ReadFailed(ReadPurpose purpose, WallMinute floor);
+    // A read that would have owed reminders from `floor` failed: the previous objects and list
+    // stay and the agent tries again on its own, when the file has changed and rested or a
+    // minute later; said once until a read succeeds.
+    void ReadFailed(WallMinute floor);
     void ReadSucceeded();
     // The open and the fill again, as a retry after a failed read: the log-in dialog only when
     // the diary refuses the password. True when the new read is in place.
@@ -86,11 +87,10 @@ private:
 
     // A read that failed, to be tried again.
     struct Retry {
-        ReadPurpose purpose;
-        WallMinute floor;     // for a new day, the reminders owed since its start
         DateTime lastTry;     // on the agent's clock
         std::string lastLook; // the diary file as seen at the last try and the last tick
         std::string previousLook;
+        bool settling; // the file changed since the tick before: looked at again in a second
     };
     std::optional<Retry> retry_;
 };

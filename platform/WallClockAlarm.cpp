@@ -68,8 +68,10 @@ std::time_t WhenLocalClockReaches(DateTime target, std::time_t now) {
 
 WallClockAlarm::WallClockAlarm(const std::filesystem::path& zoneFolder) {
     poll_ = epoll_create1(EPOLL_CLOEXEC);
-    if (poll_ < 0)
+    if (poll_ < 0) {
+        makeError_ = errno;
         return;
+    }
     auto watch = [this](int descriptor) {
         if (descriptor < 0)
             return;
@@ -79,6 +81,8 @@ WallClockAlarm::WallClockAlarm(const std::filesystem::path& zoneFolder) {
         epoll_ctl(poll_, EPOLL_CTL_ADD, descriptor, &event);
     };
     timer_ = timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (timer_ < 0)
+        makeError_ = errno;
     ArmTimer(std::time(nullptr) + kFarAhead);
     watch(timer_);
 

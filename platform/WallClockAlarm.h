@@ -33,6 +33,9 @@ public:
 
     // Readable when an event is waiting; -1 when the kernel gave none (then nothing wakes).
     int Descriptor() const { return poll_; }
+    // Whether Reached can come at all; when not, the error number that kept it from being made.
+    bool CanWake() const { return poll_ >= 0 && timer_ >= 0; }
+    int MakeError() const { return makeError_; }
     // Reached comes once the real-time clock reads `when`; replaces the instant set before.
     void SetFor(std::time_t when);
     void Clear();
@@ -46,6 +49,7 @@ private:
     int timer_ = -1;
     int zone_ = -1;
     int continued_ = -1;
+    int makeError_ = 0;
     std::time_t when_ = 0;
     bool set_ = false;
 };

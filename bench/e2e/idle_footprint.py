@@ -3,13 +3,15 @@
 daemon: wake-ups, CPU time and resident memory over ten minutes, with a diary of 32,767
 appointments for today loaded (nothing due during the run), on a private X desktop with a tray.
 
-  bench/e2e/idle_footprint.py [BUILD_DIR] [SECONDS]
+  bench/e2e/idle_footprint.py [BUILD_DIR] [SECONDS] [--diary missing|unreadable]
 
 BUILD_DIR holds zurodid-agent, tools/make-diary/make-diary and bench/e2e/minimal_tray_window
 (default build/release); SECONDS defaults to 600. remind comes from Debian's remind package.
 A wake-up is a context switch of any thread of the program's processes (the agent's diary
 reader included): each time one of them went to sleep and was woken, or was put off the CPU.
 Targets: the agent wakes at most once a minute; under 40 MB resident; under 0.1 % of one CPU.
+With --diary, the agent's folder has no diary, or a file in its place that is no diary: the agent
+keeps trying to read it, and the same targets hold.
 """
 
 import os
@@ -27,6 +29,7 @@ import desktop  # noqa: E402
 from agentfolder import AgentFolder  # noqa: E402
 
 ROWS = 32767
+VOLUNTARY = ("voluntary_ctxt_switches:",)
 
 
 def tree(pid):
@@ -65,15 +68,14 @@ def cpu_seconds(pids):
     return total / 1e9
 
 
-def wake_ups(pids):
-    """Context switches of all threads, voluntary and not."""
+def wake_ups(pids, kinds=("voluntary_ctxt_switches:", "nonvoluntary_ctxt_switches:")):
+    """Context switches of all threads, voluntary and not (or of the kinds given)."""
     total = 0
     for task in threads(pids):
         try:
             with open(f"{task}/status") as status:
                 for line in status:
-                    if line.startswith(("voluntary_ctxt_switches:",
-                                        "nonvoluntary_ctxt_switches:")):
+                    if line.startswith(kinds):
                         total += int(line.split()[1])
         except OSError:
             continue
@@ -101,9 +103,16 @@ def settle(pids_of, most=60):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build",
-                                                                              "release"))
-    seconds = int(sys.argv[2]) if len(sys.argv) > 2 else 600
+    args = sys.argv[1:]
+    diary = "loaded"
+    if "--diary" in args:
+        at = args.index("--diary")
+        diary = args[at + 1]
+        del args[at:at + 2]
+        if diary not in ("missing", "unreadable"):
+            sys.exit("--diary takes missing or unreadable")
+    build = os.path.abspath(args[0] if args else os.path.join(ROOT, "build", "release"))
+    seconds = int(args[1]) if len(args) > 1 else 600
     os.environ.setdefault("ZURODID_AGENT", os.path.join(build, "zurodid-agent"))
     os.environ.setdefault("ZURODID_MAKE_DIARY", os.path.join(build, "tools", "make-diary",
                                                              "make-diary"))
@@ -116,8 +125,12 @@ def main():
             # Today only, advance reminders on, nothing due during the run: the idle state.
             agent.write_settings(startup_remind=0, appointment_days=0, remind=1,
                                  remind_minutes=10)
-            agent.write_diary(appointments=[("23:30", f"Appointment {n}")
-                                            for n in range(1, ROWS + 1)])
+            if diary == "loaded":
+                agent.write_diary(appointments=[("23:30", f"Appointment {n}")
+                                                for n in range(1, ROWS + 1)])
+            elif diary == "unreadable":
+                with open(os.path.join(agent.folder, "Zurodid.mdb"), "wb") as out:
+                    out.write(b"\0" * 4096 * 3)
             reminders = os.path.join(work, "reminders.rem")
             with open(reminders, "w", encoding="ascii") as out:
                 out.write("REM AT 23:30 MSG Appointment\n")
@@ -136,25 +149,33 @@ def main():
             for pid in programs.values():
                 settle(lambda pid=pid: tree(pid))
             loaded = time.monotonic() - started
-            before = {name: (wake_ups(tree(pid)), cpu_seconds(tree(pid)))
-                      for name, pid in programs.items()}
+            before = {name: (wake_ups(tree(pid)), cpu_seconds(tree(pid)),
+                             wake_ups(tree(pid), VOLUNTARY)) for name, pid in programs.items()}
             time.sleep(seconds)
-            print(f"{seconds} s idle side by side; the agent's diary of {ROWS} "
-                  f"appointments today was loaded and idle {loaded:.1f} s after its start")
+            if diary == "loaded":
+                print(f"{seconds} s idle side by side; the agent's diary of {ROWS} "
+                      f"appointments today was loaded and idle {loaded:.1f} s after its start")
+            else:
+                print(f"{seconds} s idle side by side; the agent's diary {diary}, the agent "
+                      f"trying to read it, settled {loaded:.1f} s after its start")
             # Resident: the program's first process; proportional: all its processes, the
             # pages they share counted once.
-            print(f"{'':10s}{'wake-ups':>10s}{'a minute':>10s}{'CPU ms':>10s}{'% CPU':>8s}"
-                  f"{'RSS MB':>8s}{'PSS MB':>8s}{'alive':>7s}")
+            # Slept and woken: the switches that are not the machine's other load putting a
+            # running thread off the CPU.
+            print(f"{'':10s}{'wake-ups':>10s}{'a minute':>10s}{'slept':>7s}{'CPU ms':>10s}"
+                  f"{'% CPU':>8s}{'RSS MB':>8s}{'PSS MB':>8s}{'alive':>7s}")
             status = 0
             for name, pid in programs.items():
                 pids = tree(pid)
                 woke = wake_ups(pids) - before[name][0]
+                slept = wake_ups(pids, VOLUNTARY) - before[name][2]
                 cpu = cpu_seconds(pids) - before[name][1]
                 rss = memory_kb(pid, "VmRSS") / 1024
                 pss = sum(memory_kb(p, "Pss", "smaps_rollup") for p in pids) / 1024
                 alive = os.path.exists(f"/proc/{pid}")
-                print(f"{name:10s}{woke:10d}{woke * 60 / seconds:10.2f}{cpu * 1000:10.1f}"
-                      f"{100 * cpu / seconds:8.3f}{rss:8.1f}{pss:8.1f}{str(alive):>7s}")
+                print(f"{name:10s}{woke:10d}{woke * 60 / seconds:10.2f}{slept:7d}"
+                      f"{cpu * 1000:10.1f}{100 * cpu / seconds:8.3f}{rss:8.1f}{pss:8.1f}"
+                      f"{str(alive):>7s}")
                 if name == "agent" and (not alive or woke * 60 / seconds > 1):
                     status = 1
             print("targets for the agent: at most 1 wake-up a minute, < 40 MB, < 0.1 % CPU")

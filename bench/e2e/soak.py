@@ -30,7 +30,13 @@ AppointmentRemind=4. Events (the clock is moved through FAKETIME_TIMESTAMP_FILE)
     across midnight;
   - the fall back of daylight saving time, with appointments in the hour that comes twice;
   - 200 rows at one midnight, 10 of them identical;
-  - the clock set back 12 minutes across midnight, over rows on both sides of it.
+  - the clock set back 12 minutes across midnight, over rows on both sides of it;
+  - no diary when the agent starts: it comes 20 minutes later, after two appointments' minutes
+    (the first read fails across them);
+  - the diary taken away for an hour across a midnight (the new day's read fails meanwhile);
+    the agent's wake-ups in that hour are reported;
+  - advance reminders switched off with Options and on again, the timer asleep in between,
+    after the advance minute of the appointment that follows.
 
 Boxes expected, computed here from the rules of the reminder timer, not from its code:
   - A list is filled at start-up, at Refresh (not used here) and at the first tick of a new
@@ -39,7 +45,10 @@ Boxes expected, computed here from the rules of the reminder timer, not from its
     (information box) when that minute is on the row's own day. Reminders whose minute had
     passed when the list was filled at start-up or Refresh are not owed; for a new day's
     list, they are owed from the minute of the last tick before the day changed (a sleep
-    across midnight loses nothing).
+    across midnight loses nothing). A read that fails changes none of this: what it would
+    have owed is owed once a read succeeds.
+  - Advance reminders switched on again are owed from that minute on: those whose minute came
+    while they were off are not.
   - A reminder whose minute came while it could not be shown (a box open, the process
     stopped, the clock moved on, many rows in one minute) is shown as soon as it can be, once.
     An advance reminder is shown late only while its appointment's minute has not come;
@@ -76,7 +85,9 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 
 import agentfolder  # noqa: E402
 import desktop  # noqa: E402
-from test_agent import OPTION_APPOINTMENT, OPTION_MINUTES, OPTION_OK  # noqa: E402
+import idle_footprint  # noqa: E402
+from test_agent import (OPTION_APPOINTMENT, OPTION_MINUTES, OPTION_OK,  # noqa: E402
+                        OPTION_REMIND)
 
 TITLE = desktop.AGENT_TITLE
 FIRST_DAY = datetime.date(2026, 10, 24)
@@ -114,7 +125,9 @@ EVENT_ROWS = [(0, "00:10", "Passed at start", 1),
               (1, "02:50", "Hour that comes twice", 1),
               (2, "23:48", "Before the clock goes back", 1),
               (3, "00:00", "After midnight, then before it", 1),
-              (3, "00:02", "After midnight, then before it", 1)]
+              (3, "00:02", "After midnight, then before it", 1),
+              (0, "00:30", "Before the diary came", 1), (0, "00:40", "Before the diary came", 1),
+              (2, "13:00", "Advance minute while off", 1), (2, "13:10", "Advance after on", 1)]
 BURST = (2, "00:00", 190, 10)  # day, minute, distinct rows, identical rows after them
 # A box left open: (kind, text) held until (day, "HH:MM").
 HOLDS = [("critical", "09:00 : Held on time", (0, "09:25")),
@@ -123,6 +136,12 @@ HOLDS = [("critical", "09:00 : Held on time", (0, "09:25")),
 SUSPENDS = [((0, "17:45"), (0, "18:20")), ((0, "23:45"), (1, "00:20"))]
 # The clock set from the first to the second.
 CLOCK_SETS = [((3, "00:10"), (2, "23:58"))]
+# No diary at start: it comes then.
+DIARY_COMES = (0, "00:45")
+# The diary taken away at the first and brought back at the second.
+DIARY_GONE = ((1, "23:50"), (2, "00:50"))
+# Advance reminders switched off at the first with Options, on again at the second.
+REMIND_OFF = ((2, "12:40"), (2, "12:58"))
 
 
 class Clock:
@@ -204,7 +223,7 @@ def blocked_stretches(clock):
             shown -= LEAD_BEFORE * MINUTE if clock.at(day, text[:5]) - LEAD_BEFORE * MINUTE \
                 < clock.at(*OPTIONS_AT) else LEAD_AFTER * MINUTE
         stretches.append((shown, clock.at(*until)))
-    for stop, resume in SUSPENDS:
+    for stop, resume in SUSPENDS + [DIARY_GONE]:
         stretches.append((clock.at(*stop), clock.at(*resume)))
     return stretches
 
@@ -214,6 +233,9 @@ def expected_boxes(clock, start, end, days):
     must come; and the boxes due too near the end to be sure of."""
     options_at = clock.at(*OPTIONS_AT)
     stretches = blocked_stretches(clock)
+    if start < clock.at(*DIARY_COMES):
+        stretches.append((start, clock.at(*DIARY_COMES)))
+    remind_off = (clock.at(*REMIND_OFF[0]), clock.at(*REMIND_OFF[1]))
     # The first fill of each day: start-up, else midnight (a new day's list is owed from the
     # last tick before the day changed, so a later first tick changes nothing).
     boxes, near_end = [], []
@@ -230,6 +252,8 @@ def expected_boxes(clock, start, end, days):
             text = f"{clock_text(minute)} : {subject}"
             for kind, at in (("critical", due), ("information", due - lead * MINUTE)):
                 if at < floor or at >= end or clock.local(at).date() != clock.local(due).date():
+                    continue
+                if kind == "information" and remind_off[0] <= at < remind_off[1]:
                     continue
                 # (The held box itself opens its stretch.)
                 held = next(((a, b) for a, b in stretches if a < at < b), None)
@@ -294,6 +318,8 @@ class Soak:
         self.holds = {(kind, text): clock.at(*until) for kind, text, until in HOLDS}
         self.process = None
         self.last_closed = start
+        self.gone_from = None  # (agent's clock, wake-ups) when the diary was taken away
+        self.gone_wakes = None  # (wake-ups, simulated minutes) while it was away
 
     def now(self):
         """The agent's clock (epoch seconds), as far as the real time since its last setting
@@ -324,6 +350,10 @@ class Soak:
         pending.append((at(*OPTIONS_AT), "options", None))
         pending += [(at(*stop), "suspend", at(*resume)) for stop, resume in SUSPENDS]
         pending += [(at(*when), "set clock", at(*to)) for when, to in CLOCK_SETS]
+        pending += [(at(*DIARY_COMES), "diary comes", None), (at(*DIARY_GONE[0]), "diary gone",
+                                                               None),
+                    (at(*DIARY_GONE[1]), "diary back", None),
+                    (at(*REMIND_OFF[0]), "remind", 0), (at(*REMIND_OFF[1]), "remind", 1)]
         pending = sorted(event for event in pending if self.now() < event[0] < end)
         next_sample = 0.0
         while self.now() < end:
@@ -339,6 +369,10 @@ class Soak:
                     self.use_options()
                 elif what == "suspend":
                     self.suspend_until(value)
+                elif what.startswith("diary"):
+                    self.move_diary(what)
+                elif what == "remind":
+                    self.use_options(remind=value)
                 else:
                     self.events.append((self.now(), f"clock set to {self.clock.text(value)}"))
                     self.set_clock(value)
@@ -404,21 +438,45 @@ class Soak:
         os.replace(staged, self.agent.mdb)
         self.events.append((self.now(), f"diary replaced by version {version}"))
 
-    def use_options(self):
+    def move_diary(self, what):
+        """The diary comes (written before the start), goes away or comes back."""
+        away = self.agent.mdb + ".away"
+        if what == "diary gone":
+            os.replace(self.agent.mdb, away)
+            self.gone_from = (self.now(), idle_footprint.wake_ups(
+                idle_footprint.tree(self.process.pid)))
+        elif os.path.exists(away):
+            os.replace(away, self.agent.mdb)
+            if what == "diary back" and self.gone_from:
+                woke = idle_footprint.wake_ups(idle_footprint.tree(self.process.pid))
+                self.gone_wakes = (woke - self.gone_from[1],
+                                   (self.now() - self.gone_from[0]) / MINUTE)
+        else:
+            return
+        self.events.append((self.now(), what))
+
+    def use_options(self, remind=None):
+        """Once with new lists' days and lead; with `remind`, to switch the advance
+        reminders off (0) or on (1) alone."""
         self.screen.choose_menu_item("Options")
         options = self.screen.wait_window("Options")
         self.screen.activate(options)
-        for point, text in ((OPTION_APPOINTMENT, "2"), (OPTION_MINUTES, str(LEAD_AFTER))):
-            self.screen.click_in(options, *point)
-            self.screen.keys("ctrl+a", "BackSpace")
-            self.screen.type_text(text)
+        if remind is None:
+            for point, text in ((OPTION_APPOINTMENT, "2"), (OPTION_MINUTES, str(LEAD_AFTER))):
+                self.screen.click_in(options, *point)
+                self.screen.keys("ctrl+a", "BackSpace")
+                self.screen.type_text(text)
+            wanted = [b"AppointmentStartUp=2\r\n", b"AppointmentRemind=4\r\n"]
+        else:
+            self.screen.click_in(options, *OPTION_REMIND)
+            wanted = [b"Remind=%d\r\n" % remind]
         self.screen.click_in(options, *OPTION_OK)
         self.screen.wait_no_window("Options")
         with open(self.agent.ini, "rb") as settings:
             saved = settings.read()
-        wanted = b"AppointmentStartUp=2\r\n" in saved and b"AppointmentRemind=4\r\n" in saved
-        self.events.append((self.now(), "Options: AppointmentStartUp=2, AppointmentRemind=4; "
-                            + ("saved" if wanted else f"NOT SAVED: {saved!r}")))
+        said = ", ".join(w.decode().strip() for w in wanted)
+        self.events.append((self.now(), f"Options: {said}; " + (
+            "saved" if all(w in saved for w in wanted) else f"NOT SAVED: {saved!r}")))
 
 
 def compare(expected, near_end, seen, end):
@@ -483,8 +541,11 @@ def main():
             agent = agentfolder.AgentFolder(screen, os.path.join(work, "agent"))
             agent.write_settings(startup_remind=0, anniversary_days=0, appointment_days=0,
                                  remind=1, remind_minutes=LEAD_BEFORE)
-            # The diary as the saves before the start left it.
-            subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-", agent.mdb], check=True,
+            # The diary as the saves before the start left it; put in place later when it comes
+            # after the start.
+            late = start < clock.at(*DIARY_COMES)
+            subprocess.run([os.environ["ZURODID_MAKE_DIARY"], "-",
+                            agent.mdb + ".away" if late else agent.mdb], check=True,
                            input=diary_description(
                                appointments_of(version_at(clock, start), days)).encode(),
                            timeout=60)
@@ -510,6 +571,10 @@ def main():
     if burst:
         print(f"the {len(burst)} boxes of the rows at {BURST[1]}: from "
               f"{clock.text(min(burst))} to {clock.text(max(burst))}")
+    if soak.gone_wakes:
+        woke, gone_minutes = soak.gone_wakes
+        print(f"while the diary was away ({gone_minutes:.0f} simulated minutes): {woke} "
+              f"wake-ups of the agent's processes, {woke / gone_minutes:.2f} a minute")
     if soak.box_seconds:
         print(f"a box was open for {max(soak.box_seconds) / MINUTE:.1f} simulated minutes at "
               f"most, {sorted(soak.box_seconds)[len(soak.box_seconds) // 2]:.0f} s half the "

@@ -2,6 +2,7 @@
 // whatever the clock does and whatever rebuilds the list meanwhile.
 #include "agent/AgentFixture.h"
 
+#include <functional>
 #include <set>
 #include <utility>
 
@@ -44,6 +45,45 @@ struct Rig : AgentRig {
         return Boxes();
     }
     int ticks = 0;
+
+    // Starts the agent at `from` and lets the timer sleep as it plans until `to`; each event
+    // happens at its minute, and one that `wakes` (Options) brings a tick at once.
+    struct Event {
+        DateTime at;
+        std::function<void(Rig&)> happen;
+        bool wakes;
+    };
+    std::vector<std::string> RunAsPlanned(DateTime from, DateTime to, std::vector<Event> events) {
+        desktop.onBox = [&](const ShownBox&) {
+            clock.now += seconds{1};
+            agent.Timer1_Timer();
+        };
+        clock.now = from;
+        std::size_t e = 0;
+        for (; e < events.size() && events[e].at <= from; ++e) // the start-up's own conditions
+            events[e].happen(*this);
+        agent.Form_Load();
+        DateTime next = from + seconds{1};
+        for (;;) {
+            if (e < events.size() && events[e].at <= next) {
+                clock.now = std::max(clock.now, events[e].at);
+                events[e].happen(*this);
+                if (!events[e++].wakes)
+                    continue;
+            } else if (next > to) {
+                break;
+            } else {
+                clock.now = next;
+            }
+            const std::size_t plans = desktop.nextTicks.size();
+            agent.Timer1_Timer();
+            ++ticks;
+            next = clock.now + seconds{1};
+            if (desktop.nextTicks.size() > plans && desktop.nextTicks.back())
+                next = std::max(next, *desktop.nextTicks.back());
+        }
+        return Boxes();
+    }
 };
 
 TEST(WhenRemindersCome, ClockScriptsShowEachOwedReminderOnceInListOrder) {
@@ -148,6 +188,90 @@ TEST(WhenRemindersCome, ClockScriptsShowEachOwedReminderOnceInListOrder) {
     }
 }
 
+TEST(WhenRemindersCome, SwitchesAndFailedReadsOweFromTheMinuteTheyHappened) {
+    const auto D7 = [](int hh, int mm, int ss = 0) { return At(2026, 12, 7, hh, mm, ss); };
+    const auto remind = [](int on, int lead) {
+        return [on, lead](Rig& t) {
+            t.state.AgentSettings.Remind = static_cast<std::int16_t>(on);
+            t.state.AgentSettings.AppointmentRemind = static_cast<std::int16_t>(lead);
+        };
+    };
+    const auto diaryFails = [](bool fails) {
+        return [fails](Rig& t) {
+            t.diary.failOpen =
+                fails ? std::optional<int>(ErrorNumber::DatabaseDamaged) : std::nullopt;
+        };
+    };
+    struct Case {
+        const char* name;
+        std::string settings;
+        std::vector<std::pair<DateTime, std::string>> rows;
+        DateTime from, to;
+        std::vector<Rig::Event> events;
+        std::vector<std::string> boxes;
+        int maxTicks;
+    };
+    const Case cases[] = {
+        {"advance reminders switched on at 09:45 with a 20-minute lead, asleep since 09:00",
+         "",
+         {{D7(10, 0), "a"}},
+         D7(9, 0),
+         D7(10, 1),
+         {{D7(9, 45), remind(1, 20), true}},
+         {"16 10:00 : a"},
+         6},
+        {"switched on at 09:35: the 09:40 advance minute is still to come",
+         "",
+         {{D7(10, 0), "a"}},
+         D7(9, 0),
+         D7(10, 1),
+         {{D7(9, 35), remind(1, 20), true}},
+         {"64 10:00 : a", "16 10:00 : a"},
+         8},
+        {"the lead made longer past its minute at 09:45",
+         "Remind=1\r\nAppointmentRemind=5\r\n",
+         {{D7(10, 0), "a"}},
+         D7(9, 0),
+         D7(10, 1),
+         {{D7(9, 45), remind(1, 20), true}},
+         {"16 10:00 : a"},
+         6},
+        {"switched off at 09:30 and on again at 09:50",
+         "Remind=1\r\nAppointmentRemind=20\r\n",
+         {{D7(10, 0), "a"}, {D7(10, 30), "b"}},
+         D7(9, 0),
+         D7(10, 31),
+         {{D7(9, 30), remind(0, 20), true}, {D7(9, 50), remind(1, 20), true}},
+         {"16 10:00 : a", "64 10:30 : b", "16 10:30 : b"},
+         12},
+        {"the first read fails at 09:59:10 and works again from 10:00:30",
+         "",
+         {{D7(9, 59), "a"}, {D7(10, 5), "b"}},
+         D7(9, 59, 10),
+         D7(10, 6),
+         {{D7(9, 59, 10), diaryFails(true), false}, {D7(10, 0, 30), diaryFails(false), false}},
+         {"16 09:59 : a", "16 10:05 : b"},
+         8},
+        {"the diary gone for an hour from the start",
+         "Remind=1\r\nAppointmentRemind=10\r\n",
+         {{D7(9, 30), "a"}, {D7(10, 30), "b"}},
+         D7(9, 0),
+         D7(10, 31),
+         {{D7(9, 0), diaryFails(true), false}, {D7(10, 0), diaryFails(false), false}},
+         {"16 09:30 : a", "64 10:30 : b", "16 10:30 : b"},
+         // A try a minute while it fails, no more.
+         70},
+    };
+    for (const auto& c : cases) {
+        Rig t;
+        t.Settings(c.settings);
+        for (const auto& [when, subject] : c.rows)
+            t.Appointment(when, subject);
+        EXPECT_EQ(t.RunAsPlanned(c.from, c.to, c.events), c.boxes) << c.name;
+        EXPECT_LE(t.ticks, c.maxTicks) << c.name;
+    }
+}
+
 TEST(WhenRemindersCome, TwoHundredRowsInOneMinuteAndTheOneBehindThem) {
     for (bool asPlanned : {false, true}) {
         Rig t;
@@ -206,6 +330,17 @@ TEST(WhenRemindersCome, ARebuildDuringABoxOrDialogSkipsNothingAndDoublesNothing)
          [D8](Rig& t) { t.state.AgentSettings.AppointmentRemind = 15; },
          nullptr,
          {"64 10:00 : a", "16 10:00 : a", "64 10:20 : b", "16 10:20 : b"}},
+        {"Options switches advance reminders on while a box is open",
+         "Remind=0\r\nAppointmentRemind=0\r\n",
+         "",
+         {{D7(10, 0), "a"}, {D7(10, 20), "b"}, {D7(10, 40), "c"}},
+         {D7(9, 50), D7(10, 41)},
+         [](Rig& t) {
+             t.state.AgentSettings.Remind = 1;
+             t.state.AgentSettings.AppointmentRemind = 25; // b's advance minute has passed
+         },
+         nullptr,
+         {"16 10:00 : a", "64 10:40 : c", "16 10:20 : b", "16 10:40 : c"}},
         {"midnight while the log-in dialog of a Refresh is open",
          "AppointmentStartUp=1\r\n",
          "pw",

@@ -44,7 +44,14 @@ public:
     }
     void EnableTimer() override { ++timerEnabled; }
     void NextTickAt(std::optional<DateTime> wallTime) override { nextTicks.push_back(wallTime); }
-    void WakeTimer() override { ++timerWakes; }
+    void WakeTimer() override {
+        ++timerWakes;
+        if (onWake)
+            onWake();
+    }
+    void WatchForChange(std::optional<std::filesystem::path> file) override {
+        watched = std::move(file);
+    }
     void PopupMenu() override { ++menusOpened; }
     double TwipsPerPixelX() override { return twipsPerPixel; }
     StartOutcome StartProgram(const std::filesystem::path& program,
@@ -74,6 +81,7 @@ public:
     int timerEnabled = 0;
     std::vector<std::optional<DateTime>> nextTicks; // nullopt: in a second
     int timerWakes = 0;
+    std::optional<std::filesystem::path> watched;
     int menusOpened = 0;
     int endProcessCalls = 0;
     bool endProcessThrows = true;
@@ -81,6 +89,7 @@ public:
     StartOutcome startOutcome{true, {}};
     std::function<void(WindowName, ShowMode)> onShow;
     std::function<void(const ShownBox&)> onBox;
+    std::function<void()> onWake;
 };
 
 // A clock that stands still until a test moves it; each reading can also move it.

@@ -1,6 +1,7 @@
 #include "windows/frmOption.h"
 
 #include "WindowTestSupport.h"
+#include "agent/frmAgent.h"
 #include "support/LogCapture.h"
 #include "windows/WindowRegistry.h"
 #include "windows/frmList.h"
@@ -132,10 +133,8 @@ TEST_F(OptionsDialog, OkWritesAllFiveKeysAsTypedAndConvertsForMemory) {
         Type("txtAnniversaryStartUp", c.anniversary);
         Type("txtAppointmentStartUp", c.appointment);
         Type("txtAppointmentRemind", c.lead);
-        const int wakes = desktop.timerWakes;
         Control<QPushButton>("cmdOK").click();
         EXPECT_EQ(ReadBytes(SettingsFile()), c.file);
-        EXPECT_EQ(desktop.timerWakes, wakes + 1) << "the reminders owed look at the new lead";
         const AgentSettings& s = state->AgentSettings;
         EXPECT_EQ(s.StartUpRemind, c.inMemory.startUp);
         EXPECT_EQ(s.AnniversaryStartUp, c.inMemory.anniversary);
@@ -144,6 +143,52 @@ TEST_F(OptionsDialog, OkWritesAllFiveKeysAsTypedAndConvertsForMemory) {
         EXPECT_EQ(s.AppointmentRemind, c.inMemory.lead);
         EXPECT_FALSE(registry.IsLoaded(WindowName::frmOption));
         EXPECT_TRUE(desktop.boxes.empty());
+        DeleteClosedWindows();
+    }
+}
+
+// OK looks at what is owed with the new settings at once, the timer asleep until then: an
+// advance reminder switched on is owed from that minute on.
+TEST_F(OptionsDialog, OkSwitchingAdvanceRemindersOnOwesThemFromItsMinute) {
+    struct Case {
+        const char* name;
+        DateTime ok;
+        std::vector<std::string> boxes;
+    };
+    const Case cases[] = {
+        {"at 09:45, after the 20-minute lead's minute", At(2026, 12, 7, 9, 45), {"16 10:00 : a"}},
+        {"at 09:35, before it", At(2026, 12, 7, 9, 35), {"64 10:00 : a", "16 10:00 : a"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteBytes(SettingsFile(), "[Agent]\r\nRemind=0\r\nAppointmentRemind=0\r\n");
+        testing::FakeDiary diary;
+        diary.tables["Anniversary"];
+        diary.tables["Appointment"].rows = {
+            {Variant{At(2026, 12, 7, 10, 0)}, Variant{std::string("a")}}};
+        ProcessState agentState([this] { return folder.Path(); },
+                                std::make_shared<testing::FakeEngine>(diary));
+        FakeDesktop agentDesktop;
+        WindowRegistry windows{agentState, agentDesktop, clock, links};
+        frmAgent agent(agentState, agentDesktop, clock);
+        agentDesktop.onWake = [&agent] { agent.Timer1_Timer(); };
+        clock.now = At(2026, 12, 7, 9, 0);
+        agent.Form_Load();
+        agent.Timer1_Timer(); // the timer sleeps from here until the appointment's minute
+        ASSERT_TRUE(agentDesktop.nextTicks.back().has_value());
+
+        clock.now = c.ok;
+        windows.Show(WindowName::frmOption, ShowMode::Modeless);
+        QWidget* dialog = windows.Window(WindowName::frmOption);
+        dialog->findChild<QCheckBox*>("chkRemind")->click();
+        dialog->findChild<QLineEdit*>("txtAppointmentRemind")->setText("20");
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+        for (; clock.now <= At(2026, 12, 7, 10, 1); clock.now += std::chrono::seconds{20})
+            agent.Timer1_Timer();
+        std::vector<std::string> boxes;
+        for (const auto& box : agentDesktop.boxes)
+            boxes.push_back(std::to_string(box.icon) + " " + box.text);
+        EXPECT_EQ(boxes, c.boxes);
         DeleteClosedWindows();
     }
 }

@@ -47,32 +47,53 @@ EventSound::EventSound(QObject* parent) : QObject(parent) {}
 EventSound::~EventSound() {
     if (!worker_.joinable())
         return;
-    {
-        std::lock_guard lock(mutex_);
-        stopping_ = true;
+    std::unique_lock lock(shared_->mutex);
+    shared_->stopping = true;
+    shared_->wake.notify_one();
+    // A server that does not answer holds the thread in libcanberra: the agent leaves anyway.
+    if (shared_->wake.wait_for(lock, std::chrono::seconds{1},
+                               [this] { return shared_->finished; })) {
+        lock.unlock();
+        worker_.join();
+    } else {
+        worker_.detach();
     }
-    wake_.notify_one();
-    worker_.join();
 }
 
 void EventSound::Play(std::string eventId) {
     // The worker is made at the first sound: a start, and a day without a reminder, need none.
     if (!worker_.joinable()) {
         try {
-            worker_ = std::thread([this] { Serve(); });
+            worker_ = std::thread([this, shared = shared_] { Serve(shared); });
         } catch (const std::system_error& error) {
             SayWhyNoSound(CA_ERROR_SYSTEM, QString::fromUtf8(error.what()));
             return;
         }
     }
     {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(eventId));
+        std::lock_guard lock(shared_->mutex);
+        shared_->queue.push_back(std::move(eventId));
     }
-    wake_.notify_one();
+    shared_->wake.notify_one();
 }
 
-void EventSound::Serve() {
+void EventSound::Report(Shared& shared, int error, const QString& why) {
+    // Under the lock: the destructor cannot pass its own lock meanwhile, so `this` lives.
+    std::lock_guard lock(shared.mutex);
+    if (!shared.stopping)
+        QMetaObject::invokeMethod(
+            this, [this, error, why] { SayWhyNoSound(error, why); }, Qt::QueuedConnection);
+}
+
+void EventSound::Serve(const std::shared_ptr<Shared>& shared) {
+    struct Finished {
+        Shared& shared;
+        ~Finished() {
+            std::lock_guard lock(shared.mutex);
+            shared.finished = true;
+            shared.wake.notify_all();
+        }
+    } finished{*shared};
     Canberra canberra;
     std::optional<std::string> loadError; // none until the first sound asks for the library
     std::unique_ptr<ca_context, decltype(&ca_context_destroy)> context(nullptr, nullptr);
@@ -80,20 +101,17 @@ void EventSound::Serve() {
     for (;;) {
         std::string eventId;
         {
-            std::unique_lock lock(mutex_);
-            wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-            if (stopping_)
+            std::unique_lock lock(shared->mutex);
+            shared->wake.wait(lock, [&] { return shared->stopping || !shared->queue.empty(); });
+            if (shared->stopping)
                 return;
-            eventId = std::move(queue_.front());
-            queue_.pop_front();
+            eventId = std::move(shared->queue.front());
+            shared->queue.pop_front();
         }
         if (!loadError)
             loadError = canberra.Load();
         if (!loadError->empty()) {
-            const QString why = QString::fromStdString(*loadError);
-            QMetaObject::invokeMethod(
-                this, [this, why] { SayWhyNoSound(CA_ERROR_NOTAVAILABLE, why); },
-                Qt::QueuedConnection);
+            Report(*shared, CA_ERROR_NOTAVAILABLE, QString::fromStdString(*loadError));
             continue;
         }
         // Connected on the first sound, and again after a failure: a sound server started
@@ -117,11 +135,8 @@ void EventSound::Serve() {
         // A server that went away (restarted) is connected to afresh at the next box.
         if (openError != CA_SUCCESS || error == CA_ERROR_DISCONNECTED)
             context.reset();
-        if (error != CA_SUCCESS) {
-            const QString why = QString::fromUtf8(canberra.strerror(error));
-            QMetaObject::invokeMethod(
-                this, [this, error, why] { SayWhyNoSound(error, why); }, Qt::QueuedConnection);
-        }
+        if (error != CA_SUCCESS)
+            Report(*shared, error, QString::fromUtf8(canberra.strerror(error)));
     }
 }
 

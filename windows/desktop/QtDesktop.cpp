@@ -1,6 +1,7 @@
 #include "windows/desktop/QtDesktop.h"
 
 #include "agent/frmAgent.h"
+#include "platform/Log.h"
 #include "windows/desktop/ReminderBox.h"
 #include "windows/desktop/TrayHost.h"
 #include "windows/desktop/TrayHostWatch.h"
@@ -15,8 +16,10 @@
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #if QT_CONFIG(xcb)
 #include <xcb/xcb.h>
 #endif
@@ -33,6 +36,18 @@ QString Q(std::string_view text) {
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
     timer_.setInterval(1000);
     timer_.setSingleShot(true);
+    minuteTimer_.setSingleShot(true);
+    minuteTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&minuteTimer_, &QTimer::timeout, this, &QtDesktop::Tick);
+    if (!alarm_.CanWake())
+        LogFailure("making the wall-clock alarm, the reminder timer wakes every minute instead",
+                   alarm_.MakeError(), std::strerror(alarm_.MakeError()));
+    diaryRested_.setSingleShot(true);
+    diaryRested_.setInterval(1000);
+    connect(&diaryRested_, &QTimer::timeout, this, [this] {
+        if (timerEnabled_)
+            Tick();
+    });
     if (alarm_.Descriptor() >= 0) {
         auto* notifier = new QSocketNotifier(alarm_.Descriptor(), QSocketNotifier::Read, this);
         connect(notifier, &QSocketNotifier::activated, this, [this] {
@@ -167,6 +182,7 @@ void QtDesktop::EnableTimer() {
 // an earlier one is open plans nothing, and that one plans when its box closes.
 void QtDesktop::Tick() {
     timer_.stop();
+    minuteTimer_.stop();
     alarm_.Clear();
     if (agent_)
         agent_->Timer1_Timer();
@@ -181,7 +197,41 @@ void QtDesktop::NextTickAt(std::optional<DateTime> wallTime) {
         return;
     }
     timer_.stop();
-    alarm_.SetFor(WhenLocalClockReaches(*wallTime, std::time(nullptr)));
+    const std::time_t when = WhenLocalClockReaches(*wallTime, std::time(nullptr));
+    if (alarm_.CanWake()) {
+        alarm_.SetFor(when);
+        return;
+    }
+    // Looks again at least once a minute: a clock set or a sleep is seen a minute late at most.
+    using namespace std::chrono;
+    const auto wait =
+        duration_cast<milliseconds>(system_clock::from_time_t(when) - system_clock::now());
+    minuteTimer_.start(std::clamp(wait, milliseconds{0}, milliseconds{minutes{1}}));
+}
+
+void QtDesktop::WatchForChange(std::optional<std::filesystem::path> file) {
+    delete std::exchange(diaryWatch_, nullptr);
+    diaryRested_.stop();
+    if (!file)
+        return;
+    diaryWatch_ = new QFileSystemWatcher(this);
+    const QString diary = QString::fromStdString(file->string());
+    const QString folder = QString::fromStdString(file->parent_path().string());
+    // A file replaced, removed or made anew leaves the watch: taken up again at each change.
+    auto watchDiary = [this, diary] {
+        if (diaryWatch_ && !diaryWatch_->files().contains(diary) && QFileInfo::exists(diary))
+            diaryWatch_->addPath(diary);
+    };
+    auto changed = [this, watchDiary] {
+        watchDiary();
+        diaryRested_.start();
+    };
+    connect(diaryWatch_, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(diaryWatch_, &QFileSystemWatcher::directoryChanged, this, changed);
+    // A folder not there yet (a drive not mounted) is looked at by the minute's try alone.
+    if (QFileInfo(folder).isDir())
+        diaryWatch_->addPath(folder);
+    watchDiary();
 }
 
 void QtDesktop::WakeTimer() {

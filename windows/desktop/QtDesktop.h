@@ -6,6 +6,7 @@
 #include "windows/desktop/EventSound.h"
 #include "windows/desktop/ReminderBox.h"
 
+#include <QFileSystemWatcher>
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
@@ -41,6 +42,7 @@ public:
     void EnableTimer() override;
     void NextTickAt(std::optional<DateTime> wallTime) override;
     void WakeTimer() override;
+    void WatchForChange(std::optional<std::filesystem::path> file) override;
     void PopupMenu() override;
     double TwipsPerPixelX() override;
     StartOutcome StartProgram(const std::filesystem::path& program,
@@ -51,6 +53,8 @@ public:
     QSystemTrayIcon* TrayIcon() const { return tray_; }
     QMenu& Menu() { return menu_; }
     QTimer& Timer1() { return timer_; }
+    // Stands in for the wall-clock alarm when the kernel would not make one.
+    QTimer& MinuteTimer() { return minuteTimer_; }
     // How long a box must be left alone before keys act on it (tests shorten it).
     void SetKeySettle(std::chrono::milliseconds settle) { keySettle_ = settle; }
     // What the tray reports of a click on the icon, as the agent's tray message.
@@ -71,6 +75,10 @@ private:
     QTimer timer_; // the next tick within a second
     bool timerEnabled_ = false;
     WallClockAlarm alarm_; // the next tick minutes ahead, or at once when the clock jumps
+    QTimer minuteTimer_;   // without an alarm: the next tick, at most a minute ahead
+    // While a read fails: a change of the diary or its folder, then a second's rest, ticks.
+    QFileSystemWatcher* diaryWatch_ = nullptr;
+    QTimer diaryRested_;
     // Only while no notification area runs: what tells that one may have started.
     std::unique_ptr<TrayHostWatch> trayWatch_;
     EventSound sound_;
