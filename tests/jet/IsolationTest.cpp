@@ -21,9 +21,10 @@ namespace {
 using jet::ByteSink;
 using jet::ChildEnd;
 
+// A second of wall clock: a fork and a short work fit in it on a loaded machine.
 jet::IsolationLimits ShortLimits() {
     jet::IsolationLimits limits;
-    limits.wallClock = std::chrono::milliseconds(500);
+    limits.wallClock = std::chrono::milliseconds(1000);
     limits.cpuSeconds = 1;
     limits.extraMemoryBytes = 256ull * 1024 * 1024;
     limits.maxOutputBytes = 1024 * 1024;
