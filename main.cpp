@@ -1,6 +1,7 @@
 // Zurodid Agent: the diary's reminder agent in the notification area.
 #include "agent/SystemClock.h"
 #include "agent/frmAgent.h"
+#include "platform/CommandLine.h"
 #include "platform/Files.h"
 #include "store/Dao.h"
 #include "store/DiaryStore.h"
@@ -11,11 +12,47 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <cstdlib>
+#include <iostream>
+
+namespace {
+
+// The agent's own options, taken out of argv so that the toolkit sees only the rest; --help,
+// --version and a wrong option end the program here.
+zurodid::AgentOptions ReadOptionsOrExit(int& argc, char* argv[]) {
+    try {
+        zurodid::AgentOptions options = zurodid::ParseAgentOptions({argv, argv + argc});
+        std::size_t kept = 0;
+        for (int i = 0; i < argc; ++i)
+            if (kept < options.remaining.size() && options.remaining[kept] == argv[i])
+                argv[kept++] = argv[i];
+        argc = static_cast<int>(kept);
+        argv[argc] = nullptr;
+        if (options.help)
+            std::cout << zurodid::AgentUsage();
+        else if (options.version)
+            std::cout << "zurodid-agent " ZURODID_VERSION "\n";
+        if (options.help || options.version)
+            std::exit(std::cout.flush() ? EXIT_SUCCESS : EXIT_FAILURE);
+        return options;
+    } catch (const zurodid::OptionError& error) {
+        std::cerr << "zurodid-agent: " << error.what() << "\n" << zurodid::AgentUsage();
+        std::exit(2);
+    }
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     using namespace zurodid;
-    // Started by the agent as its own diary reader process: serves reads, never returns.
+    // Started by the agent as its own diary reader process: serves reads, never returns. Before
+    // the options: the reader's arguments are none of the agent's.
     ServeDiaryReaderIfAsked(argc, argv);
+    const AgentOptions options = ReadOptionsOrExit(argc, argv);
+    // The diary and the settings: in --folder's folder, else beside the executable.
+    const Module1::FolderSource agentFolder = [folder = options.folder] {
+        return folder.empty() ? ExecutableFolder() : folder;
+    };
     // Qt gives a StatusNotifierItem host the application name as the item's title (and id):
     // the user sees "Zurodid Agent" there. The desktop file name is the Wayland app id and the
     // name of the installed menu entry and icon.
@@ -23,7 +60,7 @@ int main(int argc, char* argv[]) {
     QApplication::setDesktopFileName(QStringLiteral("zurodid-agent"));
     // A later start (from the menu, say) only asks the running agent to show what it has: it
     // reads nothing and starts no reader.
-    SingleInstance instance(QString::fromStdString(ExecutableFolder().string()));
+    SingleInstance instance(QString::fromStdString(agentFolder().string()));
     if (!instance.IsFirst()) {
         instance.AskTheFirstToShow();
         return 0;
@@ -31,12 +68,12 @@ int main(int argc, char* argv[]) {
     StartDiaryReader();
     // The diary's first reads run in that process while the toolkit starts; start-up takes
     // them if the file has not changed meanwhile.
-    auto diaryPrefetch = PrefetchDiary(ExecutableFolder() / kDiaryFileName);
+    auto diaryPrefetch = PrefetchDiary(agentFolder() / kDiaryFileName);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zurodid-agent.png")));
 
-    ProcessState state(&ExecutableFolder, MakeJetEngine(std::move(diaryPrefetch)));
+    ProcessState state(agentFolder, MakeJetEngine(std::move(diaryPrefetch)));
     state.module1.RemoveUnfinishedWrites();
     SystemClock clock;
     QtDesktop desktop(AgentIcon());

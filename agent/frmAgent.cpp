@@ -41,9 +41,10 @@ void RaiseIfMissing(const void* object) {
         throw RuntimeError(ErrorNumber::ObjectNotSet, "Object variable not set");
 }
 
-// A failed read is tried again about once a minute, and at once when the file, changed since,
-// has held still for a tick (a drive mounted late, a save that ended).
-constexpr std::chrono::seconds kRetryInterval{60};
+// A failed read is tried again when the file, changed since, has held still for a tick (a save
+// that ended: the desktop's watch on the folder brings the tick), else every two minutes (a
+// drive mounted late): each try wakes the agent, and one wake-up a minute is its budget.
+constexpr std::chrono::seconds kRetryInterval{120};
 
 // What tells one state of the diary file from another, read without opening it; empty when
 // there is no file.
@@ -86,8 +87,8 @@ void frmAgent::Form_Load() {
         if (!retry_)
             LogStepFailure(step,
                            purpose == ReadPurpose::StartUp
-                               ? "tried again every minute"
-                               : "the previous list kept, tried again every minute",
+                               ? "tried again when it changes"
+                               : "the previous list kept, tried again when it changes",
                            errorNumber, errorText);
         ReadFailed(MinuteOf(clock_.Now()));
         loading_ = {};
@@ -359,7 +360,7 @@ void frmAgent::RebuildForNewDay(DateTime now) {
     if (FillInto(rows, appointments, fillError) != FillEnd::Complete) {
         // One line: the open's error when there was one, it says more.
         if (!retry_) {
-            const std::string_view kept = "the previous list kept, tried again every minute";
+            const std::string_view kept = "the previous list kept, tried again when it changes";
             if (openError)
                 LogStepFailure(step, kept, openError->number, openError->text);
             else
@@ -444,8 +445,8 @@ void frmAgent::PlanNextTick(DateTime now, bool boxShown) {
     }
     const WallMinute minute = MinuteOf(now);
     const DateTime midnight = std::chrono::floor<std::chrono::days>(now) + std::chrono::days{1};
-    // A failed read is tried again a minute after the last try, or sooner when the watch on
-    // the file says it changed.
+    // A failed read is tried again two minutes after the last try, or sooner when the watch
+    // on the file says it changed.
     if (retry_ && retry_->lastTry + kRetryInterval < midnight) {
         const DateTime retryAt = std::max(retry_->lastTry + kRetryInterval, now);
         const WallMinute retryMinute = MinuteOf(retryAt);

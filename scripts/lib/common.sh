@@ -19,6 +19,12 @@ TEST_PACKAGES=(
     desktop-file-utils libglib2.0-bin                     # checking and launching the entries
     xfwm4 xterm pulseaudio pulseaudio-utils               # reminder boxes while typing, heard
 )
+# Building the Debian package (scripts/package) and checking it.
+PACKAGE_PACKAGES=(
+    dpkg-dev debhelper fakeroot                           # dpkg-buildpackage
+    lintian appstream                                     # the package's and metainfo's checks
+    debootstrap                                           # a clean Debian 12 to install it in
+)
 DESKTOP_PACKAGES=(python3 xvfb openbox trayer xdotool wmctrl imagemagick x11-utils dbus
     at-spi2-core python3-gi gir1.2-atspi-2.0)
 

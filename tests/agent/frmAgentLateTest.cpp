@@ -259,8 +259,8 @@ TEST(WhenRemindersCome, SwitchesAndFailedReadsOweFromTheMinuteTheyHappened) {
          D7(10, 31),
          {{D7(9, 0), diaryFails(true), false}, {D7(10, 0), diaryFails(false), false}},
          {"16 09:30 : a", "64 10:30 : b", "16 10:30 : b"},
-         // A try a minute while it fails, no more.
-         70},
+         // A try every two minutes while it fails, no more.
+         40},
     };
     for (const auto& c : cases) {
         Rig t;

@@ -21,9 +21,9 @@ TEST_F(FailureLog, AStartUpThatFailsSaysWhereWithWhatAndOnWhichFile) {
     const std::string diaryFile = (folder / "Zurodid.mdb").string();
     const Case cases[] = {
         {"missing diary", [](FakeDiary& d) { d.failOpen = ErrorNumber::FileNotFound; }, "",
-         "opening the diary, tried again every minute: error 3024: injected: " + diaryFile},
+         "opening the diary, tried again when it changes: error 3024: injected: " + diaryFile},
         {"no table", [](FakeDiary& d) { d.tables.erase("Appointment"); }, "",
-         "opening the table Appointment, tried again every minute: error 3078: no table: " +
+         "opening the table Appointment, tried again when it changes: error 3078: no table: " +
              diaryFile},
         {"setting out of range", [](FakeDiary&) {}, "AppointmentStartUp=40000\r\n",
          "reading the setting AppointmentStartUp, start-up stopped: error 6: Overflow: " +
@@ -101,7 +101,8 @@ TEST_F(FailureLog, AReadThatFailsSaysSoOnceKeepsTheListAndRecoversOnItsOwn) {
          false,
          {"evening"},
          {"16 23:10 : evening"},
-         {"opening the diary, tried again every minute: error 3049: injected: " + file, recovered}},
+         {"opening the diary, tried again when it changes: error 3049: injected: " + file,
+          recovered}},
         {"Refresh",
          At(2026, 12, 7, 23, 0),
          false,
@@ -109,7 +110,7 @@ TEST_F(FailureLog, AReadThatFailsSaysSoOnceKeepsTheListAndRecoversOnItsOwn) {
          true,
          {"evening"},
          {"16 23:10 : evening"},
-         {"opening the diary, the previous list kept, tried again every minute: error 3049: "
+         {"opening the diary, the previous list kept, tried again when it changes: error 3049: "
           "injected: " +
               file,
           recovered}},
@@ -120,7 +121,7 @@ TEST_F(FailureLog, AReadThatFailsSaysSoOnceKeepsTheListAndRecoversOnItsOwn) {
          false,
          {"after midnight"},
          {"16 00:05 : after midnight"},
-         {"opening the diary, the previous list kept, tried again every minute: error 3049: "
+         {"opening the diary, the previous list kept, tried again when it changes: error 3049: "
           "injected: " +
               file,
           recovered}},

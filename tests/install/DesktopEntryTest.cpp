@@ -110,7 +110,28 @@ TEST(AgentEntry, RefusesPathsNoEntryCanHold) {
          {"zurodid-agent", "relative/zurodid-agent", "", "/h/\xff\xfe/zurodid-agent",
           "/h/a\x01z/zurodid-agent", "/h/a\rz/zurodid-agent", "/h/a\x7fz/zurodid-agent"}) {
         EXPECT_THROW(AgentEntry(EntryKind::Menu, path), EntryError) << path;
+        if (!path.empty()) {
+            EXPECT_THROW(AgentEntry(EntryKind::Autostart, "/usr/bin/zurodid-agent", path),
+                         EntryError)
+                << path;
+        }
     }
+    EXPECT_THROW(AgentEntry(EntryKind::SetupMenu, "/usr/bin/zurodid-agent-setup", "/h"),
+                 EntryError);
+}
+
+TEST(AgentEntry, APackagedAgentIsToldItsFolder) {
+    const std::string folder = "/h/.wine/drive_c/Program Files/ไดอารี่ \"100%\"";
+    auto autostart = Keys(AgentEntry(EntryKind::Autostart, "/usr/bin/zurodid-agent", folder));
+    EXPECT_EQ(autostart.at("Exec"),
+              R"(/usr/bin/zurodid-agent --folder "/h/.wine/drive_c/Program Files/ไดอารี่ )"
+              R"(\\"100%%\\"")");
+    EXPECT_EQ(autostart.at("TryExec"), "/usr/bin/zurodid-agent");
+    EXPECT_EQ(autostart.at("X-Zurodid-Folder"), folder);
+
+    auto setup = Keys(AgentEntry(EntryKind::SetupMenu, "/usr/bin/zurodid-agent-setup"));
+    EXPECT_EQ(setup.at("Exec"), "/usr/bin/zurodid-agent-setup");
+    EXPECT_EQ(setup.count("X-Zurodid-Folder") + setup.count("X-GNOME-Autostart-enabled"), 0U);
 }
 
 } // namespace

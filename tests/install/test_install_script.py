@@ -207,30 +207,69 @@ class TouchesNeitherDiaryNorSettings(InstallTestCase):
 
 
 class CMakeInstallForPackagers(unittest.TestCase):
-    def test_executable_icons_and_menu_entry_under_the_prefix(self):
+    def cmake_install(self, prefix, stage=None):
+        env = dict(os.environ, DESTDIR=stage) if stage else None
+        result = subprocess.run(
+            [os.environ.get("ZURODID_CMAKE", "cmake"), "--install", installtest.build_dir(),
+             "--prefix", prefix], env=env, capture_output=True, text=True, timeout=120)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+    def test_programs_icons_entry_metainfo_and_manuals_under_the_prefix(self):
         stage = tempfile.mkdtemp(prefix="zurodid-cmake-install-")
         self.addCleanup(shutil.rmtree, stage, True)
         prefix = "/opt/zurodid agent"
-        result = subprocess.run(
-            [os.environ.get("ZURODID_CMAKE", "cmake"), "--install", installtest.build_dir(),
-             "--prefix", prefix], env=dict(os.environ, DESTDIR=stage), capture_output=True,
-            text=True, timeout=120)
-        self.assertEqual(result.returncode, 0, result.stderr)
+        self.cmake_install(prefix, stage)
 
         root = stage + prefix
         installed = sorted(os.path.relpath(os.path.join(folder, name), root)
                            for folder, _, files in os.walk(root) for name in files)
         self.assertEqual(installed, sorted(
-            ["bin/zurodid-agent", "share/applications/zurodid-agent.desktop"] +
+            ["bin/zurodid-agent", "bin/zurodid-agent-setup",
+             "libexec/zurodid-agent/desktop-entry", "share/applications/zurodid-agent.desktop",
+             "share/metainfo/org.example.zurodid.agent.metainfo.xml",
+             "share/man/man1/zurodid-agent.1", "share/man/man1/zurodid-agent-setup.1"] +
             [f"share/icons/hicolor/{n}x{n}/apps/zurodid-agent.png"
              for n in (16, 22, 24, 32, 48, 64, 128, 256)]))
         entry = os.path.join(root, "share/applications/zurodid-agent.desktop")
         validate_entry(self, entry)
         with open(entry, encoding="utf-8") as text:
             lines = text.read().splitlines()
-        # The entry names the executable where it runs, not where it was staged.
-        self.assertIn(f'Exec="{prefix}/bin/zurodid-agent"', lines)
-        self.assertIn(f"TryExec={prefix}/bin/zurodid-agent", lines)
+        # The menu entry runs the setup where it runs, not where it was staged; the setup
+        # writes the user's own entries, which take its place.
+        self.assertIn(f'Exec="{prefix}/bin/zurodid-agent-setup"', lines)
+        self.assertIn(f"TryExec={prefix}/bin/zurodid-agent-setup", lines)
+
+    def test_setup_command_starts_the_installed_agent_for_the_diary_at_log_in(self):
+        home = Home()
+        self.addCleanup(home.remove)
+        prefix = os.path.join(home.top, "prefix")
+        self.cmake_install(prefix)
+        setup = os.path.join(prefix, "bin", "zurodid-agent-setup")
+        folder = home.diary_folder()
+        before = home.snapshot()
+
+        def run(*args):
+            result = subprocess.run([setup, *args], env=home.env(), capture_output=True,
+                                    text=True, timeout=60, stdin=subprocess.DEVNULL)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            return result.stdout
+
+        self.assertIn(folder, run())
+        for entry in (home.menu_entry, home.autostart_entry):
+            validate_entry(self, entry)
+            with open(entry, encoding="utf-8") as text:
+                self.assertIn(f'Exec={prefix}/bin/zurodid-agent --folder "{folder}"',
+                              text.read().splitlines())
+        self.assertIn("every file was in place already", run("--no-start", folder))
+        run("--remove")
+        self.assertEqual(home.snapshot(), before)
+
+        # A diary's folder that is gone: its entries can still be removed by its name.
+        run("--no-start", folder)
+        shutil.rmtree(folder)
+        run("--remove", folder)
+        self.assertFalse(os.path.exists(home.autostart_entry))
+        self.assertFalse(os.path.exists(home.menu_entry))
 
 
 if __name__ == "__main__":

@@ -19,18 +19,19 @@ bool IsUtf8(std::string_view text) {
     return checked && *checked == text;
 }
 
-void CheckPath(std::string_view executable) {
-    if (!executable.starts_with('/'))
-        throw EntryError("the agent's path must be absolute: " + std::string(executable));
-    if (!IsUtf8(executable))
-        throw EntryError("desktop entries hold UTF-8 text only, and this path is not UTF-8: " +
-                         std::string(executable));
-    bool control = std::any_of(executable.begin(), executable.end(), [](char c) {
+// A path an entry can carry; `what` names it in the message.
+void CheckPath(std::string_view what, std::string_view path) {
+    if (!path.starts_with('/'))
+        throw EntryError(std::string(what) + " must be absolute: " + std::string(path));
+    if (!IsUtf8(path))
+        throw EntryError("desktop entries hold UTF-8 text only, and " + std::string(what) +
+                         " is not UTF-8: " + std::string(path));
+    bool control = std::any_of(path.begin(), path.end(), [](char c) {
         auto byte = static_cast<unsigned char>(c);
         return (byte < 0x20 && c != '\t' && c != '\n') || byte == 0x7f;
     });
     if (control)
-        throw EntryError("the agent's path holds a control character: " + std::string(executable));
+        throw EntryError(std::string(what) + " holds a control character: " + std::string(path));
 }
 
 } // namespace
@@ -90,9 +91,15 @@ std::string ExecValue(const std::vector<std::string>& argv) {
     return EscapeString(command);
 }
 
-std::string AgentEntry(EntryKind kind, std::string_view executable) {
-    CheckPath(executable);
+std::string AgentEntry(EntryKind kind, std::string_view executable, std::string_view folder) {
+    CheckPath("the agent's path", executable);
+    if (!folder.empty())
+        CheckPath("the diary's folder", folder);
+    if (kind == EntryKind::SetupMenu && !folder.empty())
+        throw EntryError("the setup command's entry names no folder");
     std::vector<std::string> argv{std::string(executable)};
+    if (!folder.empty())
+        argv.insert(argv.end(), {"--folder", std::string(folder)});
     // GLib (gio, GNOME, XFCE) looks the program up before it turns "%%" back into "%", and
     // so finds none in a folder whose name holds a "%": env is found, and given the path.
     if (executable.find('%') != std::string_view::npos)
@@ -109,7 +116,11 @@ std::string AgentEntry(EntryKind kind, std::string_view executable) {
     entry += "TryExec=" + EscapeString(executable) + "\n";
     entry += "Icon=zurodid-agent\n"
              "Terminal=false\n"
-             "Categories=Office;Calendar;\n";
+             "Categories=Office;Calendar;\n"
+             "Keywords=diary;reminder;appointment;anniversary;\n";
+    // Tells the entries of one diary from those of another when they are removed.
+    if (!folder.empty())
+        entry += "X-Zurodid-Folder=" + EscapeString(folder) + "\n";
     if (kind == EntryKind::Autostart)
         entry += "X-GNOME-Autostart-enabled=true\n";
     return entry;

@@ -29,11 +29,14 @@ std::string QuoteExecArgument(std::string_view argument);
 // quoted, then the whole escaped as a string value.
 std::string ExecValue(const std::vector<std::string>& argv);
 
-enum class EntryKind { Menu, Autostart };
+// Menu and Autostart start the agent; SetupMenu is the packaged menu entry, which starts the
+// setup command (it finds the diary, writes the user's own entries, which take its place in
+// the menu, and starts the agent).
+enum class EntryKind { Menu, Autostart, SetupMenu };
 
-// The whole entry that starts the agent at `executable`, an absolute path in UTF-8.
-// Throws EntryError for a relative path, text that is not UTF-8, or a control character
-// other than tab and newline.
-std::string AgentEntry(EntryKind kind, std::string_view executable);
+// The whole entry that starts `executable`, an absolute path in UTF-8, with `--folder FOLDER`
+// when a folder is given (an agent installed away from the diary). Throws EntryError for a
+// relative path, text that is not UTF-8, or a control character other than tab and newline.
+std::string AgentEntry(EntryKind kind, std::string_view executable, std::string_view folder = {});
 
 } // namespace zurodid::desktop_entry
