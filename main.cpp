@@ -45,29 +45,32 @@ zurodid::AgentOptions ReadOptionsOrExit(int& argc, char* argv[]) {
 
 int main(int argc, char* argv[]) {
     using namespace zurodid;
+    // Started by the agent as its own diary reader process: serves reads, never returns. Before
+    // the options: the reader's arguments are none of the agent's.
+    ServeDiaryReaderIfAsked(argc, argv);
     const AgentOptions options = ReadOptionsOrExit(argc, argv);
     // The diary and the settings: in --folder's folder, else beside the executable.
     const Module1::FolderSource agentFolder = [folder = options.folder] {
         return folder.empty() ? ExecutableFolder() : folder;
     };
-    // Before anything starts a thread: the diary's reading children are forked from it.
-    StartDiaryReader();
-    // The diary's first reads run in that process while the toolkit starts; start-up takes
-    // them if the file has not changed meanwhile.
-    auto diaryPrefetch = PrefetchDiary(agentFolder() / kDiaryFileName);
-    QApplication app(argc, argv);
     // Qt gives a StatusNotifierItem host the application name as the item's title (and id):
     // the user sees "Zurodid Agent" there. The desktop file name is the Wayland app id and the
     // name of the installed menu entry and icon.
     QApplication::setApplicationName(QString::fromUtf8(kAgentTitle.data(), kAgentTitle.size()));
     QApplication::setDesktopFileName(QStringLiteral("zurodid-agent"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    // A later start (from the menu, say) only asks the running agent to show what it has: it
+    // reads nothing and starts no reader.
     SingleInstance instance(QString::fromStdString(agentFolder().string()));
     if (!instance.IsFirst()) {
-        // Started again (from the menu, say): the running agent shows what it has.
         instance.AskTheFirstToShow();
         return 0;
     }
+    StartDiaryReader();
+    // The diary's first reads run in that process while the toolkit starts; start-up takes
+    // them if the file has not changed meanwhile.
+    auto diaryPrefetch = PrefetchDiary(agentFolder() / kDiaryFileName);
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zurodid-agent.png")));
 
     ProcessState state(agentFolder, MakeJetEngine(std::move(diaryPrefetch)));

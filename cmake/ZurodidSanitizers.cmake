@@ -2,6 +2,10 @@ if(ZURODID_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+if(ZURODID_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 
 # A libFuzzer entry point NAME.cpp over LIBRARY (fuzz builds only: clang, ZURODID_BUILD_FUZZ).
 function(zurodid_fuzz_target name library)

@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/ChildProcess.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -166,35 +168,28 @@ constexpr int kCouldNotName = 255;
 // disposition that survives exec) the system reaps it and waitpid has nothing to give.
 // -1 when no child can be made, else how the child ended.
 int CommitInChild(const char* self, const char* temporary, const char* target) {
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
+    Pipe report = MakePipe();
+    if (!report.read.Valid())
         return -1;
     const pid_t child = ::fork();
-    if (child < 0) {
-        ::close(report[0]);
-        ::close(report[1]);
+    if (child < 0)
         return -1;
-    }
     if (child == 0) {
-        ::close(report[0]);
         unsigned char outcome = kCouldNotName;
         if (::linkat(AT_FDCWD, self, AT_FDCWD, temporary, AT_SYMLINK_FOLLOW) == 0)
             outcome = static_cast<unsigned char>(::rename(temporary, target) == 0 ? 0 : errno);
-        while (::write(report[1], &outcome, 1) < 0 && errno == EINTR) {
+        while (::write(report.write.Get(), &outcome, 1) < 0 && errno == EINTR) {
         }
         ::_exit(0);
     }
-    ::close(report[1]);
+    report.write.Reset();
     unsigned char outcome = kCouldNotName; // a child that died before it could say
     ssize_t got = 0;
-    while ((got = ::read(report[0], &outcome, 1)) < 0 && errno == EINTR) {
+    while ((got = ::read(report.read.Get(), &outcome, 1)) < 0 && errno == EINTR) {
     }
     if (got != 1)
         outcome = kCouldNotName;
-    ::close(report[0]);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(child);
     return outcome;
 }
 

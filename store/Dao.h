@@ -82,9 +82,13 @@ using DiaryPrefetch = jet::TablePrefetch;
 // Its first opens of the tables in `prefetch` take the rows read early when the file is
 // unchanged since.
 std::shared_ptr<DBEngine> MakeJetEngine(std::shared_ptr<DiaryPrefetch> prefetch = nullptr);
-// Makes the process that the engine's reading children are forked from, so that none is
-// forked from a process with threads: called first thing in main, before the toolkit starts.
-// False when it could not be made (the children are then forked from the caller).
+// Called first thing in main: when this start is the agent's own diary reader process (the
+// agent spawns its own executable for it), serves reads and never returns; otherwise makes this
+// executable able to spawn it.
+void ServeDiaryReaderIfAsked(int argc, char** argv);
+// Spawns the reader process that the engine's reading children are forked from, so that none
+// is forked from the agent, which has threads. False when it could not be made (the next read
+// tries again).
 bool StartDiaryReader();
 // Starts reading the two tables the agent opens at start (Anniversary, Appointment) of
 // `diary` in that process now, so that the reads run while the toolkit starts; for

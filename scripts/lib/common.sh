@@ -56,12 +56,19 @@ ensure_packages() {
     "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# configure_and_build BUILD_DIR [cmake options...]
+# configure_and_build BUILD_DIR [cmake options...] [-- targets...]
 # Configures afresh when the options differ from the last configure of BUILD_DIR (a cache
-# keeps options that are no longer given), then builds.
+# keeps options that are no longer given), then builds the targets (all when none is named).
 configure_and_build() {
     local dir=$1
     shift
+    local options=() targets=()
+    while [ $# -gt 0 ] && [ "$1" != "--" ]; do
+        options+=("$1")
+        shift
+    done
+    [ $# -gt 0 ] && shift && targets=("$@")
+    set -- "${options[@]}"
     local stamp="$dir/zurodid-configure-options" wanted
     wanted=$(printf '%s\n' "$@")
     if [ ! -f "$dir/CMakeCache.txt" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$wanted" ]; then
@@ -69,7 +76,11 @@ configure_and_build() {
         cmake --fresh -S "$ROOT" -B "$dir" "$@"
         printf '%s\n' "$wanted" >"$stamp"
     fi
-    cmake --build "$dir" -j "$JOBS"
+    if [ ${#targets[@]} -gt 0 ]; then
+        cmake --build "$dir" -j "$JOBS" --target "${targets[@]}"
+    else
+        cmake --build "$dir" -j "$JOBS"
+    fi
 }
 
 # The release build that scripts/run starts and scripts/install installs.

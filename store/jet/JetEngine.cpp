@@ -13,10 +13,11 @@ namespace jet {
 namespace {
 
 // A dynaset over one table: the rows (bookmarks) are fixed at the open. A walk, from
-// MoveFirst to EOF, sees one state of the file: MoveFirst looks at the file and reads it again
-// when it changed, so a change by the diary program is seen at the next walk, and a row
-// deleted since the open raises 3167 when a walk reaches it. A walk never mixes two states,
-// and a file that keeps changing costs one read a walk, not one a row.
+// MoveFirst to EOF, sees one state of the file: the one at its MoveFirst, so a change by the
+// diary program is seen at the next walk, and a row deleted since the open raises 3167 when a
+// walk reaches it. A walk never mixes two states, and costs one read, not one a row. The rows
+// are not kept between walks (the agent's lists hold what it shows): the rows read at the open
+// serve the first walk, and every later walk reads the file afresh.
 class JetRecordset final : public Recordset {
 public:
     JetRecordset(std::filesystem::path file, std::string table, ReaderOptions options,
@@ -47,9 +48,9 @@ public:
         if (OpenRowCount() == 0) {
             NoCurrentRecord();
         }
-        // A read that fails raises here and leaves the cursor on the state it had: the
-        // shared recordsets stay good for the next walk.
-        if (StampOf(file_) != stamp_) {
+        // A read that fails raises here and leaves the cursor where it was: the shared
+        // recordsets stay good for the next walk.
+        if (!holding_ || StampOf(file_) != stamp_) {
             Adopt(ReadTable(file_, table_, options_));
         }
         position_ = 0;
@@ -60,6 +61,9 @@ public:
             NoCurrentRecord();
         }
         ++position_;
+        if (Eof()) {
+            Release();
+        }
     }
 
     bool Eof() override { return position_ >= OpenRowCount(); }
@@ -92,7 +96,16 @@ private:
         return counted_ ? (*counted_)[i] : static_cast<std::uint32_t>(i);
     }
 
+    // The end of a walk: its rows go (their memory back to the system, not kept for the next).
+    void Release() {
+        current_ = TableRows{};
+        counted_.reset();
+        sortedByBookmark_ = {};
+        holding_ = false;
+    }
+
     void Adopt(TableRead read) {
+        holding_ = true;
         current_ = std::move(read.rows);
         stamp_ = read.stamp;
         sortedByBookmark_.clear();
@@ -159,6 +172,7 @@ private:
     std::string table_;
     ReaderOptions options_;
     TableRows current_;
+    bool holding_ = false; // current_ holds the rows of one read
     std::optional<std::vector<std::uint32_t>> counted_;
     std::vector<std::uint32_t> sortedByBookmark_;
     FileStamp stamp_; // of the state in current_
@@ -229,6 +243,23 @@ private:
 };
 
 } // namespace
+
+PageBuffer OutputOrEngineError(IsolatedResult result) {
+    switch (result.outcome.end) {
+    case ChildEnd::Done:
+        return std::move(result.output);
+    case ChildEnd::NoProcess:
+        throw RuntimeError(ErrorNumber::EngineFailure,
+                           "The diary reader could not run (" + result.outcome.detail + ").");
+    case ChildEnd::Crashed:
+    case ChildEnd::TimedOut:
+    case ChildEnd::TooMuchOutput:
+    case ChildEnd::TooMuchMemory:
+        break;
+    }
+    throw RuntimeError(ErrorNumber::DatabaseDamaged,
+                       "The diary file could not be read: " + result.outcome.detail + ".");
+}
 
 std::shared_ptr<DBEngine> MakeJetEngine(const ReaderOptions& options,
                                         std::shared_ptr<TablePrefetch> prefetch) {

@@ -278,7 +278,7 @@ void PutMovedRow(MdbTableDef* table, std::vector<MdbField>& fields, int pointerS
 
 void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out,
                    PageSource source) noexcept {
-    gDumpPath = path;
+    gDumpPath = NameOfHandedFile().empty() ? path : NameOfHandedFile().c_str();
     gCutSaid = false;
     Closer guard;
     switch (OpenForLibmdb(path, source, guard)) {
@@ -360,8 +360,13 @@ void DumpTableWork(const std::string& path, const std::string& table, const Byte
 
 namespace zurodid {
 
+void ServeDiaryReaderIfAsked(int argc, char** argv) {
+    static constexpr jet::NamedWork kWorks[] = {jet::kDiaryReaderWork};
+    jet::ServeReadsIfAsked(argc, argv, kWorks);
+}
+
 bool StartDiaryReader() {
-    return jet::StartIsolationServer(&jet::DumpTableWork, &jet::PrepareTableDumps);
+    return jet::StartIsolationServer(&jet::DumpTableWork);
 }
 
 } // namespace zurodid

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "store/jet/IsolatedRun.h"
+#include "store/jet/ChildLimits.h"
+#include "store/jet/ReaderClient.h"
 #include "store/jet/RowStream.h"
 
 #include <string>
@@ -33,5 +34,8 @@ void PrepareTableDumps() noexcept;
 
 // The same as the work an isolated child runs: file and table, rows to `sink`.
 void DumpTableWork(const std::string& path, const std::string& table, const ByteSink& sink);
+
+// The diary's reading as a reader process runs it.
+inline constexpr NamedWork kDiaryReaderWork{"diary", &DumpTableWork, &PrepareTableDumps, true};
 
 } // namespace zurodid::jet

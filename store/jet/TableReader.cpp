@@ -1,6 +1,7 @@
 #include "store/jet/TableReader.h"
 
 #include "platform/RuntimeError.h"
+#include "store/jet/JetErrors.h"
 #include "store/jet/MdbTableDump.h"
 
 #include <algorithm>
@@ -21,9 +22,9 @@ TableRows ReadIsolated(const std::string& file, const std::string& table,
                        const ReaderOptions& options) {
     // The rows are decoded as they arrive: the buffer never holds the whole stream.
     RowStreamDecoder decoder(table);
-    PageBuffer rest =
+    PageBuffer rest = OutputOrEngineError(
         RunIsolatedWork(&DumpTableWork, file, table, options.limits,
-                        [&decoder](PageBuffer& received) { decoder.Received(received); });
+                        [&decoder](PageBuffer& received) { decoder.Received(received); }));
     return decoder.Finish(std::move(rest));
 }
 
@@ -209,8 +210,8 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
         for (std::size_t i = 0; i < runs.size(); ++i) {
             try {
                 RowStreamDecoder decoder(early_[i].table);
-                PageBuffer rest =
-                    runs[i]->Take([&decoder](PageBuffer& received) { decoder.Received(received); });
+                PageBuffer rest = OutputOrEngineError(runs[i]->Take(
+                    [&decoder](PageBuffer& received) { decoder.Received(received); }));
                 early_[i].rows = decoder.Finish(std::move(rest));
             } catch (...) {
                 // A failed early read is read afresh when asked for, which says why.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/jet/IsolatedRun.h"
+#include "store/jet/ReaderClient.h"
 #include "store/jet/RowStream.h"
 
 #include <cstdint>

@@ -1,8 +1,13 @@
 #include "JetTestSupport.h"
+#include "platform/Log.h"
+#include "store/jet/MdbTableDump.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace zurodid::jettest {
 namespace {
@@ -277,6 +282,43 @@ TEST(JetDynaset, NeverWritesTheDiaryNorCreatesFilesBesideIt) {
     }
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"Damaged.mdb", "Zurodid.mdb"}));
+}
+
+} // namespace
+} // namespace zurodid::jettest
+
+namespace zurodid::jettest {
+namespace {
+
+// Whether `step` made the diary be read: a read needs the reader process, which is killed
+// before the step, so a read is told by the log's lines of its loss and its replacement.
+bool ReadsTheFile(const std::function<void()>& step) {
+    std::ifstream list("/proc/" + std::to_string(::getpid()) + "/task/" +
+                       std::to_string(::getpid()) + "/children");
+    for (pid_t child; list >> child;)
+        ::kill(child, SIGKILL);
+    std::vector<std::string> lines;
+    SetLogSink([&lines](std::string_view line) { lines.emplace_back(line); });
+    step();
+    SetLogSink({});
+    return !lines.empty();
+}
+
+// No rows are kept between walks: the open's rows serve the first walk, and every later walk
+// reads the file at its MoveFirst, unchanged or not.
+TEST(JetDynaset, EveryWalkAfterTheFirstReadsTheFile) {
+    TempFolder folder;
+    auto diary = fixture::StandardDiary();
+    diary.tables[1].rows.push_back({At(2026, 12, 9, 9, 5), "one"});
+    diary.tables[1].rows.push_back({At(2026, 12, 9, 9, 10), "two"});
+    fixture::WriteJet3(diary, folder.Path() / "Zurodid.mdb");
+    ASSERT_TRUE(jet::StartIsolationServer(&jet::DumpTableWork));
+    const auto recordset =
+        OpenDiary(folder.Path() / "Zurodid.mdb")->OpenRecordset("Appointment", 2);
+    EXPECT_FALSE(ReadsTheFile([&] { EXPECT_EQ(ReadAll(*recordset, 2).size(), 2u); }));
+    EXPECT_TRUE(ReadsTheFile([&] { EXPECT_EQ(ReadAll(*recordset, 2).size(), 2u); }));
+    EXPECT_TRUE(ReadsTheFile([&] { EXPECT_EQ(ReadAll(*recordset, 2).size(), 2u); }));
+    jet::StopIsolationServer();
 }
 
 } // namespace

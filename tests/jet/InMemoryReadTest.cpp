@@ -1,6 +1,7 @@
 // libmdb reading the diary from memory gives what it gives reading the file page by page: the
 // same rows, and on a damaged or odd file the same failure.
 #include "JetTestSupport.h"
+#include "store/jet/JetErrors.h"
 #include "store/jet/MdbTableDump.h"
 #include "tools/make-diary/DiaryDamage.h"
 
@@ -20,12 +21,14 @@ std::string Dump(const std::filesystem::path& file, const std::string& table,
     limits.wallClock = std::chrono::milliseconds(1500);
     limits.cpuSeconds = 1;
     try {
-        return std::string(jet::RunIsolated(
-                               [&](const jet::ByteSink& sink) {
-                                   jet::RowStreamWriter writer(sink);
-                                   jet::DumpTableRows(file.c_str(), table.c_str(), writer, source);
-                               },
-                               limits)
+        return std::string(jet::OutputOrEngineError(jet::RunIsolated(
+                                                        [&](const jet::ByteSink& sink) {
+                                                            jet::RowStreamWriter writer(sink);
+                                                            jet::DumpTableRows(file.c_str(),
+                                                                               table.c_str(),
+                                                                               writer, source);
+                                                        },
+                                                        limits))
                                .view());
     } catch (const RuntimeError& error) {
         return "error " + std::to_string(error.Number()) + ": " + error.what();

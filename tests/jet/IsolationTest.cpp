@@ -1,5 +1,8 @@
+#include "IsolationCases.h"
 #include "JetTestSupport.h"
+#include "platform/Log.h"
 #include "store/jet/IsolatedRun.h"
+#include "store/jet/ReaderClient.h"
 
 #include <cerrno>
 #include <csignal>
@@ -7,17 +10,21 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace zurodid::jettest {
 namespace {
 
 using jet::ByteSink;
+using jet::ChildEnd;
 
+// A second of wall clock: a fork and a short work fit in it on a loaded machine.
 jet::IsolationLimits ShortLimits() {
     jet::IsolationLimits limits;
-    limits.wallClock = std::chrono::milliseconds(500);
+    limits.wallClock = std::chrono::milliseconds(1000);
     limits.cpuSeconds = 1;
     limits.extraMemoryBytes = 256ull * 1024 * 1024;
     limits.maxOutputBytes = 1024 * 1024;
@@ -33,88 +40,63 @@ void ExpectNoChildLeft() {
 struct ChildCase {
     const char* name;
     std::function<void(const ByteSink&)> work;
-    int expected; // 0: the bytes come back
+    ChildEnd expected;
 };
 
 const std::vector<ChildCase>& ChildCases() {
     static const std::vector<ChildCase> cases = {
-        {"clean", [](const ByteSink& sink) { sink("abc", 3); }, 0},
-        {"crash", [](const ByteSink&) { std::raise(SIGSEGV); }, ErrorNumber::DatabaseDamaged},
-        {"abort", [](const ByteSink&) { std::abort(); }, ErrorNumber::DatabaseDamaged},
+        {"clean", [](const ByteSink& sink) { sink("abc", 3); }, ChildEnd::Done},
+        // Unwound into the caller's copied stack, the child would go on as the caller and end
+        // with success.
+        {"throws", [](const ByteSink&) { throw std::runtime_error("escapes"); }, ChildEnd::Crashed},
+        {"crash", [](const ByteSink&) { std::raise(SIGSEGV); }, ChildEnd::Crashed},
+        {"abort", [](const ByteSink&) { std::abort(); }, ChildEnd::Crashed},
+        {"exit status", [](const ByteSink&) { ::_exit(3); }, ChildEnd::Crashed},
         {"endless loop",
          [](const ByteSink&) {
              for (volatile bool forever = true; forever;) {
              }
          },
-         ErrorNumber::DatabaseDamaged},
-        {"silent hang", [](const ByteSink&) { ::pause(); }, ErrorNumber::DatabaseDamaged},
+         ChildEnd::TimedOut},
+        {"silent hang", [](const ByteSink&) { ::pause(); }, ChildEnd::TimedOut},
+        // Address space, not pages: the limit comes at once, long before the wall clock.
+        // A sanitizer's allocator reports a refused allocation and ends the process.
         {"runaway memory",
          [](const ByteSink&) {
              std::vector<std::unique_ptr<char[]>> hoard;
              for (;;) {
                  hoard.emplace_back(new char[64 * 1024 * 1024]);
-                 std::fill_n(hoard.back().get(), 64 * 1024 * 1024, 'x');
+                 hoard.back()[0] = 'x';
              }
          },
-         ErrorNumber::DatabaseDamaged},
+         jet::kUnderAddressSanitizer || jet::kUnderThreadSanitizer ? ChildEnd::Crashed
+                                                                   : ChildEnd::TooMuchMemory},
         {"flood",
          [](const ByteSink& sink) {
              const std::string block(64 * 1024, 'f');
              while (sink(block.data(), block.size())) {
              }
          },
-         ErrorNumber::DatabaseDamaged},
-        {"exit status", [](const ByteSink&) { ::_exit(3); }, ErrorNumber::DatabaseDamaged},
+         ChildEnd::TooMuchOutput},
     };
     return cases;
 }
 
-TEST(JetIsolation, EveryWayAChildCanFailIsAnEngineError) {
-    for (const auto& child : ChildCases()) {
-        jet::PageBuffer out;
-        const auto started = std::chrono::steady_clock::now();
-        const int number =
-            ErrorNumberOf([&] { out = jet::RunIsolated(child.work, ShortLimits()); });
-        EXPECT_EQ(number, child.expected) << child.name;
-        if (child.expected == 0) {
-            EXPECT_EQ(out.view(), "abc");
-        }
-        // Bounded by the wall-clock limit plus the kill, not by the child.
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
-            << child.name;
-        ExpectNoChildLeft();
-    }
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> children;
+    std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) +
+                       "/children");
+    for (pid_t child; list >> child;)
+        children.push_back(child);
+    return children;
 }
 
-TEST(JetIsolation, AStreamRefusedAsItArrivesStopsTheChild) {
-    auto limits = ShortLimits();
-    limits.wallClock = std::chrono::seconds(20);
-    limits.cpuSeconds = 20;
-    const auto started = std::chrono::steady_clock::now();
-    int pieces = 0;
-    const int number = ErrorNumberOf([&] {
-        jet::RunIsolated(
-            [](const ByteSink& sink) {
-                const std::string block(4096, 'f');
-                while (sink(block.data(), block.size())) {
-                }
-                ::pause();
-            },
-            limits,
-            [&pieces](jet::PageBuffer&) {
-                ++pieces;
-                throw RuntimeError(ErrorNumber::DatabaseDamaged, "refused");
-            });
-    });
-    EXPECT_EQ(number, ErrorNumber::DatabaseDamaged);
-    EXPECT_EQ(pieces, 1);
-    // Killed at the first piece, not waited for until the wall-clock limit.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
-    ExpectNoChildLeft();
+std::vector<pid_t> OwnChildren() {
+    return ChildrenOf(::getpid());
 }
 
-// The server's work: a child case by name, the parent of the process it runs in, or whether
-// another child of the same folder ran at the same time ("meet").
+} // namespace
+
 void CaseWork(const std::string& name, const std::string& folder, const ByteSink& sink) {
     if (name == "meet") {
         std::ofstream(std::filesystem::path(folder) / std::to_string(::getpid()));
@@ -140,47 +122,90 @@ void CaseWork(const std::string& name, const std::string& folder, const ByteSink
             child.work(sink);
 }
 
-std::vector<pid_t> OwnChildren() {
-    std::vector<pid_t> children;
-    std::ifstream list("/proc/self/task/" + std::to_string(::getpid()) + "/children");
-    for (pid_t pid; list >> pid;)
-        children.push_back(pid);
-    return children;
-}
+namespace {
 
-TEST(JetIsolation, AServerMadeBeforeThreadsForksTheChildrenWithTheSameOutcomes) {
+// The same outcomes whether the child is forked here or by a reader process.
+TEST(JetIsolation, EveryWayAChildCanEndHasItsOwnOutcome) {
     ASSERT_TRUE(jet::StartIsolationServer(&CaseWork));
-    const std::vector<pid_t> server = OwnChildren();
-    ASSERT_EQ(server.size(), 1u);
-    jet::PageBuffer out = jet::RunIsolatedWork(&CaseWork, "parent", "", ShortLimits());
-    EXPECT_EQ(out.view(), std::to_string(server[0])) << "forked by the server, not by us";
-    for (const auto& child : ChildCases()) {
-        const int number = ErrorNumberOf(
-            [&] { out = jet::RunIsolatedWork(&CaseWork, child.name, "", ShortLimits()); });
-        EXPECT_EQ(number, child.expected) << child.name;
-        if (child.expected == 0) {
-            EXPECT_EQ(out.view(), "abc");
+    for (const bool inReader : {false, true}) {
+        for (const auto& child : ChildCases()) {
+            const auto started = std::chrono::steady_clock::now();
+            const auto result = inReader
+                                    ? jet::RunIsolatedWork(&CaseWork, child.name, "", ShortLimits())
+                                    : jet::RunIsolated(child.work, ShortLimits());
+            EXPECT_EQ(result.outcome.end, child.expected)
+                << child.name << (inReader ? " in the reader" : "") << ": "
+                << result.outcome.detail;
+            if (child.expected == ChildEnd::Done) {
+                EXPECT_EQ(result.output.view(), "abc");
+            }
+            // Bounded by the wall-clock limit plus the kill, not by the child.
+            EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5))
+                << child.name;
         }
-        EXPECT_EQ(OwnChildren(), server) << child.name << ": the server outlives its children";
     }
-    // A stream refused as it arrives ends the child; the next run gets its own answers.
-    const int refused = ErrorNumberOf([&] {
-        jet::RunIsolatedWork(&CaseWork, "flood", "", ShortLimits(), [](jet::PageBuffer&) {
-            throw RuntimeError(ErrorNumber::DatabaseDamaged, "refused");
-        });
-    });
-    EXPECT_EQ(refused, ErrorNumber::DatabaseDamaged);
-    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).view(), "abc");
-    // A server that has gone: the runs fork from the caller again.
-    ::kill(server[0], SIGKILL);
-    out = jet::RunIsolatedWork(&CaseWork, "parent", "", ShortLimits());
-    EXPECT_EQ(out.view(), std::to_string(::getpid()));
     jet::StopIsolationServer();
     ExpectNoChildLeft();
 }
 
-TEST(JetIsolation, EarlyRunsRunSideBySideAndEveryRunGetsItsOwnAnswers) {
+TEST(JetIsolation, AStreamRefusedAsItArrivesStopsTheChild) {
+    auto limits = ShortLimits();
+    limits.wallClock = std::chrono::seconds(20);
+    limits.cpuSeconds = 20;
     ASSERT_TRUE(jet::StartIsolationServer(&CaseWork));
+    for (const bool inReader : {false, true}) {
+        const auto started = std::chrono::steady_clock::now();
+        int pieces = 0;
+        const auto refuse = [&pieces](jet::PageBuffer&) {
+            ++pieces;
+            throw RuntimeError(ErrorNumber::DatabaseDamaged, "refused");
+        };
+        const int number = ErrorNumberOf([&] {
+            if (inReader) {
+                jet::RunIsolatedWork(&CaseWork, "flood", "", limits, refuse);
+            } else {
+                jet::RunIsolated(ChildCases().back().work, limits, refuse);
+            }
+        });
+        EXPECT_EQ(number, ErrorNumber::DatabaseDamaged);
+        EXPECT_EQ(pieces, 1);
+        // Killed at the first piece, not waited for until the wall-clock limit.
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    }
+    // The next run gets its own answer.
+    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).output.view(), "abc");
+    jet::StopIsolationServer();
+    ExpectNoChildLeft();
+}
+
+TEST(JetIsolation, AReaderProcessThatDiesIsReplacedWithALineForEach) {
+    std::vector<std::string> lines;
+    SetLogSink([&lines](std::string_view line) { lines.emplace_back(line); });
+    ASSERT_TRUE(jet::StartIsolationServer(&CaseWork));
+    const std::vector<pid_t> first = OwnChildren();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "parent", "", ShortLimits()).output.view(),
+              std::to_string(first[0]))
+        << "forked by the reader process, not by us";
+    EXPECT_TRUE(lines.empty());
+
+    ::kill(first[0], SIGKILL);
+    const auto result = jet::RunIsolatedWork(&CaseWork, "parent", "", ShortLimits());
+    const std::vector<pid_t> second = OwnChildren();
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_NE(second[0], first[0]);
+    EXPECT_EQ(result.output.view(), std::to_string(second[0])) << "a new reader, spawned";
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("reader process"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("replaced"), std::string::npos) << lines[1];
+    SetLogSink({});
+    jet::StopIsolationServer();
+    ExpectNoChildLeft();
+}
+
+TEST(JetIsolation, EarlyRunsRunSideBySideAndOneLetGoIsEndedByTheReader) {
+    ASSERT_TRUE(jet::StartIsolationServer(&CaseWork));
+    const pid_t reader = OwnChildren().at(0);
     TempFolder folder;
     // Time enough to meet on a loaded machine: one run after the other would wait it all.
     auto limits = ShortLimits();
@@ -189,12 +214,39 @@ TEST(JetIsolation, EarlyRunsRunSideBySideAndEveryRunGetsItsOwnAnswers) {
     const auto first = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), limits);
     const auto second = jet::EarlyRun::Start(&CaseWork, "meet", folder.Path(), limits);
     ASSERT_TRUE(first && second);
-    // Asked for while they run: answered after them.
-    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).view(), "abc");
-    EXPECT_EQ(second->Take().view(), "together");
-    EXPECT_EQ(first->Take().view(), "together");
+    // Asked for while they run: answered without waiting for them.
+    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).output.view(), "abc");
+    EXPECT_EQ(second->Take().output.view(), "together");
+    EXPECT_EQ(first->Take().output.view(), "together");
+
+    auto hang = jet::EarlyRun::Start(&CaseWork, "silent hang", "", limits);
+    ASSERT_TRUE(hang);
+    hang.reset();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!ChildrenOf(reader).empty() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(ChildrenOf(reader).empty()) << "a run let go is ended before its wall clock";
+    EXPECT_EQ(jet::RunIsolatedWork(&CaseWork, "clean", "", ShortLimits()).output.view(), "abc");
     jet::StopIsolationServer();
     ExpectNoChildLeft();
+}
+
+// The file goes to the reader process as a descriptor: no name is too long for a request.
+TEST(JetIsolation, ADiaryWithALongNameIsReadByTheReaderProcess) {
+    TempFolder folder;
+    std::filesystem::path deep = folder.Path();
+    while (deep.string().size() < 1500)
+        deep /= std::string(100, 'd');
+    std::filesystem::create_directories(deep);
+    auto diary = fixture::StandardDiary();
+    diary.tables[1].rows.push_back({At(2026, 12, 9, 9, 5), "long way"});
+    fixture::WriteJet3(diary, deep / "Zurodid.mdb");
+    auto recordset = OpenDiary(deep / "Zurodid.mdb")->OpenRecordset("Appointment", 2);
+    const auto rows = ReadAll(*recordset, 2);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(std::get<std::string>(rows[0][1]), "long way");
+    jet::StopIsolationServer();
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "store/jet/RowStream.h"
 
 #include "JetTestSupport.h"
-#include "store/jet/IsolatedRun.h"
+#include "store/jet/JetErrors.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -190,12 +190,12 @@ TEST(JetRowStream, PacksTheValuesInPlaceAsTheyArriveAndKeepsNoSpareAfterThem) {
             break;
         }
         case Arrival::FromAChild:
-            rest = jet::RunIsolated(
+            rest = jet::OutputOrEngineError(jet::RunIsolated(
                 [&](const jet::ByteSink& sink) {
                     jet::RowStreamWriter out(sink);
                     fill(out);
                 },
-                jet::IsolationLimits{}, received);
+                jet::IsolationLimits{}, received));
             break;
         }
         const auto rows = decoder.Finish(std::move(rest));

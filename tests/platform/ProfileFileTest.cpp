@@ -2,6 +2,7 @@
 
 #include "support/TempFolder.h"
 
+#include <cerrno>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -254,9 +255,12 @@ TEST(ProfileWrite, AFullDiskLeavesTheOldFile) {
               1);
 }
 
+// As a careful handler does: the interrupted code's errno is left as it was.
 void ReapEveryChild(int) {
+    const int saved = errno;
     while (::waitpid(-1, nullptr, WNOHANG) > 0) {
     }
+    errno = saved;
 }
 
 // Whatever SIGCHLD does in this process (a launcher can leave it ignored across exec), and

@@ -36,4 +36,7 @@ expect "an option changed" yes -DA=2
 expect "same again" no -DA=2
 rm "$work/build/CMakeCache.txt"
 expect "cache gone" yes -DA=2
+expect "targets named" no -DA=2 -- one two
+grep -q -- "--build $work/build -j $JOBS --target one two" "$calls" ||
+    { echo "FAIL: targets named: not built as asked" >&2; cat "$calls" >&2; exit 1; }
 echo "configure_and_build: all cases pass"
