@@ -390,6 +390,14 @@ class Desktop:
         return {atom.strip().replace("_NET_WM_STATE_", "") for atom in value.split(",")
                 if atom.strip()}
 
+    def allowed_actions(self, window):
+        """What the window manager lets the person do with the window: its
+        _NET_WM_ALLOWED_ACTIONS without their prefix ("CLOSE", "MINIMIZE", ...)."""
+        out = self.run(["xprop", "-id", str(window), "_NET_WM_ALLOWED_ACTIONS"], check=False)
+        value = out.partition("=")[2]
+        return {atom.strip().replace("_NET_WM_ACTION_", "") for atom in value.split(",")
+                if atom.strip()}
+
     def is_urgent(self, window):
         """Whether the window's WM_HINTS carry the urgency hint (ICCCM XUrgencyHint)."""
         out = self.run(["xprop", "-id", str(window), "-notype", "-f", "WM_HINTS", "32c",
