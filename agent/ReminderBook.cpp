@@ -196,7 +196,7 @@ std::optional<WallMinute> ReminderBook::NextDue(ReminderKind kind, int lead) con
 
 void ReminderBook::AdvanceReminders(bool on, int lead, WallMinute now) {
     const bool first = !advanceOn_.has_value();
-    const bool switchedOn = on && (first ? false : !*advanceOn_);
+    const bool switchedOn = on && !first && !*advanceOn_;
     const bool leadChanged = on && !first && *advanceOn_ && lead != advanceLead_;
     advanceOn_ = on;
     advanceLead_ = lead;

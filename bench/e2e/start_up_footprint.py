@@ -57,42 +57,41 @@ def diary_description(appointments, anniversaries, quiet_minutes):
     None falls in the next quiet_minutes (those move a year on): the idle phase shows no
     reminder box. The clock is not faked: a clock set before the day the fonts were installed
     makes fontconfig rebuild its cache at every start, a cost no user's desktop has."""
-    now = datetime.datetime.now()
-    today = datetime.datetime.combine(now.date(), datetime.time())
-    quiet = (now - today, now - today + datetime.timedelta(minutes=quiet_minutes))
     lines = ["table Anniversary"]
     lines += [f"row {n % 366 - 183:+d}d | วันเกิด {n}" for n in range(anniversaries)]
     lines.append("table Appointment")
+    for n, day, clock in appointment_days(appointments, quiet_minutes):
+        lines.append(f"row {day:+d}d {clock // 60:02d}:{clock % 60:02d} | "
+                     f"ประชุมทีม ห้อง {n % 40} / meeting {n}")
+    return "\n".join(lines) + "\n"
+
+
+def appointment_days(appointments, quiet_minutes):
+    """(n, day from today, minute of the day) of each of diary_description's appointments."""
+    now = datetime.datetime.now()
+    today = datetime.datetime.combine(now.date(), datetime.time())
+    quiet = (now - today, now - today + datetime.timedelta(minutes=quiet_minutes))
     step = max(1, 365 * 1440 // max(1, appointments))
     for n in range(appointments):
         minute = n * step
         day, clock = minute // 1440 - 30, minute % 1440
         if quiet[0] <= datetime.timedelta(days=day, minutes=clock) <= quiet[1]:
             day += 365
-        lines.append(f"row {day:+d}d {clock // 60:02d}:{clock % 60:02d} | "
-                     f"ประชุมทีม ห้อง {n % 40} / meeting {n}")
-    return "\n".join(lines) + "\n"
+        yield n, day, clock
 
 
 def listed_rows(appointments, anniversaries, quiet_minutes, days=7):
     """The rows the agent lists for diary_description's diary with a week's range, as lines
     for minimal_list_window: anniversaries whose day comes in the next `days` days,
     appointments from today through `days` days ahead."""
-    now = datetime.datetime.now()
-    today = datetime.datetime.combine(now.date(), datetime.time())
-    quiet = (now - today, now - today + datetime.timedelta(minutes=quiet_minutes))
+    today = datetime.datetime.combine(datetime.date.today(), datetime.time())
     lines = []
     for n in range(anniversaries):
         day = n % 366 - 183
         if 0 <= day <= days:
             date = today + datetime.timedelta(days=day)
             lines.append(f"A\t{date:%d/%m/}{date.year}\tวันเกิด {n}")
-    step = max(1, 365 * 1440 // max(1, appointments))
-    for n in range(appointments):
-        minute = n * step
-        day, clock = minute // 1440 - 30, minute % 1440
-        if quiet[0] <= datetime.timedelta(days=day, minutes=clock) <= quiet[1]:
-            day += 365
+    for n, day, clock in appointment_days(appointments, quiet_minutes):
         if 0 <= day <= days:
             date = today + datetime.timedelta(days=day)
             lines.append(f"P\t{date:%d/%m/%Y}\t{clock // 60:02d}:{clock % 60:02d}\t"

@@ -3,7 +3,9 @@
 #include <QGuiApplication>
 #include <QWidget>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <vector>
 #include <xcb/xcb.h>
@@ -50,6 +52,24 @@ std::vector<std::uint32_t> Property(xcb_connection_t* connection, xcb_window_t w
 
 xcb_window_t BoxWindow(QWidget& box) {
     return static_cast<xcb_window_t>(box.winId());
+}
+
+// A client message about `window` to the window manager, through the root window.
+void SendToWindowManager(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t type,
+                         std::initializer_list<std::uint32_t> data) {
+    const xcb_window_t root = Root(connection);
+    if (root == XCB_WINDOW_NONE)
+        return;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = type;
+    std::copy(data.begin(), data.end(), message.data.data32);
+    xcb_send_event(connection, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
 }
 
 } // namespace
@@ -160,21 +180,10 @@ void DemandAttentionOfMappedWindow(QWidget& box) {
         return;
     const xcb_atom_t state = AtomOf(connection, "_NET_WM_STATE");
     const xcb_atom_t demands = AtomOf(connection, "_NET_WM_STATE_DEMANDS_ATTENTION");
-    const xcb_window_t root = Root(connection);
-    if (state == XCB_ATOM_NONE || demands == XCB_ATOM_NONE || root == XCB_WINDOW_NONE)
+    if (state == XCB_ATOM_NONE || demands == XCB_ATOM_NONE)
         return;
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = BoxWindow(box);
-    message.type = state;
-    message.data.data32[0] = 1; // add
-    message.data.data32[1] = demands;
-    message.data.data32[3] = 1; // asked by an application
-    xcb_send_event(connection, 0, root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(connection);
+    // Add the state, asked by an application.
+    SendToWindowManager(connection, BoxWindow(box), state, {1, demands, 0, 1});
 }
 
 void ActivateAsAsked(QWidget& box) {
@@ -182,20 +191,10 @@ void ActivateAsAsked(QWidget& box) {
     if (!connection || !box.isVisible())
         return;
     const xcb_atom_t active = AtomOf(connection, "_NET_ACTIVE_WINDOW");
-    const xcb_window_t root = Root(connection);
-    if (active == XCB_ATOM_NONE || root == XCB_WINDOW_NONE)
+    if (active == XCB_ATOM_NONE)
         return;
-    xcb_client_message_event_t message{};
-    message.response_type = XCB_CLIENT_MESSAGE;
-    message.format = 32;
-    message.window = BoxWindow(box);
-    message.type = active;
-    message.data.data32[0] = 2; // asked by a pager, for the person
-    message.data.data32[1] = XCB_CURRENT_TIME;
-    xcb_send_event(connection, 0, root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
-    xcb_flush(connection);
+    // Asked by a pager, for the person.
+    SendToWindowManager(connection, BoxWindow(box), active, {2, XCB_CURRENT_TIME});
 }
 
 void Flush() {
