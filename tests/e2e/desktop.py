@@ -10,7 +10,8 @@ Public interface (kept stable for tests, scripts/ and bench/):
   Desktop(workdir, tray="trayer", start_panel=True, accessibility=True, wm="openbox")
                                               a context manager; accessibility=False for
                                               measurements: Qt programs then keep their
-                                              accessibility off; wm one of WINDOW_MANAGERS
+                                              accessibility off; wm one of WINDOW_MANAGERS,
+                                              or None for a desktop that brings its own
     .start() / .stop()                        bring up / end everything, reaping all descendants
     .start_panel() / .stop_panel()            a panel that starts late, is killed, restarts
     .env(**extra)                             the environment of a program on this desktop
@@ -23,6 +24,7 @@ Public interface (kept stable for tests, scripts/ and bench/):
     .stays_absent(condition, seconds, what)   condition stays false for the whole interval
     .window_type(w) / .window_role(w) / .geometry(w) / .frame(w) / .window_texts(title)
     .net_wm_state(w) / .is_urgent(w) / .active_window()   what the window manager is told
+    .stacking_order()                         the managed windows, bottom to top
     .tray_icons() / .wait_tray_icons(count)   the icons in the panel as (x, y, width, height)
     .click(x, y) / .click_in(w, x, y) / .click_tray_icon(button=, repeat=)
     .click_button(title, caption)             clicks the push button that shows caption in a
@@ -151,8 +153,8 @@ class Desktop:
                  accessibility=True, wm="openbox"):
         if tray not in TRAYS:
             raise ValueError(f"tray must be one of {TRAYS}")
-        if wm not in WINDOW_MANAGERS:
-            raise ValueError(f"wm must be one of {WINDOW_MANAGERS}")
+        if wm is not None and wm not in WINDOW_MANAGERS:
+            raise ValueError(f"wm must be one of {WINDOW_MANAGERS} or None")
         self.wm = wm
         self.workdir = workdir
         self.size = (width, height)
@@ -178,6 +180,8 @@ class Desktop:
         # panel mapped while openbox is still starting has been seen to stay unmanaged.
         if self.start_with_panel:
             self.start_panel()
+        if self.wm is None:
+            return self
         argv = ["openbox"] if self.wm == "openbox" else ["xfwm4", "--compositor=off",
                                                          "--sm-client-disable"]
         self._start_until_ready(
@@ -410,6 +414,11 @@ class Desktop:
         out = self.run(["xprop", "-root", "_NET_ACTIVE_WINDOW"], check=False)
         value = out.partition("#")[2].strip().split(",")[0]
         return int(value, 16) if value.startswith("0x") else 0
+
+    def stacking_order(self):
+        """The windows the window manager keeps, from the bottom to the top."""
+        out = self.run(["xprop", "-root", "_NET_CLIENT_LIST_STACKING"], check=False)
+        return [int(w, 16) for w in out.partition("#")[2].replace(",", " ").split()]
 
     def _window_info(self, window):
         out = self.run(["xwininfo", "-id", str(window)])

@@ -159,8 +159,6 @@ void SetUrgencyHint(QWidget& box) {
 }
 
 void MarkUrgentBeforeMapping(QWidget& box) {
-    // Qt sets only the EWMH state, and some panels and window managers look at the hint alone.
-    SetUrgencyHint(box);
     xcb_connection_t* connection = Connection();
     if (!connection)
         return;
@@ -178,6 +176,8 @@ void DemandAttentionOfMappedWindow(QWidget& box) {
     xcb_connection_t* connection = Connection();
     if (!connection || !box.isVisible())
         return;
+    // Qt sets only the EWMH state, and some panels and window managers look at the hint alone.
+    SetUrgencyHint(box);
     const xcb_atom_t state = AtomOf(connection, "_NET_WM_STATE");
     const xcb_atom_t demands = AtomOf(connection, "_NET_WM_STATE_DEMANDS_ATTENTION");
     if (state == XCB_ATOM_NONE || demands == XCB_ATOM_NONE)

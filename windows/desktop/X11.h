@@ -27,9 +27,10 @@ bool IsManagerMessage(const void* event, std::uint32_t root, std::uint32_t manag
 // keep-above box is not seen.
 bool ActiveWindowIsFullscreen();
 
-// ICCCM's urgency hint and EWMH's demands-attention state on a box's window, before it is
-// mapped; and the state asked again of the window manager once it is mapped (some drop what
-// they find on a window they take in).
+// EWMH's demands-attention state on a box's window, before it is mapped; once it is mapped,
+// the state asked again of the window manager (some drop what they find on a window they take
+// in) and ICCCM's urgency hint (GNOME Shell looks up the window's application when the hint
+// comes, and finds none for a window it has not taken in yet).
 void MarkUrgentBeforeMapping(QWidget& box);
 void SetUrgencyHint(QWidget& box);
 void DemandAttentionOfMappedWindow(QWidget& box);
