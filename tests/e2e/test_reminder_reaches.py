@@ -344,7 +344,7 @@ class GnomeShell:
                                  *argv], env=self.session.env(), stdout=subprocess.PIPE,
                                 text=True)
 
-    def shell_windows(self):
+    def windows(self):
         # One caller at a time holds the name the shell allows: the typing ends first.
         if self.typist:
             self.typist.wait(len(PROSE))
@@ -352,7 +352,7 @@ class GnomeShell:
         return [json.loads(line) for line in out.splitlines()]
 
     def check_citizen(self):
-        apps = {w.get("app-id") for w in self.shell_windows()
+        apps = {w.get("app-id") for w in self.windows()
                 if w.get("title") == desktop.AGENT_TITLE}
         self.assertEqual(apps, {"zurodid-agent.desktop"}, "GNOME did not find the agent's app")
 
@@ -382,11 +382,11 @@ class GnomeWaylandTest(GnomeShell, ReachesTest):
         self.session.spawn(["foot", "--maximized", "-T", "typing", "sh", "-c",
                             f"stty -icanon -echo; exec cat > {self.typed}"])
         desktop.poll(lambda: any(w.get("title") == "typing" and w.get("has-focus")
-                                 for w in self.shell_windows()), 20,
+                                 for w in self.windows()), 20,
                      "the terminal to have the focus")
 
     def agent_windows(self):
-        return [w["title"] for w in self.shell_windows() if w.get("wm-class") == "zurodid-agent"]
+        return [w["title"] for w in self.windows() if w.get("wm-class") == "zurodid-agent"]
 
     def type_text(self, text, delay):
         self.typist = self.remote("type", str(delay), text)
@@ -417,7 +417,7 @@ class Plasma:
             60, "Plasma's tray")
         self.scripts = 0
 
-    def kwin_windows(self):
+    def windows(self):
         """KWin's windows, as a KWin script prints them into KWin's log."""
         self.scripts += 1
         mark = f"zurodid-{self.scripts}"
@@ -443,7 +443,7 @@ class Plasma:
         return found
 
     def check_citizen(self):
-        names = {w["desktopFileName"] for w in self.kwin_windows()
+        names = {w["desktopFileName"] for w in self.windows()
                  if w["caption"] == desktop.AGENT_TITLE}
         self.assertEqual(names, {"zurodid-agent"}, "KWin did not find the agent's entry")
 
@@ -494,15 +494,15 @@ class KdeWaylandTest(Plasma, ReachesTest):
 
     def start_terminal(self, terminal):
         open(self.go, "w").close()
-        desktop.poll(lambda: any(w["caption"] == "typing" for w in self.kwin_windows()), 30,
+        desktop.poll(lambda: any(w["caption"] == "typing" for w in self.windows()), 30,
                      "the terminal")
         self.click_terminal()
         desktop.poll(lambda: any(w["caption"] == "typing" and w["active"]
-                                 for w in self.kwin_windows()), 10,
+                                 for w in self.windows()), 10,
                      "the terminal to have the focus")
 
     def agent_windows(self):
-        return [w["caption"] for w in self.kwin_windows()
+        return [w["caption"] for w in self.windows()
                 if w["resourceClass"] == "zurodid-agent"]
 
     def type_text(self, text, delay):

@@ -57,6 +57,7 @@ QIcon MarkedForAttention(const QIcon& icon) {
 } // namespace
 
 QtDesktop::QtDesktop(QIcon icon, QObject* parent) : QObject(parent), icon_(std::move(icon)) {
+    x11::NameWindowsAfterDesktopEntry();
     attentionIcon_ = MarkedForAttention(icon_);
     timer_.setInterval(1000);
     timer_.setSingleShot(true);

@@ -1,7 +1,10 @@
 #include "windows/desktop/X11.h"
 
+#include <QEvent>
 #include <QGuiApplication>
+#include <QPlatformSurfaceEvent>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -71,6 +74,35 @@ void SendToWindowManager(xcb_connection_t* connection, xcb_window_t window, xcb_
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection);
 }
+
+// Names each window of the application after its desktop entry as the window is made, before
+// it is mapped.
+class DesktopEntryNamer final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = qobject_cast<QWindow*>(watched);
+        if (window && event->type() == QEvent::PlatformSurface &&
+            static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType() ==
+                QPlatformSurfaceEvent::SurfaceCreated)
+            Name(static_cast<xcb_window_t>(window->winId()));
+        return false;
+    }
+
+private:
+    static void Name(xcb_window_t window) {
+        xcb_connection_t* connection = Connection();
+        const xcb_atom_t property = AtomOf(connection, "_KDE_NET_WM_DESKTOP_FILE");
+        const xcb_atom_t utf8 = AtomOf(connection, "UTF8_STRING");
+        if (property == XCB_ATOM_NONE || utf8 == XCB_ATOM_NONE)
+            return;
+        const QByteArray name = QGuiApplication::desktopFileName().toUtf8();
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, property, utf8, 8,
+                            static_cast<std::uint32_t>(name.size()), name.constData());
+    }
+};
 
 } // namespace
 
@@ -200,6 +232,14 @@ void ActivateAsAsked(QWidget& box) {
 void Flush() {
     if (xcb_connection_t* connection = Connection())
         xcb_flush(connection);
+}
+
+void NameWindowsAfterDesktopEntry() {
+    static bool named = false;
+    if (named || !Connection() || QGuiApplication::desktopFileName().isEmpty())
+        return;
+    named = true;
+    qGuiApp->installEventFilter(new DesktopEntryNamer(qGuiApp));
 }
 
 } // namespace zurodid::x11

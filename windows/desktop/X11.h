@@ -43,4 +43,9 @@ void ActivateAsAsked(QWidget& box);
 // Sends what is queued to the server without reading anything back.
 void Flush();
 
+// From now on each window the application makes carries its desktop file name
+// (_KDE_NET_WM_DESKTOP_FILE), as Wayland's app id does: KWin finds the entry's name and icon
+// through it. Qt sets it only through KDE's own platform theme.
+void NameWindowsAfterDesktopEntry();
+
 } // namespace zurodid::x11
