@@ -22,6 +22,7 @@ TEST_PACKAGES=(
     lxqt-panel lxqt-notificationd                         # reminders over a fullscreen window
     kwin-wayland plasma-workspace plasma-desktop kded5 qtwayland5 xwayland  # ... on KDE Wayland
     libwayland-dev plasma-wayland-protocols               # typing there (KWin's fake input)
+    kwin-x11                                              # reminders on KDE X11
 )
 # Building the Debian package (scripts/package) and checking it.
 PACKAGE_PACKAGES=(

@@ -203,6 +203,9 @@ class ReachesTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.work, True)
         self.session = self.make_session()
         self.addCleanup(self.session.stop)
+        # What a case started and ends with it (the ending is reused by the next case).
+        self.case = contextlib.ExitStack()
+        self.addCleanup(self.case.close)
         # The menu entry, as installed: desktops find the agent's name and icon through it.
         applications = os.path.join(self.session.base["XDG_DATA_HOME"], "applications")
         os.makedirs(applications, exist_ok=True)
@@ -216,6 +219,16 @@ class ReachesTest(unittest.TestCase):
 
     def typed_file(self, terminal):
         return os.path.join(self.work, f"typed-{terminal}.txt")
+
+    def new_agent(self, terminal):
+        """The case's agent and the file its terminal fills. The agent ends with the case, so
+        that the next case's agent is the tray's only item."""
+        self.typed = self.typed_file(terminal)
+        agent = AgentFolder(self.session, os.path.join(self.work, terminal))
+        agent.write_settings()
+        agent.write_diary(appointments=[("09:05", "Dentist")])
+        self.case.callback(lambda: agent.process and self.session.end(agent.process))
+        return agent
 
     def box_is_seen(self, terminal):
         """Whether the box alone shows the reminder (X11, over a window not fullscreen)."""
@@ -237,31 +250,15 @@ class ReachesTest(unittest.TestCase):
 
     def test_keys_reach_the_terminal_and_the_reminder_stays_until_acknowledged(self):
         for terminal in self.terminals:
-            with self.subTest(terminal=terminal):
-                self.typed = self.typed_file(terminal)
-                self.agent = AgentFolder(self.session, os.path.join(self.work, terminal))
-                self.agent.write_settings()
-                self.agent.write_diary(appointments=[("09:05", "Dentist")])
-                try:
-                    self.remind_while_typing(terminal)
-                finally:
-                    self.end_case()
-
-    def end_case(self):
-        """The agent ends, so that the next case's agent is the tray's only item."""
-        if self.agent.process:
-            self.session.end(self.agent.process)
+            with self.subTest(terminal=terminal), self.case:
+                self.remind_while_typing(terminal)
 
     def remind_while_typing(self, terminal):
+        self.agent = self.new_agent(terminal)
         self.start_terminal(terminal)
         desktop.poll(lambda: os.path.exists(self.typed), 20, "the terminal")
         watch = NoticeWatch(self.session, terminal)
-        try:
-            self.watched_reminder(terminal, watch)
-        finally:
-            watch.close()
-
-    def watched_reminder(self, terminal, watch):
+        self.case.callback(watch.close)
         in_a_box = self.box_is_seen(terminal)
         self.agent.start(f"09:{4:02d}:{60 - LEAD_SECONDS:02d}")
         minute = time.time() + LEAD_SECONDS
@@ -562,19 +559,15 @@ class X11Test(ReachesTest):
         return terminal != "fullscreen"
 
     def start_terminal(self, terminal):
-        self.terminal_process = self.session.spawn(
-            ["xterm", "-" + terminal, "-T", "typing", "-e", "sh", "-c",
-             f"stty -icanon -echo; exec cat > {self.typed}"])
+        process = self.session.spawn(["xterm", "-" + terminal, "-T", "typing", "-e", "sh", "-c",
+                                      f"stty -icanon -echo; exec cat > {self.typed}"])
+        self.case.callback(self.screen.wait_no_window, "typing")
+        self.case.callback(self.session.end, process)
         self.terminal = self.screen.wait_window("typing", timeout=20)
         self.screen.activate(self.terminal)
         state = "FULLSCREEN" if terminal == "fullscreen" else "MAXIMIZED_VERT"
         desktop.poll(lambda: state in self.screen.net_wm_state(self.terminal), 10,
                      f"the terminal to be {terminal}")
-
-    def end_case(self):
-        super().end_case()
-        self.session.end(self.terminal_process)
-        self.screen.wait_no_window("typing")
 
     def agent_windows(self):
         return self.screen.windows(desktop.AGENT_TITLE)
@@ -693,10 +686,7 @@ class NoNotificationServiceTest(X11FullscreenTest):
     notification_service = False
 
     def test_keys_reach_the_terminal_and_the_reminder_stays_until_acknowledged(self):
-        self.typed = self.typed_file("fullscreen")
-        self.agent = AgentFolder(self.session, os.path.join(self.work, "agent"))
-        self.agent.write_settings()
-        self.agent.write_diary(appointments=[("09:05", "Dentist")])
+        self.agent = self.new_agent("fullscreen")
         self.start_terminal("fullscreen")
         desktop.poll(lambda: os.path.exists(self.typed), 20, "the terminal")
         self.agent.start(f"09:{4:02d}:{60 - LEAD_SECONDS:02d}")
