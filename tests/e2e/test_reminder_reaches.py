@@ -583,7 +583,8 @@ class X11Test(ReachesTest):
                                "the box is under the terminal")
 
     def type_text(self, text, delay):
-        return self.session.spawn(["xdotool", "type", "--delay", str(int(delay * 1000)), text])
+        # xdotool types a key every half of its --delay (40 keys took 2.5 s at 125 ms).
+        return self.session.spawn(["xdotool", "type", "--delay", str(int(delay * 2000)), text])
 
     def click(self, x, y):
         self.screen.click(x, y)
