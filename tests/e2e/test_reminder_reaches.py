@@ -573,8 +573,9 @@ class X11Test(ReachesTest):
         return self.screen.windows(desktop.AGENT_TITLE)
 
     def check_unasked_windows(self, terminal):
-        # The box is there, not focused: above the window or, over a fullscreen one, under it.
-        boxes = self.agent_windows()
+        # The box is there, not focused: above the window or, over a fullscreen one, under it
+        # (mapped just after the notification was asked for).
+        boxes = desktop.poll(self.agent_windows, 5, "the box")
         self.assertEqual(len(boxes), 1)
         self.assertEqual(self.screen.active_window(), self.terminal, "the box took the focus")
         if self.box_is_seen(terminal):
