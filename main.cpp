@@ -3,6 +3,8 @@
 #include "agent/frmAgent.h"
 #include "platform/CommandLine.h"
 #include "platform/Files.h"
+#include "platform/RuntimeError.h"
+#include "store/AgentSettings.h"
 #include "store/Dao.h"
 #include "store/DiaryStore.h"
 #include "windows/WindowRegistry.h"
@@ -66,14 +68,21 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     StartDiaryReader();
+    ProcessState state(agentFolder, nullptr);
     // The diary's first reads run in that process while the toolkit starts; start-up takes
-    // them if the file has not changed meanwhile.
-    auto diaryPrefetch = PrefetchDiary(agentFolder() / kDiaryFileName);
+    // them if the file has not changed meanwhile. Whether start-up shows the list window: a
+    // value that cannot be read is reported by start-up's own reading of it.
+    bool listWindowAtStart = false;
+    try {
+        listWindowAtStart = ReadSetting(state.module1, "StartUpRemind") == 1;
+    } catch (const RuntimeError&) {
+    }
+    const auto diaryPrefetch = PrefetchDiary(agentFolder() / kDiaryFileName, listWindowAtStart);
+    state.DBEngine = MakeJetEngine(diaryPrefetch);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zurodid-agent.png")));
 
-    ProcessState state(agentFolder, MakeJetEngine(std::move(diaryPrefetch)));
     state.module1.RemoveUnfinishedWrites();
     SystemClock clock;
     QtDesktop desktop(AgentIcon());
@@ -86,5 +95,6 @@ int main(int argc, char* argv[]) {
     // A later start asks for the list window as a left click on the icon does.
     instance.Listen([&desktop] { desktop.OnActivated(QSystemTrayIcon::Trigger); });
     agent.Form_Load();
+    EndOfStartUpReads(*diaryPrefetch);
     return QApplication::exec();
 }

@@ -92,8 +92,12 @@ void ServeDiaryReaderIfAsked(int argc, char** argv);
 bool StartDiaryReader();
 // Starts reading the two tables the agent opens at start (Anniversary, Appointment) of
 // `diary` in that process now, so that the reads run while the toolkit starts; for
-// MakeJetEngine. Reads nothing when the reader process is not there, or the diary has a
-// password or cannot be opened.
-std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary);
+// MakeJetEngine. With `listWindowAtStart`, the early reads are kept for the list window's walks
+// too, taken only while the file has not changed. Reads nothing when the reader process is not
+// there, or the diary has a password or cannot be opened.
+std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary,
+                                             bool listWindowAtStart = false);
+// Start-up's walks are over: the early reads not taken go.
+void EndOfStartUpReads(DiaryPrefetch& prefetch);
 
 } // namespace zurodid
