@@ -213,8 +213,7 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
                 RowStreamDecoder decoder(early_[i].table);
                 PageBuffer rest = OutputOrEngineError(runs[i]->Take(
                     [&decoder](PageBuffer& received) { decoder.Received(received); }));
-                early_[i].rows =
-                    std::make_shared<const TableRows>(decoder.Finish(std::move(rest)));
+                early_[i].rows = std::make_shared<const TableRows>(decoder.Finish(std::move(rest)));
             } catch (...) {
                 // A failed early read is read afresh when asked for, which says why.
             }
