@@ -14,8 +14,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 namespace {
 
@@ -31,14 +31,15 @@ zurodid::AgentOptions ReadOptionsOrExit(int& argc, char* argv[]) {
         argc = static_cast<int>(kept);
         argv[argc] = nullptr;
         if (options.help)
-            std::cout << zurodid::AgentUsage();
+            std::fputs(zurodid::AgentUsage().c_str(), stdout);
         else if (options.version)
-            std::cout << "zurodid-agent " ZURODID_VERSION "\n";
+            std::fputs("zurodid-agent " ZURODID_VERSION "\n", stdout);
         if (options.help || options.version)
-            std::exit(std::cout.flush() ? EXIT_SUCCESS : EXIT_FAILURE);
+            std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_SUCCESS
+                                                                       : EXIT_FAILURE);
         return options;
     } catch (const zurodid::OptionError& error) {
-        std::cerr << "zurodid-agent: " << error.what() << "\n" << zurodid::AgentUsage();
+        std::fprintf(stderr, "zurodid-agent: %s\n%s", error.what(), zurodid::AgentUsage().c_str());
         std::exit(2);
     }
 }
