@@ -206,7 +206,8 @@ TEST(JetIsolation, AReaderProcessThatDiesIsReplacedWithALineForEach) {
     ASSERT_EQ(second.size(), 1u);
     EXPECT_NE(second[0], first[0]);
     EXPECT_EQ(result.output.view(), std::to_string(second[0])) << "a new reader";
-    EXPECT_TRUE(Execd(second[0])) << "a replacement is spawned, as in the agent, which has threads by then";
+    EXPECT_TRUE(Execd(second[0]))
+        << "a replacement is spawned, as in the agent, which has threads by then";
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_NE(lines[0].find("reader process"), std::string::npos) << lines[0];
     EXPECT_NE(lines[1].find("replaced"), std::string::npos) << lines[1];
