@@ -4,8 +4,10 @@
   accessible.py menu-item CAPTION SECONDS   prints "x y width height" of the shown menu item
                                             CAPTION once a menu shows it; exit 1 if none does
   accessible.py texts TITLE                 prints the texts of the window TITLE, one a line
-  accessible.py button TITLE CAPTION        prints "x y width height" of the push button
-                                            CAPTION in a shown window TITLE; exit 1 if none
+  accessible.py button TITLE CAPTION [window]
+                                            prints "x y width height" of the push button
+                                            CAPTION in a shown window TITLE (with "window":
+                                            from the window's corner); exit 1 if none
 
 Run by the harness as a child on the desktop's own D-Bus session (the AT-SPI library binds to
 one bus per process). It needs Debian's python3-gi and gir1.2-atspi-2.0. A menu item is found
@@ -123,7 +125,7 @@ def texts(title):
     return 1
 
 
-def button(title, caption):
+def button(title, caption, from_window=False):
     desktop = Atspi.get_desktop(0)
     for application in _descendants(desktop, 0):
         for window in _descendants(application, 0):
@@ -133,7 +135,12 @@ def button(title, caption):
                 try:
                     if (accessible.get_role_name() == "push button"
                             and accessible.get_name() == caption and _showing(accessible)):
-                        print(*_extents(accessible))
+                        x, y, width, height = _extents(accessible)
+                        if from_window:
+                            # Both from the toolkit's idea of where the window stands.
+                            x -= _extents(window)[0]
+                            y -= _extents(window)[1]
+                        print(x, y, width, height)
                         return 0
                 except GLib.Error:
                     continue
@@ -145,6 +152,8 @@ def main(argv):
         return menu_item(argv[1], float(argv[2]))
     if len(argv) == 3 and argv[0] == "button":
         return button(argv[1], argv[2])
+    if len(argv) == 4 and argv[0] == "button" and argv[3] == "window":
+        return button(argv[1], argv[2], from_window=True)
     if len(argv) == 2 and argv[0] == "texts":
         return texts(argv[1])
     sys.exit(__doc__)

@@ -198,7 +198,7 @@ std::unique_ptr<QMessageBox> QtDesktop::MakeBox(std::string_view text, int iconF
     // more for every reminder shown, up to the cache's 10 MB.
     for (QAbstractButton* button : box->buttons())
         button->setIcon(QIcon());
-    PrepareToBeSeen(*box, keySettle_);
+    PrepareToBeSeen(*box, keySettle_, boxTitle_.value_or(TitleForThisDesktop()));
     return box;
 }
 

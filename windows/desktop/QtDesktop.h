@@ -74,6 +74,8 @@ public:
     // The way for this desktop; tests choose one.
     ReminderWay WayToRemind() const;
     void SetWayToRemind(std::optional<ReminderWay> way) { wayToRemind_ = way; }
+    // Who draws the box's title; tests choose.
+    void SetBoxTitle(std::optional<BoxTitle> title) { boxTitle_ = title; }
     // The StatusNotifierItem's status as hosts read it; empty on an XEmbed tray or none.
     QString TrayStatus() const;
     bool TrayAsksForAttention() const { return attention_; }
@@ -91,6 +93,7 @@ private:
     bool attention_ = false;
     std::unique_ptr<TrayItemStatus> itemStatus_;
     std::optional<ReminderWay> wayToRemind_;
+    std::optional<BoxTitle> boxTitle_;
     // While a reminder waits for the person: shows its box.
     std::function<void()> openWaitingBox_;
     bool noticeFailureSaid_ = false;
