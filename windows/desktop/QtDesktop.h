@@ -23,6 +23,7 @@ namespace zurodid {
 class frmAgent;
 class TrayHostWatch;
 class TrayItemStatus;
+class ReminderNotice;
 
 // How a reminder reaches the person: a box that takes no keys where one can be seen; beside
 // it a notification where it cannot be seen (a fullscreen window on X11); only the
@@ -94,8 +95,9 @@ private:
     std::unique_ptr<TrayItemStatus> itemStatus_;
     std::optional<ReminderWay> wayToRemind_;
     std::optional<BoxTitle> boxTitle_;
-    // While a reminder waits for the person: shows its box.
+    // While a reminder waits for the person: shows its box; its notification, if any.
     std::function<void()> openWaitingBox_;
+    ReminderNotice* waitingNotice_ = nullptr;
     bool noticeFailureSaid_ = false;
     QString tip_;
     frmAgent* agent_ = nullptr;

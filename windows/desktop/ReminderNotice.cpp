@@ -179,6 +179,15 @@ void ReminderNotice::Withdraw() {
     id_ = 0;
 }
 
+void ReminderNotice::WithdrawBeforeLeaving(std::chrono::milliseconds within) {
+    if (id_ == 0)
+        return;
+    // A message only queued would die with the process.
+    QDBusConnection::sessionBus().call(Call(QStringLiteral("CloseNotification")) << id_,
+                                       QDBus::Block, static_cast<int>(within.count()));
+    id_ = 0;
+}
+
 void ReminderNotice::OnActionInvoked(uint id, const QString& action) {
     if (id == 0 || id != id_ || action != QLatin1String(kOpenAction))
         return;
