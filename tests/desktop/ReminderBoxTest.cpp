@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace zurodid::testing {
@@ -113,6 +114,46 @@ TEST(ReminderBoxKeys, OnlyAClickOrAKeyOnASettledBoxClosesIt) {
         script.start(5);
         desktop.MsgBox("09:05 : Dentist", vbCritical, "Zurodid Agent");
         EXPECT_EQ(closedBy, c.closedBy);
+    }
+}
+
+TEST(ReminderBoxTitle, AnOwnTitleReplacesTheFrameAndItsCloseClosesTheBox) {
+    for (BoxTitle title : {BoxTitle::Frame, BoxTitle::Own}) {
+        SCOPED_TRACE(title == BoxTitle::Own ? "own title" : "the frame's");
+        QtDesktop desktop{QIcon()};
+        desktop.SetBoxTitle(title);
+        bool looked = false;
+        QTimer::singleShot(100, [&] {
+            QMessageBox* box = OpenBox();
+            ASSERT_NE(box, nullptr);
+            looked = true;
+            EXPECT_EQ(box->windowFlags().testFlag(Qt::FramelessWindowHint), title == BoxTitle::Own);
+            auto* close = box->findChild<QToolButton*>();
+            if (title == BoxTitle::Frame) {
+                EXPECT_EQ(close, nullptr);
+                box->close(); // as the frame's close asks
+                return;
+            }
+            if (!close) {
+                ADD_FAILURE() << "no close button of its own";
+                box->close();
+                return;
+            }
+            EXPECT_EQ(close->accessibleName(), "Close");
+            EXPECT_EQ(close->focusPolicy(), Qt::NoFocus) << "typed keys could press it";
+            // The box's own widgets keep clear of the strip.
+            QWidget* strip = close->parentWidget();
+            for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+                if (child != strip && child->isVisible()) {
+                    EXPECT_GT(child->y(), strip->geometry().bottom())
+                        << child->metaObject()->className();
+                }
+            }
+            close->click();
+        });
+        desktop.MsgBox("09:05 : Dentist", vbCritical, "Zurodid Agent");
+        EXPECT_TRUE(looked);
+        EXPECT_EQ(OpenBox(), nullptr);
     }
 }
 
