@@ -4,10 +4,8 @@
   accessible.py menu-item CAPTION SECONDS   prints "x y width height" of the shown menu item
                                             CAPTION once a menu shows it; exit 1 if none does
   accessible.py texts TITLE                 prints the texts of the window TITLE, one a line
-  accessible.py button TITLE CAPTION [window]
-                                            prints "x y width height" of the push button
-                                            CAPTION in a shown window TITLE (with "window":
-                                            from the window's corner); exit 1 if none
+  accessible.py button TITLE CAPTION        prints "x y width height" of the push button
+                                            CAPTION in a shown window TITLE; exit 1 if none
   accessible.py size TITLE                  prints "width height" of the shown window TITLE
   accessible.py press TITLE CAPTION         presses the push button CAPTION in the shown
                                             window TITLE through its action (where no pointer
@@ -129,7 +127,7 @@ def texts(title):
     return 1
 
 
-def button(title, caption, from_window=False):
+def button(title, caption):
     desktop = Atspi.get_desktop(0)
     for application in _descendants(desktop, 0):
         for window in _descendants(application, 0):
@@ -139,12 +137,7 @@ def button(title, caption, from_window=False):
                 try:
                     if (accessible.get_role_name() == "push button"
                             and accessible.get_name() == caption and _showing(accessible)):
-                        x, y, width, height = _extents(accessible)
-                        if from_window:
-                            # Both from the toolkit's idea of where the window stands.
-                            x -= _extents(window)[0]
-                            y -= _extents(window)[1]
-                        print(x, y, width, height)
+                        print(*_extents(accessible))
                         return 0
                 except GLib.Error:
                     continue
@@ -182,8 +175,6 @@ def main(argv):
         return menu_item(argv[1], float(argv[2]))
     if len(argv) == 3 and argv[0] == "button":
         return button(argv[1], argv[2])
-    if len(argv) == 4 and argv[0] == "button" and argv[3] == "window":
-        return button(argv[1], argv[2], from_window=True)
     if len(argv) == 2 and argv[0] == "size":
         return size(argv[1])
     if len(argv) == 3 and argv[0] == "press":

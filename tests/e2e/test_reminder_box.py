@@ -9,7 +9,6 @@ its monitor.
 
 import os
 import struct
-import subprocess
 
 import desktop
 from desktop import AGENT_TITLE
@@ -124,25 +123,11 @@ class BoxWhileTyping(AgentTestCase):
                 close = "Close" if kind == "critical" else "OK"
             else:
                 self.assertNotIn("MINIMIZE", actions, kind)
-            self.click_in_box(box, close)
+            self.screen.click_button(AGENT_TITLE, close)
             desktop.poll(lambda: box not in self.screen.windows(AGENT_TITLE), 5,
                          f"the {kind} box to close on a click on {close}")
         # The figures for the record: when the sound began against the box, the box's states.
         print(f"{self.wm}: {seen}")
-
-    def click_in_box(self, box, caption):
-        """Clicks the box's button where the X server has the box: Qt may keep a stale idea of
-        where a frameless window stands, and the accessibility tree's screen positions with
-        it."""
-        def extents():
-            out = subprocess.run([desktop.SYSTEM_PYTHON, os.path.join(desktop.HERE,
-                                  "accessible.py"), "button", AGENT_TITLE, caption, "window"],
-                                 env=self.screen.env(), capture_output=True, text=True,
-                                 timeout=30).stdout.split()
-            return [int(value) for value in out] if len(out) == 4 else None
-
-        x, y, width, height = desktop.poll(extents, 5, f"a button {caption!r} in the box")
-        self.screen.click_in(box, x + width // 2, y + height // 2)
 
     def frame_extents(self, window):
         """The window manager's frame around the window: left, right, top, bottom."""

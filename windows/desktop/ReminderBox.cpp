@@ -125,6 +125,14 @@ protected:
             // strip and the border.
             ensurePolished();
             box_.setContentsMargins(1, sizeHint().height() + 1, 1, 1);
+            // A window manager that frames the box in nothing may take it in without a word
+            // of where it stands; Qt then counts it at its frame's first place, and tells the
+            // accessibility tree so. Told again once the box is in.
+            QTimer::singleShot(kMappedWithinMs, this, [this] {
+                const std::optional<QPoint> place = x11::ScreenPosition(box_);
+                if (place && box_.windowHandle() && *place != box_.windowHandle()->position())
+                    box_.windowHandle()->setPosition(*place);
+            });
             break;
         case QEvent::Resize:
         case QEvent::WindowTitleChange:

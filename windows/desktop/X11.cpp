@@ -166,6 +166,20 @@ bool FrameIgnoresMotifFunctions() {
     return said == "Openbox" || said == "KWin";
 }
 
+std::optional<QPoint> ScreenPosition(QWidget& box) {
+    xcb_connection_t* connection = Connection();
+    if (!connection || !box.windowHandle())
+        return std::nullopt;
+    XReply<xcb_translate_coordinates_reply_t> place(
+        xcb_translate_coordinates_reply(
+            connection,
+            xcb_translate_coordinates(connection, BoxWindow(box), Root(connection), 0, 0), nullptr),
+        &std::free);
+    if (!place)
+        return std::nullopt;
+    return QPoint(place->dst_x, place->dst_y);
+}
+
 void SetUrgencyHint(QWidget& box) {
     xcb_connection_t* connection = Connection();
     if (!connection || !box.windowHandle())
