@@ -106,8 +106,7 @@ class BoxWhileTyping(AgentTestCase):
             state = self.screen.net_wm_state(box)
             actions = self.screen.allowed_actions(box)
             seen[kind] = dict(heard=round(heard, 2) if heard is not None else None,
-                              state=sorted(state), actions=sorted(actions),
-                              type=self.screen.window_type(box))
+                              state=sorted(state), actions=sorted(actions))
             self.assertIn("CLOSE", actions, kind)
             self.assertFalse({"MAXIMIZE_HORZ", "MAXIMIZE_VERT"} & actions, kind)
             self.assertIn("ABOVE", state, kind)
