@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace zurodid {
 namespace {
@@ -125,14 +126,8 @@ protected:
             // strip and the border.
             ensurePolished();
             box_.setContentsMargins(1, sizeHint().height() + 1, 1, 1);
-            // A window manager that frames the box in nothing may take it in without a word
-            // of where it stands; Qt then counts it at its frame's first place, and tells the
-            // accessibility tree so. Told again once the box is in.
-            QTimer::singleShot(kMappedWithinMs, this, [this] {
-                const std::optional<QPoint> place = x11::ScreenPosition(box_);
-                if (place && box_.windowHandle() && *place != box_.windowHandle()->position())
-                    box_.windowHandle()->setPosition(*place);
-            });
+            placeTold_ = false;
+            QTimer::singleShot(kMappedWithinMs, this, &OwnTitle::TellQtWhereTheBoxIs);
             break;
         case QEvent::Resize:
         case QEvent::WindowTitleChange:
@@ -145,6 +140,9 @@ protected:
             painter.setPen(box_.palette().color(QPalette::Dark));
             painter.drawRect(box_.rect().adjusted(0, 0, -1, -1));
             painter.drawLine(1, height() + 1, box_.width() - 2, height() + 1);
+            // Drawn once the window manager has shown it, so in its place by then.
+            if (!std::exchange(placeTold_, true))
+                QTimer::singleShot(0, this, &OwnTitle::TellQtWhereTheBoxIs);
             break;
         }
         default:
@@ -170,7 +168,17 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override { dragFrom_.reset(); }
 
 private:
+    // A window manager that frames the box in nothing may take it in without a word of where
+    // it stands: Qt, asking while the frame was still at its first place, counted the box
+    // there, and told the accessibility tree so (seen on openbox).
+    void TellQtWhereTheBoxIs() {
+        const std::optional<QPoint> place = x11::ScreenPosition(box_);
+        if (place && box_.windowHandle() && *place != box_.windowHandle()->position())
+            box_.windowHandle()->setPosition(*place);
+    }
+
     QWidget& box_;
+    bool placeTold_ = false;
     QLabel* title_;
     std::optional<QPoint> dragFrom_; // a move the window system does not do itself
 };
