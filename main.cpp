@@ -3,6 +3,8 @@
 #include "agent/frmAgent.h"
 #include "platform/CommandLine.h"
 #include "platform/Files.h"
+#include "platform/RuntimeError.h"
+#include "store/AgentSettings.h"
 #include "store/Dao.h"
 #include "store/DiaryStore.h"
 #include "windows/WindowRegistry.h"
@@ -12,8 +14,8 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 
 namespace {
 
@@ -29,14 +31,15 @@ zurodid::AgentOptions ReadOptionsOrExit(int& argc, char* argv[]) {
         argc = static_cast<int>(kept);
         argv[argc] = nullptr;
         if (options.help)
-            std::cout << zurodid::AgentUsage();
+            std::fputs(zurodid::AgentUsage().c_str(), stdout);
         else if (options.version)
-            std::cout << "zurodid-agent " ZURODID_VERSION "\n";
+            std::fputs("zurodid-agent " ZURODID_VERSION "\n", stdout);
         if (options.help || options.version)
-            std::exit(std::cout.flush() ? EXIT_SUCCESS : EXIT_FAILURE);
+            std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? EXIT_SUCCESS
+                                                                       : EXIT_FAILURE);
         return options;
     } catch (const zurodid::OptionError& error) {
-        std::cerr << "zurodid-agent: " << error.what() << "\n" << zurodid::AgentUsage();
+        std::fprintf(stderr, "zurodid-agent: %s\n%s", error.what(), zurodid::AgentUsage().c_str());
         std::exit(2);
     }
 }
@@ -66,14 +69,21 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     StartDiaryReader();
+    ProcessState state(agentFolder, nullptr);
     // The diary's first reads run in that process while the toolkit starts; start-up takes
-    // them if the file has not changed meanwhile.
-    auto diaryPrefetch = PrefetchDiary(agentFolder() / kDiaryFileName);
+    // them if the file has not changed meanwhile. Whether start-up shows the list window: a
+    // value that cannot be read is reported by start-up's own reading of it.
+    bool listWindowAtStart = false;
+    try {
+        listWindowAtStart = ReadSetting(state.module1, "StartUpRemind") == 1;
+    } catch (const RuntimeError&) {
+    }
+    const auto diaryPrefetch = PrefetchDiary(agentFolder() / kDiaryFileName, listWindowAtStart);
+    state.DBEngine = MakeJetEngine(diaryPrefetch);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/zurodid-agent.png")));
 
-    ProcessState state(agentFolder, MakeJetEngine(std::move(diaryPrefetch)));
     state.module1.RemoveUnfinishedWrites();
     SystemClock clock;
     QtDesktop desktop(AgentIcon());
@@ -86,5 +96,6 @@ int main(int argc, char* argv[]) {
     // A later start asks for the list window as a left click on the icon does.
     instance.Listen([&desktop] { desktop.OnActivated(QSystemTrayIcon::Trigger); });
     agent.Form_Load();
+    EndOfStartUpReads(*diaryPrefetch);
     return QApplication::exec();
 }

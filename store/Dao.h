@@ -86,14 +86,19 @@ std::shared_ptr<DBEngine> MakeJetEngine(std::shared_ptr<DiaryPrefetch> prefetch 
 // agent spawns its own executable for it), serves reads and never returns; otherwise makes this
 // executable able to spawn it.
 void ServeDiaryReaderIfAsked(int argc, char** argv);
-// Spawns the reader process that the engine's reading children are forked from, so that none
-// is forked from the agent, which has threads. False when it could not be made (the next read
-// tries again).
+// Starts the reader process that the engine's reading children are forked from, so that none
+// is forked from the agent, which has threads: forked while this process has no other thread
+// (first in main: it then needs no exec), spawned otherwise. False when it could not be made
+// (the next read tries again).
 bool StartDiaryReader();
 // Starts reading the two tables the agent opens at start (Anniversary, Appointment) of
 // `diary` in that process now, so that the reads run while the toolkit starts; for
-// MakeJetEngine. Reads nothing when the reader process is not there, or the diary has a
-// password or cannot be opened.
-std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary);
+// MakeJetEngine. With `listWindowAtStart`, the early reads are kept for the list window's walks
+// too, taken only while the file has not changed. Reads nothing when the reader process is not
+// there, or the diary has a password or cannot be opened.
+std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary,
+                                             bool listWindowAtStart = false);
+// Start-up's walks are over: the early reads not taken go.
+void EndOfStartUpReads(DiaryPrefetch& prefetch);
 
 } // namespace zurodid

@@ -70,7 +70,9 @@ def appointment_days(appointments, quiet_minutes):
     """(n, day from today, minute of the day) of each of diary_description's appointments."""
     now = datetime.datetime.now()
     today = datetime.datetime.combine(now.date(), datetime.time())
-    quiet = (now - today, now - today + datetime.timedelta(minutes=quiet_minutes))
+    # From the start of this minute: an agent started in it reminds of what falls in it.
+    quiet = (now - today - datetime.timedelta(seconds=now.second, microseconds=now.microsecond),
+             now - today + datetime.timedelta(minutes=quiet_minutes))
     step = max(1, 365 * 1440 // max(1, appointments))
     for n in range(appointments):
         minute = n * step

@@ -17,25 +17,26 @@ namespace {
 // diary program is seen at the next walk, and a row deleted since the open raises 3167 when a
 // walk reaches it. A walk never mixes two states, and costs one read, not one a row. The rows
 // are not kept between walks (the agent's lists hold what it shows): the rows read at the open
-// serve the first walk, and every later walk reads the file afresh.
+// serve the first walk, and every later walk reads the file afresh, or takes an early read kept
+// for it when the file has held still since.
 class JetRecordset final : public Recordset {
 public:
     JetRecordset(std::filesystem::path file, std::string table, ReaderOptions options,
-                 TablePrefetch* prefetch)
-        : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)) {
-        auto early = prefetch ? prefetch->Take(file_, table_) : std::nullopt;
-        Adopt(early ? std::move(*early) : ReadTable(file_, table_, options_));
+                 std::shared_ptr<TablePrefetch> prefetch)
+        : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)),
+          prefetch_(std::move(prefetch)) {
+        Adopt(Read());
         if (counted_) {
             auto counted = std::make_shared<BookmarkList>();
             counted->reserve(RowCount());
             for (std::size_t i = 0; i < RowCount(); ++i) {
-                counted->push_back(current_.Bookmark(RowAt(i)));
+                counted->push_back(Rows().Bookmark(RowAt(i)));
             }
             openRows_ = std::move(counted);
-        } else if (current_.size() > 0) {
+        } else if (Rows().size() > 0) {
             // The rows of the open are the rows read: shared, and kept when the file is
             // read again.
-            openRows_ = current_.bookmarks;
+            openRows_ = Rows().bookmarks;
         }
     }
 
@@ -50,8 +51,8 @@ public:
         }
         // A read that fails raises here and leaves the cursor where it was: the shared
         // recordsets stay good for the next walk.
-        if (!holding_ || StampOf(file_) != stamp_) {
-            Adopt(ReadTable(file_, table_, options_));
+        if (!current_ || StampOf(file_) != stamp_) {
+            Adopt(Read());
         }
         position_ = 0;
     }
@@ -76,14 +77,24 @@ public:
         if (!row) {
             throw RuntimeError(ErrorNumber::RecordDeleted, "Record is deleted.");
         }
-        if (index < 0 || index >= current_.columnCount) {
+        if (index < 0 || index >= Rows().columnCount) {
             throw RuntimeError(kItemNotFound, "Item not found in this collection.");
         }
-        return current_.Value(*row, static_cast<std::uint16_t>(index));
+        return Rows().Value(*row, static_cast<std::uint16_t>(index));
     }
 
 private:
     std::size_t OpenRowCount() const { return openRows_ ? openRows_->size() : 0; }
+
+    TableRead Read() {
+        auto early = prefetch_ ? prefetch_->Take(file_, table_) : std::nullopt;
+        return early ? std::move(*early) : ReadTable(file_, table_, options_);
+    }
+
+    const TableRows& Rows() const {
+        static const TableRows kNone;
+        return current_ ? *current_ : kNone;
+    }
 
     [[noreturn]] static void NoCurrentRecord() {
         throw RuntimeError(ErrorNumber::NoCurrentRecord, "No current record.");
@@ -91,21 +102,19 @@ private:
 
     // The rows that count, in the order the file gives them: all of them, unless Jet moved
     // some rows and the file does not mark the slots that hold their data.
-    std::size_t RowCount() const { return counted_ ? counted_->size() : current_.size(); }
+    std::size_t RowCount() const { return counted_ ? counted_->size() : Rows().size(); }
     std::uint32_t RowAt(std::size_t i) const {
         return counted_ ? (*counted_)[i] : static_cast<std::uint32_t>(i);
     }
 
     // The end of a walk: its rows go (their memory back to the system, not kept for the next).
     void Release() {
-        current_ = TableRows{};
+        current_.reset();
         counted_.reset();
         sortedByBookmark_ = {};
-        holding_ = false;
     }
 
     void Adopt(TableRead read) {
-        holding_ = true;
         current_ = std::move(read.rows);
         stamp_ = read.stamp;
         sortedByBookmark_.clear();
@@ -113,7 +122,7 @@ private:
         counted_.reset();
         // A row Jet moved to another page is listed under its own bookmark; its data slot,
         // should the file not mark it, must not count as a row of its own.
-        const auto& moved = current_.moved;
+        const auto& moved = Rows().moved;
         if (!moved.empty()) {
             std::vector<std::uint64_t> movedData;
             movedData.reserve(moved.size());
@@ -122,28 +131,26 @@ private:
             }
             std::sort(movedData.begin(), movedData.end());
             std::vector<std::uint32_t> counted;
-            counted.reserve(current_.size());
+            counted.reserve(Rows().size());
             auto nextMoved = moved.begin();
-            for (std::uint32_t i = 0; i < current_.size(); ++i) {
+            for (std::uint32_t i = 0; i < Rows().size(); ++i) {
                 const bool isMoved = nextMoved != moved.end() && nextMoved->row == i;
                 if (isMoved) {
                     ++nextMoved;
                 }
                 if (isMoved ||
-                    !std::binary_search(movedData.begin(), movedData.end(), current_.Bookmark(i))) {
+                    !std::binary_search(movedData.begin(), movedData.end(), Rows().Bookmark(i))) {
                     counted.push_back(i);
                 }
             }
             counted_ = std::move(counted);
         }
-        // Needed only for the step above.
-        current_.moved = {};
     }
 
     // The row that holds `bookmark` in the file as last read; none when it was deleted.
     std::optional<std::uint32_t> RowOf(std::uint64_t bookmark) {
         // The usual case: the file did not change, or not in front of this row.
-        if (position_ < RowCount() && current_.Bookmark(RowAt(position_)) == bookmark) {
+        if (position_ < RowCount() && Rows().Bookmark(RowAt(position_)) == bookmark) {
             return RowAt(position_);
         }
         // Only after a change in front of the walk: an index, made once per read.
@@ -154,15 +161,15 @@ private:
             }
             std::sort(sortedByBookmark_.begin(), sortedByBookmark_.end(),
                       [this](std::uint32_t a, std::uint32_t b) {
-                          return current_.Bookmark(a) < current_.Bookmark(b);
+                          return Rows().Bookmark(a) < Rows().Bookmark(b);
                       });
         }
         const auto found =
             std::lower_bound(sortedByBookmark_.begin(), sortedByBookmark_.end(), bookmark,
                              [this](std::uint32_t row, std::uint64_t wanted) {
-                                 return current_.Bookmark(row) < wanted;
+                                 return Rows().Bookmark(row) < wanted;
                              });
-        if (found == sortedByBookmark_.end() || current_.Bookmark(*found) != bookmark) {
+        if (found == sortedByBookmark_.end() || Rows().Bookmark(*found) != bookmark) {
             return std::nullopt;
         }
         return *found;
@@ -171,8 +178,9 @@ private:
     std::filesystem::path file_;
     std::string table_;
     ReaderOptions options_;
-    TableRows current_;
-    bool holding_ = false; // current_ holds the rows of one read
+    std::shared_ptr<TablePrefetch> prefetch_;
+    // The rows of one read, while a walk is on; shared with an early read kept for a later walk.
+    std::shared_ptr<const TableRows> current_;
     std::optional<std::vector<std::uint32_t>> counted_;
     std::vector<std::uint32_t> sortedByBookmark_;
     FileStamp stamp_; // of the state in current_
@@ -193,7 +201,7 @@ public:
         if (type != dbOpenDynaset) {
             throw RuntimeError(kInvalidArgument, "Invalid argument.");
         }
-        return std::make_shared<JetRecordset>(file_, std::string(name), options_, prefetch_.get());
+        return std::make_shared<JetRecordset>(file_, std::string(name), options_, prefetch_);
     }
 
 private:
@@ -272,7 +280,8 @@ std::shared_ptr<DBEngine> MakeJetEngine(std::shared_ptr<DiaryPrefetch> prefetch)
     return jet::MakeJetEngine(jet::ReaderOptions{}, std::move(prefetch));
 }
 
-std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary) {
+std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary,
+                                             bool listWindowAtStart) {
     // Only what start-up reads with the empty password: the tables of a diary with a password
     // are read once the password has been given, and an open that fails reads none.
     std::vector<std::string> tables;
@@ -282,7 +291,15 @@ std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary)
         }
     } catch (const RuntimeError&) {
     }
-    return std::make_shared<jet::TablePrefetch>(diary, tables, jet::ReaderOptions{});
+    // The list window shown at start walks each table once more (Anniversary twice, the first
+    // on the open's rows; Appointment after the agent's list): with the file unchanged, the
+    // early read is that walk's read too.
+    return std::make_shared<jet::TablePrefetch>(diary, tables, jet::ReaderOptions{},
+                                                listWindowAtStart ? 2 : 1);
+}
+
+void EndOfStartUpReads(DiaryPrefetch& prefetch) {
+    prefetch.LetGo();
 }
 
 } // namespace zurodid

@@ -366,7 +366,7 @@ void ServeDiaryReaderIfAsked(int argc, char** argv) {
 }
 
 bool StartDiaryReader() {
-    return jet::StartIsolationServer(&jet::DumpTableWork);
+    return jet::StartIsolationServer(&jet::DumpTableWork, true);
 }
 
 } // namespace zurodid

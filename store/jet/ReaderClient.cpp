@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <mutex>
@@ -95,11 +96,52 @@ void Lose(Link& link, const std::string& how) {
                how + "; another is started for the next read");
 }
 
-bool Spawn(Link& link, const NamedWork& named) {
+// True when the calling thread is this process's only one, so that a fork copies all of it.
+bool OnlyThread() {
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (tasks == nullptr) {
+        return false;
+    }
+    int count = 0;
+    while (const dirent* entry = ::readdir(tasks)) {
+        count += entry->d_name[0] != '.' ? 1 : 0;
+    }
+    ::closedir(tasks);
+    return count == 1;
+}
+
+// The reader process as a fork of this one, when it has no other thread: it has the libraries
+// loaded already, where an exec loads and links them again. -1 when it is not so.
+pid_t ForkWhileAlone(const NamedWork& named, int socket) {
+    if (!OnlyThread()) {
+        return -1;
+    }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // As the exec'd one: its socket on its descriptor, nothing else of this process's.
+        if (::dup2(socket, kReaderSocketFd) < 0 ||
+            ::close_range(kReaderSocketFd + 1, ~0U, 0) != 0) {
+            ::_exit(2);
+        }
+        ServeReads(kReaderSocketFd, named.work, named.prepare, parent);
+    }
+    return pid;
+}
+
+bool Spawn(Link& link, const NamedWork& named, bool forkWhileAlone = false) {
     Close(link);
     int sockets[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sockets) != 0) {
         return false;
+    }
+    if (const pid_t forked = forkWhileAlone ? ForkWhileAlone(named, sockets[1]) : -1; forked > 0) {
+        ::close(sockets[1]);
+        link.socket = sockets[0];
+        link.pid = forked;
+        link.work = named.work;
+        ++link.generation;
+        return true;
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -278,10 +320,10 @@ void ServeReadsIfAsked(int argc, char** argv, std::span<const NamedWork> works) 
     DeclaredWorks().assign(works.begin(), works.end());
 }
 
-bool StartIsolationServer(IsolatedWork work) {
+bool StartIsolationServer(IsolatedWork work, bool forkWhileAlone) {
     const std::lock_guard lock(LinkLock());
     const NamedWork* named = Declared(work);
-    return named != nullptr && Spawn(TheLink(), *named);
+    return named != nullptr && Spawn(TheLink(), *named, forkWhileAlone);
 }
 
 void StopIsolationServer() {

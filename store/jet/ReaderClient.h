@@ -27,8 +27,9 @@ void ServeReadsIfAsked(int argc, char** argv, std::span<const NamedWork> works);
 // Spawns the reader process for `work` (this executable again, so no fork from a process with
 // threads), replacing the one that runs. False when it could not be made, or `work` was not
 // declared. A read starts one itself when none runs: one that dies is replaced at the next read,
-// with a line in the log when it is lost and one when it is replaced.
-bool StartIsolationServer(IsolatedWork work);
+// with a line in the log when it is lost and one when it is replaced. With `forkWhileAlone`,
+// called while the process has no other thread, it is forked instead, without the exec.
+bool StartIsolationServer(IsolatedWork work, bool forkWhileAlone = false);
 void StopIsolationServer();
 
 // Runs `work` in a child of the reader process, as RunIsolated does. In an executable that

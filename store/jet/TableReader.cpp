@@ -185,7 +185,8 @@ FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions&
 }
 
 TablePrefetch::TablePrefetch(const std::filesystem::path& file,
-                             const std::vector<std::string>& tables, const ReaderOptions& options)
+                             const std::vector<std::string>& tables, const ReaderOptions& options,
+                             int takes)
     : file_(std::filesystem::absolute(file)) {
     // A file saved a moment ago may be in the middle of a save: read when asked, as ever.
     const auto stamp = StampOf(file_);
@@ -200,7 +201,7 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
             break;
         }
         runs.push_back(std::move(run));
-        early_.push_back({table, std::nullopt});
+        early_.push_back({table, nullptr, takes});
     }
     if (runs.empty()) {
         return;
@@ -212,7 +213,7 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
                 RowStreamDecoder decoder(early_[i].table);
                 PageBuffer rest = OutputOrEngineError(runs[i]->Take(
                     [&decoder](PageBuffer& received) { decoder.Received(received); }));
-                early_[i].rows = decoder.Finish(std::move(rest));
+                early_[i].rows = std::make_shared<const TableRows>(decoder.Finish(std::move(rest)));
             } catch (...) {
                 // A failed early read is read afresh when asked for, which says why.
             }
@@ -226,29 +227,40 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
 }
 
 TablePrefetch::~TablePrefetch() {
+    Join();
+}
+
+void TablePrefetch::Join() {
     if (decoding_.joinable()) {
         decoding_.join();
     }
 }
 
+void TablePrefetch::LetGo() {
+    Join();
+    early_.clear();
+}
+
 std::optional<TableRead> TablePrefetch::Take(const std::filesystem::path& file,
                                              const std::string& table) {
-    if (decoding_.joinable()) {
-        decoding_.join();
-    }
+    Join();
     const auto found = std::find_if(early_.begin(), early_.end(),
                                     [&](const Early& early) { return early.table == table; });
     if (found == early_.end() || std::filesystem::absolute(file) != file_) {
         return std::nullopt;
     }
-    auto rows = std::move(found->rows);
-    early_.erase(found);
-    // The children have ended: a file still as it was before the reads held still across them.
-    if (!rows || StampOf(file_) != stamp_) {
+    auto rows = found->rows;
+    // The children have ended: a file still as it was before the reads held still across them,
+    // and until now.
+    const bool still = rows && StampOf(file_) == stamp_;
+    if (!still || --found->takesLeft == 0) {
+        early_.erase(found);
+    }
+    if (!still) {
         return std::nullopt;
     }
     Quiet().Remember(file, stamp_);
-    return TableRead{std::move(*rows), stamp_};
+    return TableRead{std::move(rows), stamp_};
 }
 
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
@@ -256,7 +268,9 @@ TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
     // libmdb searches relative names along $MDBPATH; an absolute name is read as it is.
     const std::string path = std::filesystem::absolute(file).string();
     TableRead result;
-    result.stamp = ReadWhileStill(file, options, [&] { result.rows = readOnce(path, table); });
+    result.stamp = ReadWhileStill(file, options, [&] {
+        result.rows = std::make_shared<const TableRows>(readOnce(path, table));
+    });
     return result;
 }
 

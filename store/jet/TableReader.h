@@ -56,7 +56,8 @@ FileStamp ReadWhileStill(const std::filesystem::path& file, const ReaderOptions&
 // The rows of `table` as one read of `file` while it held still, and the stamp of the state
 // they come from. RuntimeError as ReadWhileStill, RunIsolated and DecodeRowStream raise.
 struct TableRead {
-    TableRows rows;
+    // Shared: an early read that serves two walks is held once.
+    std::shared_ptr<const TableRows> rows;
     FileStamp stamp;
 };
 TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
@@ -69,30 +70,35 @@ TableRead ReadTable(const std::filesystem::path& file, const std::string& table,
 
 // Reads started before anyone asks for them: the first reads of the agent's start-up, run in
 // the reader process while the toolkit starts, and decoded on a thread of their own as they
-// end, so that the toolkit's start-up and the decoding overlap too. Each is taken at most once,
-// by the first read of its file and table, and only when the file was quiet when they began and
-// has not changed since; that read otherwise goes to the file afresh, as it does when the early
-// read failed (a fresh read gives the error, with its waits and retries).
+// end, so that the toolkit's start-up and the decoding overlap too. Each serves at most `takes`
+// reads of its file and table (the open, then walks that would read the file again), and only
+// while the file has not changed since it was quiet when they began: a read taken is then the
+// file as it is at that moment. Otherwise the read goes to the file afresh, as it does when the
+// early read failed (a fresh read gives the error, with its waits and retries).
 class TablePrefetch {
 public:
     // Starts nothing when no reader process runs or the file is missing or not quiet.
     TablePrefetch(const std::filesystem::path& file, const std::vector<std::string>& tables,
-                  const ReaderOptions& options);
+                  const ReaderOptions& options, int takes = 1);
     TablePrefetch(const TablePrefetch&) = delete;
     TablePrefetch& operator=(const TablePrefetch&) = delete;
     // Waits for the decoding thread.
     ~TablePrefetch();
 
     // The early read of `table` of `file`, when there is one and the file is as it was; let go
-    // either way. Waits for the decoding of all of them: the reader process is then free for
-    // a fresh read.
+    // once it has served its takes or the file changed. Waits for the decoding of all of them:
+    // the reader process is then free for a fresh read.
     std::optional<TableRead> Take(const std::filesystem::path& file, const std::string& table);
+    // Lets go of what is left: the walks it was kept for are over.
+    void LetGo();
 
 private:
     struct Early {
         std::string table;
-        std::optional<TableRows> rows; // empty when the early read failed
+        std::shared_ptr<const TableRows> rows; // null when the early read failed
+        int takesLeft = 1;
     };
+    void Join();
     std::filesystem::path file_; // absolute
     FileStamp stamp_;
     std::vector<Early> early_; // written by the thread until it is joined

@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QToolButton>
 #include <gtest/gtest.h>
 
 namespace zurodid::testing {
@@ -114,6 +115,34 @@ TEST(ReminderBoxKeys, OnlyAClickOrAKeyOnASettledBoxClosesIt) {
         desktop.MsgBox("09:05 : Dentist", vbCritical, "Zurodid Agent");
         EXPECT_EQ(closedBy, c.closedBy);
     }
+}
+
+// A box that draws its own title has no frame, keeps its widgets clear of the strip, and the
+// strip's close closes it as a frame's close does; typed keys never reach that button.
+TEST(ReminderBoxTitle, TheOwnTitlesCloseClosesTheBoxAndTakesNoKeys) {
+    QtDesktop desktop{QIcon()};
+    desktop.SetBoxTitle(BoxTitle::Own);
+    QTimer::singleShot(100, [] {
+        QMessageBox* box = OpenBox();
+        auto* close = box ? box->findChild<QToolButton*>() : nullptr;
+        if (!close) {
+            ADD_FAILURE() << "no box, or no close button of its own";
+            if (box)
+                box->done(QMessageBox::Ok);
+            return;
+        }
+        EXPECT_TRUE(box->windowFlags().testFlag(Qt::FramelessWindowHint));
+        EXPECT_EQ(close->focusPolicy(), Qt::NoFocus);
+        for (QWidget* child : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (child != close->parentWidget() && child->isVisible()) {
+                EXPECT_GT(child->y(), close->parentWidget()->geometry().bottom())
+                    << child->metaObject()->className();
+            }
+        }
+        close->click();
+    });
+    desktop.MsgBox("09:05 : Dentist", vbCritical, "Zurodid Agent");
+    EXPECT_EQ(OpenBox(), nullptr);
 }
 
 } // namespace

@@ -6,6 +6,9 @@
   accessible.py texts TITLE                 prints the texts of the window TITLE, one a line
   accessible.py button TITLE CAPTION        prints "x y width height" of the push button
                                             CAPTION in a shown window TITLE; exit 1 if none
+  accessible.py press TITLE CAPTION         the same, and presses it through its action
+                                            (where no pointer can be aimed: Wayland)
+  accessible.py size TITLE                  prints "width height" of the shown window TITLE
 
 Run by the harness as a child on the desktop's own D-Bus session (the AT-SPI library binds to
 one bus per process). It needs Debian's python3-gi and gir1.2-atspi-2.0. A menu item is found
@@ -123,7 +126,7 @@ def texts(title):
     return 1
 
 
-def button(title, caption):
+def button(title, caption, press=False):
     desktop = Atspi.get_desktop(0)
     for application in _descendants(desktop, 0):
         for window in _descendants(application, 0):
@@ -134,9 +137,20 @@ def button(title, caption):
                     if (accessible.get_role_name() == "push button"
                             and accessible.get_name() == caption and _showing(accessible)):
                         print(*_extents(accessible))
+                        if press:
+                            accessible.do_action(0)
                         return 0
                 except GLib.Error:
                     continue
+    return 1
+
+
+def size(title):
+    for application in _descendants(Atspi.get_desktop(0), 0):
+        for window in _descendants(application, 0):
+            if window.get_name() == title and _showing(window):
+                print(*_extents(window)[2:])
+                return 0
     return 1
 
 
@@ -145,6 +159,10 @@ def main(argv):
         return menu_item(argv[1], float(argv[2]))
     if len(argv) == 3 and argv[0] == "button":
         return button(argv[1], argv[2])
+    if len(argv) == 2 and argv[0] == "size":
+        return size(argv[1])
+    if len(argv) == 3 and argv[0] == "press":
+        return button(argv[1], argv[2], press=True)
     if len(argv) == 2 and argv[0] == "texts":
         return texts(argv[1])
     sys.exit(__doc__)

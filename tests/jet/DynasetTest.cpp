@@ -321,5 +321,48 @@ TEST(JetDynaset, EveryWalkAfterTheFirstReadsTheFile) {
     jet::StopIsolationServer();
 }
 
+// With the list window shown at start, start-up's early read also serves that window's walk,
+// unless the file changed since or start-up is over; the walks after it read the file.
+TEST(JetDynaset, AStartUpReadServesTheListWindowsWalkOnlyWhileTheFileHoldsStill) {
+    struct Case {
+        const char* name;
+        bool resaved;      // before the second walk
+        bool startUpEnded; // before the second walk
+    };
+    for (const Case c : {Case{"unchanged", false, false}, Case{"saved_again", true, false},
+                         Case{"after_start_up", false, true}}) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        const auto file = folder.Path() / "Zurodid.mdb";
+        const auto write = [&file](const char* subject) {
+            auto diary = fixture::StandardDiary();
+            diary.tables[1].rows.push_back({At(2026, 12, 9, 9, 5), subject});
+            fixture::WriteJet3(diary, file);
+        };
+        write("one");
+        // Saved a while ago, as a diary between two saves is: read early.
+        std::filesystem::last_write_time(file, std::filesystem::last_write_time(file) -
+                                                   std::chrono::seconds(30));
+        ASSERT_TRUE(jet::StartIsolationServer(&jet::DumpTableWork));
+        const auto prefetch = PrefetchDiary(file, true);
+        const auto appointments = jet::MakeJetEngine(FastOptions(), prefetch)
+                                      ->CreateWorkspace("Zurodid", "Admin", "")
+                                      ->OpenDatabase(file, false, false, "")
+                                      ->OpenRecordset("Appointment", 2);
+        EXPECT_FALSE(ReadsTheFile([&] { ReadAll(*appointments, 2); }));
+        if (c.resaved)
+            write("uno");
+        if (c.startUpEnded)
+            EndOfStartUpReads(*prefetch);
+        std::vector<std::vector<Variant>> rows;
+        EXPECT_EQ(ReadsTheFile([&] { rows = ReadAll(*appointments, 2); }),
+                  c.resaved || c.startUpEnded);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows[0][1], Variant(std::string(c.resaved ? "uno" : "one")));
+        EXPECT_TRUE(ReadsTheFile([&] { ReadAll(*appointments, 2); })) << "the third walk";
+        jet::StopIsolationServer();
+    }
+}
+
 } // namespace
 } // namespace zurodid::jettest

@@ -54,7 +54,7 @@ TEST_P(JetRereadWhileSaving, TrustsOnlyAReadTheFileHeldStillAcross) {
     EXPECT_GE(reads, param.minReads);
     if (param.expectedError == 0) {
         EXPECT_EQ(reads, param.minReads);
-        EXPECT_EQ(result.rows.columnCount, param.expectedRows);
+        EXPECT_EQ(result.rows->columnCount, param.expectedRows);
         EXPECT_EQ(result.stamp, jet::StampOf(file));
     }
 }

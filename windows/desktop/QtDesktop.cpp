@@ -199,7 +199,7 @@ std::unique_ptr<QMessageBox> QtDesktop::MakeBox(std::string_view text, int iconF
     // more for every reminder shown, up to the cache's 10 MB.
     for (QAbstractButton* button : box->buttons())
         button->setIcon(QIcon());
-    PrepareToBeSeen(*box, keySettle_);
+    PrepareToBeSeen(*box, keySettle_, boxTitle_.value_or(TitleForThisDesktop()));
     return box;
 }
 
@@ -264,12 +264,14 @@ void QtDesktop::Remind(std::string_view text, int iconFlags, std::string_view ti
         box->show();
     });
     openWaitingBox_ = openBox;
+    waitingNotice_ = &notice;
     sound_.Play(iconFlags == vbCritical ? "dialog-error" : "dialog-information");
     notice.Show(Q(title), Q(text), icon_.name(), icon_.pixmap(64).toImage(), noticeAnswerWithin_);
     if (way == ReminderWay::BoxAndNotice)
         box->show();
     waiting.exec();
     openWaitingBox_ = nullptr;
+    waitingNotice_ = nullptr;
 }
 
 void QtDesktop::SayNoticeFailed(const QString& why) {
@@ -414,6 +416,10 @@ void QtDesktop::EndProcess() {
     // from here on: a due tick would open a reminder box in the middle of Exit and wait for it.
     delete tray_;
     tray_ = nullptr;
+    // A reminder's notification would stay in the desktop's list for good; a service that
+    // does not answer holds the end for a moment at most.
+    if (waitingNotice_)
+        waitingNotice_->WithdrawBeforeLeaving(std::chrono::milliseconds{500});
     // Flushing the X connection sends the icon's removal without reading any event back;
     // elsewhere the process's end takes the icon away with its connection.
     x11::Flush();

@@ -23,6 +23,7 @@ namespace zurodid {
 class frmAgent;
 class TrayHostWatch;
 class TrayItemStatus;
+class ReminderNotice;
 
 // How a reminder reaches the person: a box that takes no keys where one can be seen; beside
 // it a notification where it cannot be seen (a fullscreen window on X11); only the
@@ -74,6 +75,8 @@ public:
     // The way for this desktop; tests choose one.
     ReminderWay WayToRemind() const;
     void SetWayToRemind(std::optional<ReminderWay> way) { wayToRemind_ = way; }
+    // Who draws the box's title; tests choose.
+    void SetBoxTitle(std::optional<BoxTitle> title) { boxTitle_ = title; }
     // The StatusNotifierItem's status as hosts read it; empty on an XEmbed tray or none.
     QString TrayStatus() const;
     bool TrayAsksForAttention() const { return attention_; }
@@ -91,8 +94,10 @@ private:
     bool attention_ = false;
     std::unique_ptr<TrayItemStatus> itemStatus_;
     std::optional<ReminderWay> wayToRemind_;
-    // While a reminder waits for the person: shows its box.
+    std::optional<BoxTitle> boxTitle_;
+    // While a reminder waits for the person: shows its box; its notification, if any.
     std::function<void()> openWaitingBox_;
+    ReminderNotice* waitingNotice_ = nullptr;
     bool noticeFailureSaid_ = false;
     QString tip_;
     frmAgent* agent_ = nullptr;

@@ -29,10 +29,17 @@ private:
     QElapsedTimer quiet_; // since the box came, or since the last key that reached it
 };
 
+// Who draws the box's title: the desktop's frame, or the box itself where that frame would
+// offer minimise or maximise whatever the box asks (Qt's own title bar and KWin's frame on
+// Wayland; openbox and KWin on X11).
+enum class BoxTitle { Frame, Own };
+BoxTitle TitleForThisDesktop();
+
 // What makes a box reach the person who is busy in another window: it comes without taking
 // the keyboard (it can take it once it has been on screen for `settle`), stays above ordinary
 // windows and has no minimise or maximise button.
-void PrepareToBeSeen(QWidget& box, std::chrono::milliseconds settle = KeyGuard::kSettle);
+void PrepareToBeSeen(QWidget& box, std::chrono::milliseconds settle = KeyGuard::kSettle,
+                     BoxTitle title = BoxTitle::Frame);
 
 // Until it is closed, the box asks for the person's attention: on X11 it comes with the
 // urgency hint and the demands-attention state, and asks again whenever the person goes back to

@@ -7,9 +7,12 @@
 #include <QDBusMetaType>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QStringList>
+#include <QThread>
 #include <QVariantMap>
+#include <algorithm>
 
 namespace zurodid {
 namespace {
@@ -129,10 +132,12 @@ void ReminderNotice::Notify(bool markup) {
            << QStringList{QString::fromLatin1(kOpenAction), tr("Open")} << hints
            << int{0}; // never expires
     pending_ = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(notify), this);
+    notifying_ = true;
     connect(pending_, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
         QDBusPendingReply<uint> reply = *w;
         w->deleteLater();
         pending_ = nullptr;
+        notifying_ = false;
         if (reply.isError() || reply.value() == 0) {
             GiveUp(QStringLiteral("the desktop's notification service refused it (%1)")
                        .arg(reply.error().message()));
@@ -160,6 +165,7 @@ void ReminderNotice::GiveUp(const QString& why) {
                 });
         pending_ = nullptr;
     }
+    notifying_ = false;
     emit Failed(why);
 }
 
@@ -170,12 +176,36 @@ void ReminderNotice::Forget() {
         pending_->deleteLater();
         pending_ = nullptr;
     }
+    notifying_ = false;
 }
 
 void ReminderNotice::Withdraw() {
     if (id_ == 0)
         return;
     QDBusConnection::sessionBus().send(Call(QStringLiteral("CloseNotification")) << id_);
+    id_ = 0;
+}
+
+void ReminderNotice::WithdrawBeforeLeaving(std::chrono::milliseconds within) {
+    QElapsedTimer waited;
+    waited.start();
+    if (id_ == 0 && pending_ && notifying_) {
+        // A Notify not answered yet may still put the notification up. The answer is read
+        // on D-Bus's own thread; this one only looks.
+        while (!pending_->isFinished() && waited.elapsed() < within.count())
+            QThread::msleep(5);
+        if (pending_->isFinished()) {
+            const QDBusPendingReply<uint> reply = *pending_;
+            if (!reply.isError())
+                id_ = reply.value();
+        }
+    }
+    if (id_ == 0)
+        return;
+    // A message only queued would die with the process.
+    const auto left = std::max<qint64>(within.count() - waited.elapsed(), 1);
+    QDBusConnection::sessionBus().call(Call(QStringLiteral("CloseNotification")) << id_,
+                                       QDBus::Block, static_cast<int>(left));
     id_ = 0;
 }
 

@@ -35,6 +35,9 @@ public:
               const QImage& picture, std::chrono::milliseconds answerWithin = kAnswerWithin);
     // Takes the notification back from the desktop's list, if it is there.
     void Withdraw();
+    // The same as the process ends, also for a notification still on its way: waits for the
+    // service to have done it, at most `within`, without running the event loop.
+    void WithdrawBeforeLeaving(std::chrono::milliseconds within);
     bool IsShown() const { return id_ != 0; }
 
 signals:
@@ -58,6 +61,7 @@ private:
     QImage picture_;
     QTimer deadline_;
     QDBusPendingCallWatcher* pending_ = nullptr;
+    bool notifying_ = false; // pending_ is the Notify call
     bool subscribed_ = false;
     uint id_ = 0;
 };

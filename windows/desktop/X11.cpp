@@ -173,6 +173,45 @@ bool ActiveWindowIsFullscreen() {
     return std::find(states.begin(), states.end(), fullscreen) != states.end();
 }
 
+bool FrameIgnoresMotifFunctions() {
+    xcb_connection_t* connection = Connection();
+    if (!connection)
+        return false;
+    const xcb_atom_t check = AtomOf(connection, "_NET_SUPPORTING_WM_CHECK");
+    const xcb_atom_t name = AtomOf(connection, "_NET_WM_NAME");
+    const xcb_atom_t utf8 = AtomOf(connection, "UTF8_STRING");
+    if (check == XCB_ATOM_NONE || name == XCB_ATOM_NONE || utf8 == XCB_ATOM_NONE)
+        return false;
+    const auto manager = Property(connection, Root(connection), check, XCB_ATOM_WINDOW, 1);
+    if (manager.empty() || manager.front() == XCB_WINDOW_NONE)
+        return false;
+    XReply<xcb_get_property_reply_t> reply(
+        xcb_get_property_reply(connection,
+                               xcb_get_property(connection, 0, manager.front(), name, utf8, 0, 16),
+                               nullptr),
+        &std::free);
+    if (!reply || reply->format != 8)
+        return false;
+    const std::string_view said(
+        static_cast<const char*>(xcb_get_property_value(reply.get())),
+        static_cast<std::size_t>(std::max(xcb_get_property_value_length(reply.get()), 0)));
+    return said == "Openbox" || said == "KWin";
+}
+
+std::optional<QPoint> ScreenPosition(QWidget& box) {
+    xcb_connection_t* connection = Connection();
+    if (!connection || !box.windowHandle())
+        return std::nullopt;
+    XReply<xcb_translate_coordinates_reply_t> place(
+        xcb_translate_coordinates_reply(
+            connection,
+            xcb_translate_coordinates(connection, BoxWindow(box), Root(connection), 0, 0), nullptr),
+        &std::free);
+    if (!place)
+        return std::nullopt;
+    return QPoint(place->dst_x, place->dst_y);
+}
+
 void SetUrgencyHint(QWidget& box) {
     xcb_connection_t* connection = Connection();
     if (!connection || !box.windowHandle())

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QPoint>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 class QWidget;
@@ -34,6 +36,14 @@ bool ActiveWindowIsFullscreen();
 void MarkUrgentBeforeMapping(QWidget& box);
 void SetUrgencyHint(QWidget& box);
 void DemandAttentionOfMappedWindow(QWidget& box);
+
+// The running window manager draws minimise on a box's frame whatever its Motif hints ask (it
+// names itself on _NET_SUPPORTING_WM_CHECK): openbox leaves out only a fixed-size window's
+// maximise, KWin keeps both.
+bool FrameIgnoresMotifFunctions();
+
+// Where the X server has the box's top left corner on the screen.
+std::optional<QPoint> ScreenPosition(QWidget& box);
 
 // Brings a box forward and gives it the focus, as the person asked for it: through the window
 // manager, as a pager asks (an application's own request may be refused as focus stealing
