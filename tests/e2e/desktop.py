@@ -433,18 +433,35 @@ class Desktop:
         return any(line.strip().startswith("Parent window id:") and "(the root window)" in line
                    for line in out.splitlines())
 
+    def outermost(self, window):
+        """The window the window manager put around this one (its frame), or the window
+        itself when it was not reparented."""
+        while True:
+            out = self.run(["xwininfo", "-children", "-id", str(window)], check=False)
+            parent = [line.split(":", 1)[1].split()[0] for line in out.splitlines()
+                      if line.strip().startswith("Parent window id:")]
+            if not parent or "(the root window)" in out.split("Parent window id:", 1)[1]:
+                return window
+            window = int(parent[0], 16)
+
     def geometry(self, window):
         """(x, y, width, height) of a window on the screen."""
         values = self._window_info(window)
         return (int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"]),
                 int(values["Width"]), int(values["Height"]))
 
+    def frame_extents(self, window):
+        """The window manager's frame around the window: [left, right, top, bottom], None
+        when it says nothing."""
+        out = self.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"], check=False)
+        return [int(v) for v in out.partition("=")[2].split(",")] if "=" in out else None
+
     def frame(self, window):
         """The window with its title bar and border, as (x, y, width, height)."""
         x, y, width, height = self.geometry(window)
-        out = self.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"], check=False)
-        if "=" in out:
-            left, right, top, bottom = (int(v) for v in out.split("=")[1].split(","))
+        extents = self.frame_extents(window)
+        if extents:
+            left, right, top, bottom = extents
             return x - left, y - top, width + left + right, height + top + bottom
         return x, y, width, height
 

@@ -117,8 +117,8 @@ class BoxWhileTyping(AgentTestCase):
             if self.own_title:
                 # No frame, so no buttons of the window manager's: the box's own title strip
                 # has the one close button, and it closes the box.
-                seen[kind]["frame"] = self.frame_extents(box)
-                self.assertEqual(self.frame_extents(box), [0, 0, 0, 0], kind)
+                seen[kind]["frame"] = self.screen.frame_extents(box)
+                self.assertEqual(self.screen.frame_extents(box), [0, 0, 0, 0], kind)
                 close = "Close" if kind == "critical" else "OK"
             else:
                 self.assertNotIn("MINIMIZE", actions, kind)
@@ -127,11 +127,6 @@ class BoxWhileTyping(AgentTestCase):
                          f"the {kind} box to close on a click on {close}")
         # The figures for the record: when the sound began against the box, the box's states.
         print(f"{self.wm}: {seen}")
-
-    def frame_extents(self, window):
-        """The window manager's frame around the window: left, right, top, bottom."""
-        out = self.screen.run(["xprop", "-id", str(window), "_NET_FRAME_EXTENTS"], check=False)
-        return [int(v) for v in out.partition("=")[2].split(",")] if "=" in out else None
 
 
 class OpenboxTest(BoxWhileTyping):

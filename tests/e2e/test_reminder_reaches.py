@@ -593,6 +593,14 @@ class X11Test(ReachesTest):
         boxes = desktop.poll(self.agent_windows, 5, "the box")
         self.assertEqual(len(boxes), 1)
         self.assertEqual(self.screen.active_window(), self.terminal, "the box took the focus")
+        # No minimise or maximise: the window manager offers neither, or it draws no frame
+        # and the box's own title has only a close.
+        actions = self.screen.allowed_actions(boxes[0])
+        self.assertFalse({"MAXIMIZE_HORZ", "MAXIMIZE_VERT"} & actions, actions)
+        if "MINIMIZE" in actions:
+            box, frame = boxes[0], self.screen.outermost(boxes[0])
+            self.assertEqual(self.screen.geometry(frame)[2:], self.screen.geometry(box)[2:],
+                             f"a frame around a box that may be minimised: {actions}")
         if self.box_is_seen(terminal):
             stacking = self.screen.stacking_order()
             self.assertGreater(stacking.index(boxes[0]), stacking.index(self.terminal),
