@@ -580,6 +580,10 @@ class X11Test(ReachesTest):
         self.case.callback(self.session.end, process)
         self.terminal = self.screen.wait_window("typing", timeout=20)
         self.screen.activate(self.terminal)
+        if terminal == "maximized":
+            # Asked of the window manager too: openbox does not take xterm's own request.
+            self.screen.run(["wmctrl", "-i", "-r", hex(self.terminal), "-b",
+                             "add,maximized_vert,maximized_horz"])
         state = "FULLSCREEN" if terminal == "fullscreen" else "MAXIMIZED_VERT"
         desktop.poll(lambda: state in self.screen.net_wm_state(self.terminal), 10,
                      f"the terminal to be {terminal}")
@@ -622,13 +626,12 @@ class X11Test(ReachesTest):
         self.screen.click_button(AGENT_TITLE, "OK")
 
 
-class X11FullscreenTest(X11Test):
-    """LXQt under openbox with a fullscreen terminal, where a box above ordinary windows is
-    still under it: LXQt's panel (a StatusNotifierItem host) and notification service."""
+class LxqtTest(X11Test):
+    """LXQt under openbox, where a box above ordinary windows is still under a fullscreen
+    one: LXQt's panel (a StatusNotifierItem host) and notification service."""
 
     name = "LXQt 1.2 (openbox) X11"
     wm = "openbox"
-    terminals = ("fullscreen",)
     notification_service = True
 
     def bring_up(self):
@@ -703,7 +706,7 @@ class KdeX11Test(Plasma, X11Test):
         self.start_plasma()
 
 
-class NoNotificationServiceTest(X11FullscreenTest):
+class NoNotificationServiceTest(LxqtTest):
     """The same desktop without a notification service: the box as on any X11 desktop, and
     one line in the log; nothing waits on the missing service."""
 
