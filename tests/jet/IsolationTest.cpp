@@ -5,6 +5,7 @@
 #include "store/jet/ReaderClient.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -97,9 +98,18 @@ std::vector<pid_t> OwnChildren() {
 }
 
 // Whether `pid` is a reader process exec'd with the reader's flag, not a fork of this one.
+// A spawn returns while the child's exec is still laying out its arguments, when its command
+// line reads empty: that is waited out.
 bool Execd(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
-    const std::string line{std::istreambuf_iterator<char>(file), {}};
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string line;
+    while (line.empty() && std::chrono::steady_clock::now() < until) {
+        std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline");
+        line.assign(std::istreambuf_iterator<char>(file), {});
+        if (line.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
     return line.find(jet::kReaderProcessFlag) != std::string::npos;
 }
 
