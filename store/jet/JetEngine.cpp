@@ -26,19 +26,13 @@ public:
         : file_(std::move(file)), table_(std::move(table)), options_(std::move(options)),
           prefetch_(std::move(prefetch)) {
         Adopt(Read());
-        if (counted_) {
-            auto counted = std::make_shared<BookmarkList>();
-            counted->reserve(RowCount());
-            for (std::size_t i = 0; i < RowCount(); ++i) {
-                counted->push_back(Rows().Bookmark(RowAt(i)));
-            }
-            openRows_ = std::move(counted);
-        } else if (Rows().size() > 0) {
-            // The rows of the open are the rows read: shared, and kept when the file is
-            // read again.
-            openRows_ = Rows().bookmarks;
+        for (std::size_t i = 0; i < RowCount(); ++i) {
+            openRows_.push_back(Rows().Bookmark(RowAt(i)));
         }
+        openRows_.shrink_to_fit();
     }
+    JetRecordset(const JetRecordset&) = delete; // openRow_ reads this one's openRows_
+    JetRecordset& operator=(const JetRecordset&) = delete;
 
     std::int32_t RecordCount() override {
         constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
@@ -73,18 +67,18 @@ public:
         if (Eof()) {
             NoCurrentRecord();
         }
-        const auto row = RowOf((*openRows_)[position_]);
+        const auto row = RowOf(openRow_[position_]);
         if (!row) {
             throw RuntimeError(ErrorNumber::RecordDeleted, "Record is deleted.");
         }
         if (index < 0 || index >= Rows().columnCount) {
             throw RuntimeError(kItemNotFound, "Item not found in this collection.");
         }
-        return Rows().Value(*row, static_cast<std::uint16_t>(index));
+        return Rows().Value(*row, static_cast<std::uint16_t>(index), place_);
     }
 
 private:
-    std::size_t OpenRowCount() const { return openRows_ ? openRows_->size() : 0; }
+    std::size_t OpenRowCount() const { return openRows_.size(); }
 
     TableRead Read() {
         auto early = prefetch_ ? prefetch_->Take(file_, table_) : std::nullopt;
@@ -109,12 +103,14 @@ private:
 
     // The end of a walk: its rows go (their memory back to the system, not kept for the next).
     void Release() {
+        place_ = {};
         current_.reset();
         counted_.reset();
         sortedByBookmark_ = {};
     }
 
     void Adopt(TableRead read) {
+        place_ = {};
         current_ = std::move(read.rows);
         stamp_ = read.stamp;
         sortedByBookmark_.clear();
@@ -183,9 +179,12 @@ private:
     std::shared_ptr<const TableRows> current_;
     std::optional<std::vector<std::uint32_t>> counted_;
     std::vector<std::uint32_t> sortedByBookmark_;
-    FileStamp stamp_; // of the state in current_
-    // The rows of the open, in their order: fixed for the recordset's life.
-    std::shared_ptr<const BookmarkList> openRows_;
+    FileStamp stamp_;        // of the state in current_
+    TableRows::Place place_; // of the row visited last in current_
+    // The rows of the open, in their order: fixed for the recordset's life, and kept packed,
+    // as they stay when the rows read are let go.
+    PackedBookmarks openRows_;
+    PackedBookmarks::Reader openRow_{openRows_};
     std::size_t position_ = 0;
 };
 

@@ -498,6 +498,41 @@ void BookmarkList::shrink_to_fit() {
     wide_.shrink_to_fit();
 }
 
+void PackedBookmarks::push_back(std::uint64_t bookmark) {
+    // The difference, wrapping, with its sign in the lowest bit: small either way.
+    const std::uint64_t step = bookmark - last_;
+    std::uint64_t zigzag = (step << 1) ^ (0 - (step >> 63));
+    while (zigzag >= 0x80) {
+        bytes_.push_back(static_cast<std::uint8_t>(zigzag | 0x80));
+        zigzag >>= 7;
+    }
+    bytes_.push_back(static_cast<std::uint8_t>(zigzag));
+    last_ = bookmark;
+    ++count_;
+}
+
+std::uint64_t PackedBookmarks::Reader::operator[](std::size_t row) {
+    if (row + 1 == next_) {
+        return last_;
+    }
+    if (row < next_) {
+        *this = Reader(*list_);
+    }
+    while (next_ <= row) {
+        std::uint64_t zigzag = 0;
+        for (unsigned shift = 0;; shift += 7) {
+            const std::uint8_t byte = list_->bytes_[offset_++];
+            zigzag |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+            if (byte < 0x80) {
+                break;
+            }
+        }
+        last_ += (zigzag >> 1) ^ (0 - (zigzag & 1));
+        ++next_;
+    }
+    return last_;
+}
+
 std::uint64_t TableRows::Location(std::size_t row) const {
     const auto found = std::lower_bound(
         moved.begin(), moved.end(), row,
@@ -506,12 +541,16 @@ std::uint64_t TableRows::Location(std::size_t row) const {
 }
 
 Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
+    Place place;
+    return Value(row, column, place);
+}
+
+Variant TableRows::Value(std::size_t row, std::uint16_t column, Place& place) const {
     if (row >= size() || column >= columnCount) {
         throw RuntimeError(kItemNotFound, "Item not found in this collection.");
     }
     // The stream was checked whole when it was taken: every value is where its tag says.
     Reader in(stream.view());
-    in.Take(groupStarts[row / kRowsPerStart]);
     const auto skip = [&in](std::uint8_t tag) {
         if (tag == kText) {
             in.Take(in.Get<std::uint32_t>());
@@ -523,9 +562,20 @@ Variant TableRows::Value(std::size_t row, std::uint16_t column) const {
             in.Take(sizeof(double));
         }
     };
-    for (std::size_t before = row % kRowsPerStart * columnCount; before > 0; --before) {
+    std::size_t before = row % kRowsPerStart * columnCount;
+    if (place.row == row) {
+        before = 0;
+        in.Take(place.offset);
+    } else if (place.row + 1 == row && row % kRowsPerStart != 0) {
+        before = columnCount;
+        in.Take(place.offset);
+    } else {
+        in.Take(groupStarts[row / kRowsPerStart]);
+    }
+    for (; before > 0; --before) {
         skip(in.Get<std::uint8_t>());
     }
+    place = {row, in.Offset()};
     for (std::uint16_t i = 0;; ++i) {
         const auto tag = in.Get<std::uint8_t>();
         if (i == column) {

@@ -31,6 +31,36 @@ private:
     std::vector<std::uint64_t> wide_;
 };
 
+// Bookmarks in the order of their rows, read front to back: each kept as its difference from
+// the one before, in as few bytes as that takes (seven bits a byte). Rows follow each other
+// slot by slot on a page, so most take one byte: a recordset keeps the rows of its open for
+// its whole life, a walk reads them in order.
+class PackedBookmarks {
+public:
+    std::size_t size() const { return count_; }
+    void push_back(std::uint64_t bookmark);
+    void shrink_to_fit() { bytes_.shrink_to_fit(); }
+
+    // Reads the bookmarks in order; cheapest at the next row or the same one again.
+    class Reader {
+    public:
+        explicit Reader(const PackedBookmarks& list) : list_(&list) {}
+        // Of row `row` (< size()).
+        std::uint64_t operator[](std::size_t row);
+
+    private:
+        const PackedBookmarks* list_;
+        std::size_t next_ = 0; // the row whose bytes start at offset_
+        std::size_t offset_ = 0;
+        std::uint64_t last_ = 0; // the bookmark of row next_ - 1
+    };
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t count_ = 0;
+    std::uint64_t last_ = 0;
+};
+
 // The rows of one table as the file holds them, kept compactly: the values of all rows back
 // to back, checked, in the reader's stream format but for two shorter forms (texts of ASCII and
 // Thai letters one byte a letter, dates as their seconds); per row its bookmark (data page and
@@ -60,6 +90,13 @@ struct TableRows {
     std::uint64_t Location(std::size_t row) const;
     // Field `column` (< columnCount) of row `row` (< size()).
     Variant Value(std::size_t row, std::uint16_t column) const;
+    // Where the values of a row start, kept by a reader that visits the rows in order: the
+    // next row's are found past the values of this one, without going back to its group.
+    struct Place {
+        std::size_t row = static_cast<std::size_t>(-1);
+        std::size_t offset = 0;
+    };
+    Variant Value(std::size_t row, std::uint16_t column, Place& place) const;
     std::vector<Variant> Values(std::size_t row) const;
 };
 
