@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <malloc.h>
 #include <optional>
 
 namespace zurodid {
@@ -299,6 +300,9 @@ std::shared_ptr<DiaryPrefetch> PrefetchDiary(const std::filesystem::path& diary,
 
 void EndOfStartUpReads(DiaryPrefetch& prefetch) {
     prefetch.LetGo();
+    // The decoding thread's heap kept the pages its reads let go; the agent keeps only its
+    // lists from here on.
+    ::malloc_trim(0);
 }
 
 } // namespace zurodid

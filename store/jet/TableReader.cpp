@@ -207,13 +207,14 @@ TablePrefetch::TablePrefetch(const std::filesystem::path& file,
         return;
     }
     // The children end in the order they were asked for; each is decoded as soon as it has.
+    // Its output is there whole by then: decoded in one go, with the row count its end states,
+    // the index is made at its size at once rather than grown, which would leave this thread's
+    // heap holding what the growing let go.
     auto decode = [this, runs = std::move(runs)] {
         for (std::size_t i = 0; i < runs.size(); ++i) {
             try {
-                RowStreamDecoder decoder(early_[i].table);
-                PageBuffer rest = OutputOrEngineError(runs[i]->Take(
-                    [&decoder](PageBuffer& received) { decoder.Received(received); }));
-                early_[i].rows = std::make_shared<const TableRows>(decoder.Finish(std::move(rest)));
+                early_[i].rows = std::make_shared<const TableRows>(
+                    DecodeRowStream(OutputOrEngineError(runs[i]->Take()), early_[i].table));
             } catch (...) {
                 // A failed early read is read afresh when asked for, which says why.
             }
