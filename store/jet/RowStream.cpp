@@ -473,7 +473,7 @@ TableRows RowStreamDecoder::Finish(PageBuffer buffer) {
     result.moved.shrink_to_fit();
     result.groupStarts.shrink_to_fit();
     bookmarks_.shrink_to_fit();
-    result.bookmarks = std::make_shared<const BookmarkList>(std::move(bookmarks_));
+    result.bookmarks = std::move(bookmarks_);
     return result;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,17 +75,16 @@ struct TableRows {
 
     std::uint16_t columnCount = 0;
     PageBuffer stream;
-    // Shared, so that a recordset can keep the rows of its open without a copy of its own.
-    std::shared_ptr<const BookmarkList> bookmarks;
+    BookmarkList bookmarks;
     std::vector<MovedRow> moved; // ascending by row
     // A row's values are found by skipping those of the rows before it in its group: a few
     // tags, against four bytes a row.
     static constexpr std::size_t kRowsPerStart = 8;
     std::vector<std::uint32_t> groupStarts;
 
-    std::size_t size() const { return bookmarks ? bookmarks->size() : 0; }
+    std::size_t size() const { return bookmarks.size(); }
     // Of row `row` (< size()).
-    std::uint64_t Bookmark(std::size_t row) const { return (*bookmarks)[row]; }
+    std::uint64_t Bookmark(std::size_t row) const { return bookmarks[row]; }
     std::uint64_t Location(std::size_t row) const;
     // Field `column` (< columnCount) of row `row` (< size()).
     Variant Value(std::size_t row, std::uint16_t column) const;

@@ -248,7 +248,7 @@ TEST(JetRowStream, KeepsEveryBookmarkAndRefusesARowListedTwiceInAnyOrder) {
             for (std::size_t i = 0; i < bookmarks.size(); ++i) {
                 EXPECT_EQ(rows.Bookmark(i), bookmarks[i]);
             }
-            EXPECT_EQ(rows.bookmarks->narrow(),
+            EXPECT_EQ(rows.bookmarks.narrow(),
                       std::all_of(bookmarks.begin(), bookmarks.end(),
                                   [&](std::uint64_t bookmark) { return bookmark < (1ull << 32); }));
         }
