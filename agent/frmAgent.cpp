@@ -475,7 +475,7 @@ void frmAgent::PlanNextTick(DateTime now, bool boxShown) {
 }
 
 void frmAgent::Form_MouseMove(int /*button*/, int /*shift*/, float x, float /*y*/) {
-    double message = std::nearbyint(static_cast<double>(x) / desktop_.TwipsPerPixelX());
+    double message = std::rint(static_cast<double>(x) / desktop_.TwipsPerPixelX());
     if (message == kLeftButtonUp)
         desktop_.Show(WindowName::frmList, ShowMode::Modeless);
     else if (message == kRightButtonUp)

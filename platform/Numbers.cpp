@@ -134,8 +134,9 @@ double ValueOfText(std::string_view text) {
 }
 
 std::int16_t RoundToInteger16(double value) {
-    // nearbyint rounds half to even in the default rounding mode.
-    double rounded = std::nearbyint(value);
+    // rint rounds half to even in the default rounding mode, as nearbyint does, and is
+    // inlined, where nearbyint would be a call that maps a part of libm at start-up.
+    double rounded = std::rint(value);
     if (!(rounded >= -32768.0 && rounded <= 32767.0))
         throw RuntimeError(ErrorNumber::Overflow, "Overflow");
     return static_cast<std::int16_t>(rounded);
@@ -166,7 +167,7 @@ StrictInteger16 ConvertStrictInteger16(std::string_view text) {
     if (digits == 0)
         return {std::nullopt, StrictInteger16::Failure::NotANumber};
     double value = ValueOfText(number);
-    double rounded = std::nearbyint(value);
+    double rounded = std::rint(value);
     if (!(rounded >= -32768.0 && rounded <= 32767.0))
         return {std::nullopt, StrictInteger16::Failure::OutOfRange};
     return {static_cast<std::int16_t>(rounded), StrictInteger16::Failure::None};

@@ -28,6 +28,7 @@ TEST(OleDate, ConvertsAcrossTheWholeRange) {
         {2.0, At(1900, 1, 1)},
         {-1.25, At(1899, 12, 29, 6)}, // negative days, time still forward
         {-0.5, At(1899, 12, 30, 12)},
+        {0.01171875, At(1899, 12, 30, 0, 16, 53)}, // 1012.5 s: a half second rounds up
         {46363.378472222, At(2026, 12, 7, 9, 5)},
         {46363.999988426, At(2026, 12, 7, 23, 59, 59)},
         {-657434.0, At(100, 1, 1)},
