@@ -83,8 +83,9 @@ class BoxWhileTyping(AgentTestCase):
                           env=self.screen.env())
         terminal = self.screen.wait_window("typing")
         self.screen.activate(terminal)
+        # xdotool types a key every half of its --delay.
         typist = self.screen.spawn(["xdotool", "type", "--delay",
-                                    str(1000 // KEYS_PER_SECOND), PROSE], env=self.screen.env())
+                                    str(2000 // KEYS_PER_SECOND), PROSE], env=self.screen.env())
 
         self.start_agent("09:04:52")
         seen = {}
