@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <iconv.h>
+#include <iterator>
 #include <mdbtools.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -78,6 +79,36 @@ void SayTextCut() {
                       {const_cast<char*>("\n"), 1}};
     while (::writev(AgentStandardErrorInChild(), parts, 3) < 0 && errno == EINTR) {
     }
+}
+
+// The stored bytes of a Jet 3 text that go into the stream as they are: those that libmdb's
+// conversion turns into the letter the rows' one-byte form gives them. Skips the conversion to
+// UTF-8 here and back in the agent for nearly every text of a Thai diary. Found for each file
+// by libmdb itself, one byte at a time (its code pages are stateless), so that whatever code
+// page the file declares or the environment names, a text comes out as libmdb gives it.
+bool gSentAsStored[256] = {};
+
+void FindBytesSentAsStored(MdbHandle* mdb, StoredTexts texts) {
+    std::fill(std::begin(gSentAsStored), std::end(gSentAsStored), false);
+    if (texts != StoredTexts::SentAsStored || !IS_JET3(mdb)) {
+        return; // Jet 4 stores UCS-2, compressed or not
+    }
+    // From 1: libmdb's text ends at a NUL.
+    for (unsigned byte = 1; byte < 256; ++byte) {
+        char letter[3];
+        const std::size_t size = Utf8OfThaiTextByte(static_cast<std::uint8_t>(byte), letter);
+        const char stored = static_cast<char>(byte);
+        char converted[16];
+        const int length = mdb_unicode2ascii(mdb, &stored, 1, converted, sizeof converted);
+        gSentAsStored[byte] = size > 0 && length == static_cast<int>(size) &&
+                              std::memcmp(converted, letter, size) == 0;
+    }
+}
+
+bool SentAsStored(std::string_view stored) {
+    return stored.size() <= kMaxThaiTextLetters &&
+           std::all_of(stored.begin(), stored.end(),
+                       [](char byte) { return gSentAsStored[static_cast<unsigned char>(byte)]; });
 }
 
 void PutText(RowStreamWriter& out, char* text) {
@@ -211,6 +242,12 @@ void PutValue(MdbHandle* mdb, const MdbColumn& column, const MdbField& field,
         break;
     case MDB_TEXT:
         if (Fits(mdb, start, field.siz)) {
+            const std::string_view stored(reinterpret_cast<const char*>(page + start),
+                                          static_cast<std::size_t>(field.siz));
+            if (SentAsStored(stored)) {
+                out.ThaiText(stored);
+                break;
+            }
             SetBindFor(mdb, static_cast<std::size_t>(field.siz));
             PutText(out, mdb_col_to_string(mdb, page, start, MDB_TEXT, field.siz));
         } else {
@@ -276,8 +313,8 @@ void PutMovedRow(MdbTableDef* table, std::vector<MdbField>& fields, int pointerS
 
 } // namespace
 
-void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out,
-                   PageSource source) noexcept {
+void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out, PageSource source,
+                   StoredTexts texts) noexcept {
     gDumpPath = NameOfHandedFile().empty() ? path : NameOfHandedFile().c_str();
     gCutSaid = false;
     Closer guard;
@@ -315,6 +352,7 @@ void DumpTableRows(const char* path, const char* tableName, RowStreamWriter& out
         out.Damaged("its table has more columns than Jet allows");
         return;
     }
+    FindBytesSentAsStored(mdb, texts);
     out.Begin(static_cast<std::uint16_t>(table->num_cols));
     std::vector<MdbField> fields(table->num_cols + 1);
     const int rowCountOffset = mdb->fmt->row_count_offset;

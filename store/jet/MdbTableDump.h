@@ -21,12 +21,18 @@ inline constexpr std::size_t kMaxFileInMemory = 64 * 1024 * 1024;
 // per visit.
 enum class PageSource { InMemory, FileStream };
 
+// How a Jet 3 file's texts reach the stream: as stored, in the rows' one-byte form, when
+// libmdb's conversion would give the same letters (any other text is converted); or each one
+// converted by libmdb.
+enum class StoredTexts { SentAsStored, Converted };
+
 // Parses table `table` of the Jet file `path` with libmdb and writes its rows to `out`.
 // Runs inside the isolated child: no exceptions and nothing but libmdb, glib, iconv and
 // malloc, because the parent may have had other threads when it forked. Only a regular file is
 // opened: a FIFO or a device there would block libmdb's open or read.
 void DumpTableRows(const char* path, const char* table, RowStreamWriter& out,
-                   PageSource source = PageSource::InMemory) noexcept;
+                   PageSource source = PageSource::InMemory,
+                   StoredTexts texts = StoredTexts::SentAsStored) noexcept;
 
 // Loads, in the process that forks the reading children, what each of them would load again:
 // the converters libmdb opens for a Thai diary's texts, kept open so that they stay loaded.

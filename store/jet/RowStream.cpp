@@ -19,8 +19,9 @@ constexpr std::uint8_t kStatusDamaged = 'D';
 constexpr std::uint8_t kRowMark = 'R';
 constexpr std::uint8_t kEndMark = 'E';
 enum Tag : std::uint8_t { kNull = 0, kNumber = 1, kText = 2, kOleDate = 3, kNo = 4, kYes = 5 };
-// Only in the kept rows, never from the child: a text of ASCII and Thai letters, one byte a
-// letter (below), and a date as the seconds it stands for since kDateEpoch, in four bytes.
+// A text of ASCII and Thai letters, one byte a letter (below): from the child when the file
+// stores it so, otherwise made in the kept rows. Only in the kept rows: a date as the seconds
+// it stands for since kDateEpoch, in four bytes.
 constexpr std::uint8_t kThaiText = 6;
 constexpr std::uint8_t kDateSeconds = 7;
 // Four bytes of seconds reach from December 1931 to January 2068 around it; dates beyond
@@ -34,14 +35,37 @@ constexpr std::uint32_t kMaxReasonLength = 4096;
                        std::string("The diary reader returned unreadable data (") + what + ").");
 }
 
-// Thai takes three bytes a letter in UTF-8 and one in the diary's code page. A text of ASCII
-// and the Thai letters U+0E01..U+0E5B is kept as one byte a letter: ASCII as it is, Thai at
-// 0xA1..0xFB as TIS-620 (and Windows-874) place them. A fixed offset rather than iconv: it runs
-// on every text value of every row, and these letters are one contiguous block in both.
+// Thai takes three bytes a letter in UTF-8 and one in the diary's code page, hence the
+// one-byte form. A fixed offset rather than iconv: it runs on every text value of every row,
+// and these letters are one contiguous block in both.
 constexpr char32_t kFirstThai = 0x0E01;
 constexpr char32_t kLastThai = 0x0E5B;
 constexpr std::uint8_t kFirstThaiByte = 0xA1;
-constexpr std::size_t kMaxThaiTextLetters = 255;
+constexpr std::uint8_t kLastThaiByte = kFirstThaiByte + (kLastThai - kFirstThai);
+
+bool IsThaiTextByte(char byte) {
+    const auto value = static_cast<unsigned char>(byte);
+    return value < 0x80 || (value >= kFirstThaiByte && value <= kLastThaiByte);
+}
+
+} // namespace
+
+std::size_t Utf8OfThaiTextByte(std::uint8_t byte, char (&utf8)[3]) {
+    if (byte < 0x80) {
+        utf8[0] = static_cast<char>(byte);
+        return 1;
+    }
+    if (!IsThaiTextByte(static_cast<char>(byte))) {
+        return 0;
+    }
+    const char32_t code = byte - kFirstThaiByte + kFirstThai;
+    utf8[0] = static_cast<char>(0xE0 | (code >> 12));
+    utf8[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    utf8[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+}
+
+namespace {
 
 // The number of letters of `utf8` when it can be kept one byte a letter. Only the shortest
 // UTF-8 forms count, so that the text comes back byte for byte.
@@ -102,15 +126,9 @@ std::string ThaiTextToUtf8(std::string_view bytes) {
     std::string utf8(bytes.size() + 2 * thai, '\0');
     char* out = utf8.data();
     for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        if (value < 0x80) {
-            *out++ = byte;
-            continue;
-        }
-        const char32_t code = value - kFirstThaiByte + kFirstThai;
-        *out++ = static_cast<char>(0xE0 | (code >> 12));
-        *out++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        *out++ = static_cast<char>(0x80 | (code & 0x3F));
+        char letter[3];
+        const std::size_t size = Utf8OfThaiTextByte(static_cast<std::uint8_t>(byte), letter);
+        out = std::copy_n(letter, size, out);
     }
     return utf8;
 }
@@ -183,10 +201,14 @@ void RowStreamWriter::Begin(std::uint16_t columnCount) {
     Put(&columnCount, sizeof columnCount);
 }
 
+// A row's mark and each value go into the buffer in one piece: the child writes some
+// hundred thousand of them.
 void RowStreamWriter::BeginRow(std::uint64_t bookmark, std::uint64_t location) {
-    PutByte(kRowMark);
-    Put(&bookmark, sizeof bookmark);
-    Put(&location, sizeof location);
+    char bytes[1 + sizeof bookmark + sizeof location];
+    bytes[0] = static_cast<char>(kRowMark);
+    std::memcpy(bytes + 1, &bookmark, sizeof bookmark);
+    std::memcpy(bytes + 1 + sizeof bookmark, &location, sizeof location);
+    Put(bytes, sizeof bytes);
     ++rowCount_;
 }
 
@@ -194,9 +216,15 @@ void RowStreamWriter::Null() {
     PutByte(kNull);
 }
 
+void RowStreamWriter::PutTagged(std::uint8_t tag, double value) {
+    char bytes[1 + sizeof value];
+    bytes[0] = static_cast<char>(tag);
+    std::memcpy(bytes + 1, &value, sizeof value);
+    Put(bytes, sizeof bytes);
+}
+
 void RowStreamWriter::Number(double value) {
-    PutByte(kNumber);
-    Put(&value, sizeof value);
+    PutTagged(kNumber, value);
 }
 
 void RowStreamWriter::Boolean(bool yes) {
@@ -210,9 +238,17 @@ void RowStreamWriter::Text(std::string_view utf8) {
     Put(utf8.data(), utf8.size());
 }
 
+void RowStreamWriter::ThaiText(std::string_view letters) {
+    char bytes[2 + kMaxThaiTextLetters];
+    letters = letters.substr(0, kMaxThaiTextLetters);
+    bytes[0] = static_cast<char>(kThaiText);
+    bytes[1] = static_cast<char>(letters.size());
+    std::memcpy(bytes + 2, letters.data(), letters.size());
+    Put(bytes, 2 + letters.size());
+}
+
 void RowStreamWriter::OleDate(double value) {
-    PutByte(kOleDate);
-    Put(&value, sizeof value);
+    PutTagged(kOleDate, value);
 }
 
 void RowStreamWriter::Finish() {
@@ -267,6 +303,12 @@ std::optional<std::size_t> RowExtent(std::string_view bytes, std::uint16_t colum
             at += sizeof length + length;
             break;
         }
+        case kThaiText:
+            if (at >= bytes.size()) {
+                return std::nullopt;
+            }
+            at += 1 + static_cast<std::uint8_t>(bytes[at]);
+            break;
         default:
             Garbage("unknown value type");
         }
@@ -383,6 +425,13 @@ void RowStreamDecoder::TakeRow(PageBuffer& buffer) {
                 PutThaiText(buffer.data() + packed_, text, *letters);
                 packed_ += 2 + *letters;
                 continue;
+            }
+            break;
+        }
+        case kThaiText: {
+            const auto letters = in.Take(in.Get<std::uint8_t>());
+            if (!std::all_of(letters.begin(), letters.end(), IsThaiTextByte)) {
+                Garbage("a text out of its form");
             }
             break;
         }

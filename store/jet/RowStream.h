@@ -98,6 +98,13 @@ struct TableRows {
     std::vector<Variant> Values(std::size_t row) const;
 };
 
+// The one-byte form in which the rows keep texts of ASCII and Thai letters: ASCII as it is, the
+// Thai letters U+0E01..U+0E5B at 0xA1..0xFB, where TIS-620 and Windows-874 place them.
+inline constexpr std::size_t kMaxThaiTextLetters = 255;
+// The UTF-8 of the letter `byte` stands for in that form, written to `utf8` (one or three
+// bytes); 0 when it stands for none.
+std::size_t Utf8OfThaiTextByte(std::uint8_t byte, char (&utf8)[3]);
+
 inline constexpr std::uint64_t MakeBookmark(std::uint32_t page, std::uint32_t slot) {
     return (static_cast<std::uint64_t>(page) << 16) | (slot & 0xFFFFu);
 }
@@ -117,6 +124,8 @@ public:
     void Number(double value);
     void Boolean(bool yes); // a Yes/No field
     void Text(std::string_view utf8);
+    // A text already in the one-byte form, at most kMaxThaiTextLetters letters.
+    void ThaiText(std::string_view letters);
     void OleDate(double value);
     // Ends the stream after the last row; flushes.
     void Finish();
@@ -125,6 +134,7 @@ public:
 private:
     void Put(const void* data, std::size_t size);
     void PutByte(std::uint8_t byte) { Put(&byte, 1); }
+    void PutTagged(std::uint8_t tag, double value);
 
     Sink sink_;
     std::string buffer_;

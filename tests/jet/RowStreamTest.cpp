@@ -40,6 +40,11 @@ std::string WithRowCount(std::string bytes, std::uint64_t count) {
     return bytes;
 }
 
+std::string WithByte(std::string bytes, std::size_t at, char value) {
+    bytes[at] = value;
+    return bytes;
+}
+
 TEST(JetRowStream, RoundTripsValues) {
     const auto bytes = Stream([](jet::RowStreamWriter& out) {
         out.Begin(3);
@@ -76,11 +81,17 @@ TEST(JetRowStream, RejectsEveryMalformedStream) {
         out.Text("abc");
         out.Finish();
     });
-    auto withByte = [&](std::size_t at, char value) {
-        auto bytes = good;
-        bytes[at] = value;
-        return bytes;
-    };
+    auto withByte = [&](std::size_t at, char value) { return WithByte(good, at, value); };
+    // A text as the file stores it, "กฮ", whose letters start at kLetters.
+    const auto thai = Stream([](jet::RowStreamWriter& out) {
+        out.Begin(1);
+        out.BeginRow(1, 1);
+        out.ThaiText("\xA1\xCE");
+        out.Finish();
+    });
+    constexpr std::size_t kLetters = 4 + 1 + 2 + 1 + 16 + 2;
+    ASSERT_EQ(jet::DecodeRowStream(jet::PageBuffer::CopyOf(thai), "T").Value(0, 0),
+              Variant(std::string("กฮ")));
     const std::vector<std::pair<const char*, std::string>> cases = {
         {"empty", ""},
         {"cut short", good.substr(0, good.size() - 3)},
@@ -94,6 +105,10 @@ TEST(JetRowStream, RejectsEveryMalformedStream) {
         {"more rows than stated", WithRowCount(ThreeRows(), 2)},
         {"fewer rows than stated", WithRowCount(ThreeRows(), 4)},
         {"damaged report", Stream([](jet::RowStreamWriter& out) { out.Damaged("bad page"); })},
+        {"Thai text longer than the stream", WithByte(thai, kLetters - 1, 0x7F)},
+        {"byte between ASCII and the Thai letters", WithByte(thai, kLetters, '\x80')},
+        {"byte just before the Thai letters", WithByte(thai, kLetters, '\xA0')},
+        {"byte past the Thai letters", WithByte(thai, kLetters + 1, '\xFC')},
     };
     for (const auto& [name, bytes] : cases) {
         EXPECT_EQ(ErrorNumberOf([&] { jet::DecodeRowStream(jet::PageBuffer::CopyOf(bytes), "T"); }),
@@ -130,6 +145,8 @@ void WriteRow(jet::RowStreamWriter& out, std::uint32_t i) {
     out.Text(std::string(i * 7 % 301, static_cast<char>('a' + i % 26)));
     if (i % 3 == 0) {
         out.Null();
+    } else if (i % 3 == 1) {
+        out.ThaiText("\xB7\xB4\xCA\xCD\xBA " + std::to_string(i)); // as the file stores it
     } else {
         out.Text("ทดสอบ " + std::to_string(i));
     }
