@@ -84,6 +84,7 @@ void MdbExport(benchmark::State& state) {
 // The parse alone, in this process: the rows go nowhere.
 void DumpTable(benchmark::State& state) {
     const auto source = static_cast<zurodid::jet::PageSource>(state.range(0));
+    const auto texts = static_cast<zurodid::jet::StoredTexts>(state.range(1));
     const std::string file = DiaryFile().string();
     std::size_t bytes = 0;
     for (auto _ : state) {
@@ -92,24 +93,48 @@ void DumpTable(benchmark::State& state) {
             bytes += size;
             return true;
         });
-        zurodid::jet::DumpTableRows(file.c_str(), "Appointment", out, source);
+        zurodid::jet::DumpTableRows(file.c_str(), "Appointment", out, source, texts);
     }
     state.counters["stream_bytes"] = static_cast<double>(bytes);
 }
 
+// What the agent's decoding thread does with the stream of that table, its texts sent as
+// stored or converted to UTF-8 by libmdb.
+void DecodeTable(benchmark::State& state) {
+    std::string stream;
+    zurodid::jet::RowStreamWriter out([&stream](const char* data, std::size_t size) {
+        stream.append(data, size);
+        return true;
+    });
+    zurodid::jet::DumpTableRows(DiaryFile().c_str(), "Appointment", out,
+                                zurodid::jet::PageSource::InMemory,
+                                static_cast<zurodid::jet::StoredTexts>(state.range(0)));
+    for (auto _ : state) {
+        auto bytes = zurodid::jet::PageBuffer::CopyOf(stream);
+        benchmark::DoNotOptimize(zurodid::jet::DecodeRowStream(std::move(bytes), "Appointment"));
+    }
+}
+
 BENCHMARK(OpenAndWalk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+constexpr int kInMemory = static_cast<int>(zurodid::jet::PageSource::InMemory);
+constexpr int kSentAsStored = static_cast<int>(zurodid::jet::StoredTexts::SentAsStored);
+constexpr int kConverted = static_cast<int>(zurodid::jet::StoredTexts::Converted);
 BENCHMARK(DumpTable)
-    ->Arg(static_cast<int>(zurodid::jet::PageSource::InMemory))
-    ->Arg(static_cast<int>(zurodid::jet::PageSource::FileStream))
+    ->Args({kInMemory, kSentAsStored})
+    ->Args({static_cast<int>(zurodid::jet::PageSource::FileStream), kSentAsStored})
+    ->Args({kInMemory, kConverted})
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0);
+BENCHMARK(DecodeTable)->Arg(kSentAsStored)->Arg(kConverted)->Unit(benchmark::kMillisecond);
 BENCHMARK(MdbExport)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 } // namespace
 
 int main(int argc, char** argv) {
-    return zurodid::bench::RunBenchmarks(
-        argc, argv,
-        {[] { WriteBenchDiary(DiaryFile()); },
-         {{"OpenAndWalk", "MdbExport", 1.5}, {"DumpTable/0", "DumpTable/1", 0}}});
+    return zurodid::bench::RunBenchmarks(argc, argv,
+                                         {[] { WriteBenchDiary(DiaryFile()); },
+                                          {{"OpenAndWalk", "MdbExport", 1.5},
+                                           {"DumpTable/0/0", "DumpTable/1/0", 0},
+                                           {"DumpTable/0/0", "DumpTable/0/1", 0},
+                                           {"DecodeTable/0", "DecodeTable/1", 0}}});
 }
