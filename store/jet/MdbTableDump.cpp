@@ -84,8 +84,9 @@ void SayTextCut() {
 // The stored bytes of a Jet 3 text that go into the stream as they are: those that libmdb's
 // conversion turns into the letter the rows' one-byte form gives them. Skips the conversion to
 // UTF-8 here and back in the agent for nearly every text of a Thai diary. Found for each file
-// by libmdb itself, one byte at a time (its code pages are stateless), so that whatever code
-// page the file declares or the environment names, a text comes out as libmdb gives it.
+// by libmdb itself, one byte at a time, so that whatever code page the file declares or the
+// environment names, a text comes out as libmdb gives it: a byte that starts a sequence or
+// changes a state converts to nothing whole alone, so a text holding one is converted.
 bool gSentAsStored[256] = {};
 
 void FindBytesSentAsStored(MdbHandle* mdb, StoredTexts texts) {
