@@ -365,7 +365,8 @@ void RowStreamDecoder::Received(PageBuffer& buffer) {
         if (static_cast<std::uint8_t>(rest[0]) != kRowMark) {
             Garbage("unknown record");
         }
-        if (!RowExtent(rest, result_.columnCount, maxDecodedBytes_ - kept_)) {
+        // A whole stream need not be walked twice: a row cut short is refused as it is taken.
+        if (!wholeStream_ && !RowExtent(rest, result_.columnCount, maxDecodedBytes_ - kept_)) {
             break;
         }
         TakeRow(buffer);
