@@ -25,7 +25,8 @@ ratio beside it. Peak resident memory over the minimal program with text: at mos
 big diary, +2 MB on a small one (up to 200 appointments and no anniversaries).
 Then the list window opened by a click on the tray icon of an agent started with
 StartUpRemind=0 on the same diary, closed and opened again (each opening reads the diary):
-from the click to the window's map event (xdotool's own start included), target 150 ms.
+from the click to the window's map event (xdotool's own start included, the icon found before),
+target 150 ms.
 """
 
 import argparse
@@ -110,14 +111,25 @@ def open_by_click(screen, watch, agent, runs):
         screen.wait_tray_icons(1, timeout=60)
         time.sleep(3)  # start-up's reads and fills are over
         for _ in range(runs):
+            # The icon is found before the clock starts: the lookup runs xdotool and xwininfo
+            # several times over, 40 to 90 ms that are the benchmark's own, not the agent's.
+            x, y, width, height = screen.tray_icons()[0]
             watch.drain()
             clicked = time.monotonic()
-            screen.click_tray_icon()
-            window = screen.wait_window(TITLE, timeout=30)
+            # Not waited for: xdotool takes longer to end than the agent to answer, and a map
+            # read after it (or after a poll for the title) would be timed late.
+            clicker = subprocess.Popen(["xdotool", "mousemove", str(x + width // 2),
+                                        str(y + height // 2), "click", "1"], env=screen.env())
             mapped = None
             while mapped is None:
                 mapped = watch.wait_for_map(30)
+                if mapped is None:
+                    raise desktop.DesktopError("the list window did not come")
+                if not screen.windows(TITLE):
+                    mapped = None
             times.append(mapped - clicked)
+            clicker.wait(10)
+            window = screen.wait_window(TITLE, timeout=30)
             screen.close_window(window)
             screen.wait_no_window(TITLE)
             time.sleep(0.5)
