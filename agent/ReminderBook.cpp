@@ -1,8 +1,10 @@
 #include "agent/ReminderBook.h"
 
 #include <algorithm>
-#include <unordered_map>
+#include <functional>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 namespace zurodid {
 namespace {
@@ -13,6 +15,23 @@ WallMinute DayOfMinute(WallMinute minute) {
     return minute >= 0 ? minute / kMinutesPerDay
                        : -((-minute + kMinutesPerDay - 1) / kMinutesPerDay);
 }
+
+// A row as Arm tells identical rows apart: its date, time and subject, viewed in the list
+// rather than joined into a new string for each of tens of thousands of rows.
+struct RowTexts {
+    std::string_view date, time, subject;
+    bool operator==(const RowTexts&) const = default;
+};
+
+struct RowTextsHash {
+    std::size_t operator()(const RowTexts& row) const noexcept {
+        const std::hash<std::string_view> hash;
+        std::size_t seed = hash(row.date);
+        for (std::string_view part : {row.time, row.subject})
+            seed ^= hash(part) + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+        return seed;
+    }
+};
 
 } // namespace
 
@@ -100,17 +119,39 @@ void ReminderBook::Arm(const ListItemCollection& rows, WallMinute floor, WallMin
     const auto count = static_cast<std::size_t>(rows.Count());
     appointment_.assign(count, kNoMinute);
     occurrence_.assign(count, 1);
-    std::unordered_map<std::string, std::uint16_t> seen;
+    const auto textsOf = [&rows](std::size_t row) {
+        const ListItem& item = rows.Item(static_cast<int>(row) + 1);
+        return RowTexts{item.SubItems(1), item.SubItems(2), item.SubItems(3)};
+    };
+    std::vector<std::pair<std::size_t, std::uint32_t>> byHash(count); // (hash, row)
     for (std::size_t i = 0; i < count; ++i) {
         const ListItem& item = rows.Item(static_cast<int>(i) + 1);
         const auto day = DayOfDateText(item.SubItems(1));
         const auto minutes = MinutesOfTimeText(item.SubItems(2));
         if (day && minutes)
             appointment_[i] = MinuteOf(DateTime{*day}) + *minutes;
-        std::uint16_t& n = seen[KeyOf(i)];
-        if (n < UINT16_MAX)
-            ++n;
-        occurrence_[i] = n;
+        byHash[i] = {RowTextsHash{}(textsOf(i)), static_cast<std::uint32_t>(i)};
+    }
+    // Identical rows are counted one by one in list order. Grouped by hash (in list order
+    // within a group), only rows that may be identical are compared, and no row's texts are
+    // copied: this runs over every row of every fill.
+    std::sort(byHash.begin(), byHash.end());
+    for (auto group = byHash.begin(); group != byHash.end();) {
+        const auto end = std::find_if(group, byHash.end(),
+                                      [&](const auto& row) { return row.first != group->first; });
+        for (auto row = std::next(group); row != end; ++row) {
+            // The nearest earlier row with the same texts: this one is the next of them.
+            const RowTexts texts = textsOf(row->second);
+            for (auto earlier = row; earlier != group;) {
+                --earlier;
+                if (textsOf(earlier->second) == texts) {
+                    occurrence_[row->second] = static_cast<std::uint16_t>(
+                        std::min<int>(occurrence_[earlier->second] + 1, UINT16_MAX));
+                    break;
+                }
+            }
+        }
+        group = end;
     }
     for (auto& done : done_)
         done.assign(count, false);
