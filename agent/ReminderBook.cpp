@@ -125,12 +125,12 @@ void ReminderBook::Arm(const ListItemCollection& rows, WallMinute floor, WallMin
     };
     std::vector<std::pair<std::size_t, std::uint32_t>> byHash(count); // (hash, row)
     for (std::size_t i = 0; i < count; ++i) {
-        const ListItem& item = rows.Item(static_cast<int>(i) + 1);
-        const auto day = DayOfDateText(item.SubItems(1));
-        const auto minutes = MinutesOfTimeText(item.SubItems(2));
+        const RowTexts texts = textsOf(i);
+        const auto day = DayOfDateText(texts.date);
+        const auto minutes = MinutesOfTimeText(texts.time);
         if (day && minutes)
             appointment_[i] = MinuteOf(DateTime{*day}) + *minutes;
-        byHash[i] = {RowTextsHash{}(textsOf(i)), static_cast<std::uint32_t>(i)};
+        byHash[i] = {RowTextsHash{}(texts), static_cast<std::uint32_t>(i)};
     }
     // Identical rows are counted one by one in list order. Grouped by hash (in list order
     // within a group), only rows that may be identical are compared, and no row's texts are
